@@ -1,0 +1,32 @@
+# The installer's own sources, compiled for both builds.
+# Shared helpers: the manifest, paths, and which Windows this is.
+set(WF_COMMON_SOURCES
+    src/manifest/manifest.cpp
+    src/manifest/message.cpp
+    src/manifest/parse_count.cpp
+    src/manifest/paths.cpp
+    src/commit/windows_version.cpp)
+# The driver: RunPatch, the progress dialog, the restart.
+set(WF_DRIVER_SOURCES
+    src/app/run_patch.cpp
+    src/app/progress.cpp
+    src/app/restart.cpp)
+# The stages the driver calls. Driver tests link their own versions instead.
+set(WF_STAGE_SOURCES
+    src/install_check/probe.cpp
+    src/install_check/free_space.cpp
+    src/staging/extract.cpp
+    src/staging/stage_copy.cpp
+    src/patcher/launch.cpp
+    src/commit/shared_usage.cpp
+    src/commit/schedule.cpp
+    src/commit/viewer_dialog.cpp)
+# Only in the Windows build: the entry point and the memory functions GCC
+# may call on its own.
+set(WF_PE_ONLY_SOURCES
+    src/app/entry.cpp
+    src/app/nocrt.cpp)
+set(WF_RESOURCE_SCRIPT src/resources/wfpatch.rc)
+file(GLOB WF_RESOURCE_INPUTS CONFIGURE_DEPENDS
+     ${CMAKE_CURRENT_LIST_DIR}/../src/resources/*.rc
+     ${CMAKE_CURRENT_LIST_DIR}/../src/manifest/string_ids.h)

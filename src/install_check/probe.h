@@ -1,0 +1,12 @@
+#ifndef WF_INSTALL_CHECK_PROBE_H
+#define WF_INSTALL_CHECK_PROBE_H
+
+#include "platform/win32.h"
+
+// Finds the installed product and the shared directory through the registry
+// and proves the installation is the one the patch was built for. Fills both
+// buffers (capacities count the terminator) and returns 1; on a refusal it
+// has shown its own message and returns 0.
+int ProbeInstallation(LPSTR installDir, int installCapacity, LPSTR sharedDir, int sharedCapacity);
+
+#endif

@@ -1,0 +1,31 @@
+// Reading the manifest from the module's string table.
+#include "manifest/manifest.h"
+
+static HINSTANCE g_module;
+
+void SetPatchModule(HINSTANCE module) { g_module = module; }
+
+HINSTANCE GetPatchModule(void) { return g_module; }
+
+int LoadManifestString(UINT id, LPSTR buffer, int capacity)
+{
+    if (buffer == NULL || capacity <= 0)
+        return 0;
+    buffer[0] = '\0';
+    int loaded = LoadStringA(g_module, id, buffer, capacity);
+    if (loaded <= 0) {
+        buffer[0] = '\0';  // not every system clears it for a missing string
+        return 0;
+    }
+    return loaded;
+}
+
+int LoadBlockCount(UINT baseId, LONG *count)
+{
+    char text[128];
+    *count = 0;
+    if (!LoadManifestString(baseId, text, sizeof(text)))
+        return 0;
+    *count = ParseCount(text);
+    return 1;
+}
