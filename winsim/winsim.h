@@ -1,0 +1,157 @@
+// winsim: the simulated Windows machine the installer's code runs against on
+// the host. The Win32 functions themselves are declared by
+// src/platform/win32.h; this header is the tests' side: building a machine,
+// scripting the user, injecting faults and reading back what happened.
+//
+// One machine per process at a time; Reset() starts a new one.
+#ifndef WINSIM_WINSIM_H
+#define WINSIM_WINSIM_H
+
+#include "platform/win32.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace winsim {
+
+enum class Platform { Windows95, WindowsNT };
+
+// A fresh machine: no drives but C:, mapped to hostRoot/c (created), current
+// directory "C:\", Windows NT, code page 1252, no resources, no scripted
+// answers, no faults, empty logs. hostRoot is created if missing.
+void Reset(const std::string &hostRoot);
+
+// ---- Platform ------------------------------------------------------------
+void SetPlatform(Platform platform);
+Platform GetPlatform();
+// 1252 (single-byte) or 932 (Shift-JIS lead bytes 0x81-0x9F and 0xE0-0xFC).
+void SetCodePage(unsigned codePage);
+unsigned GetCodePage();
+
+// ---- Files (winsim/files.cpp) ---------------------------------------------
+// Maps drive letter to a host folder (created if missing).
+void MapDrive(char letter, const std::string &hostDir);
+// The host path a Windows path resolves to, following existing entries
+// case-insensitively; components that do not exist are appended as written.
+// Empty when the drive is not mapped or the path is malformed.
+std::string HostPath(const std::string &winPath);
+// Free space that GetDiskFreeSpaceA reports for a drive. A drive without a
+// geometry reports 8 sectors of 512 bytes, 65535 free of 65535 clusters.
+struct DiskGeometry {
+    DWORD sectorsPerCluster = 8;
+    DWORD bytesPerSector = 512;
+    DWORD freeClusters = 65535;
+    DWORD totalClusters = 65535;
+};
+void SetDiskGeometry(char letter, const DiskGeometry &geometry);
+// Convenience for tests: write/read a whole file by Windows path.
+bool WriteWholeFile(const std::string &winPath, const std::string &bytes);
+bool ReadWholeFile(const std::string &winPath, std::string *bytes);
+bool Exists(const std::string &winPath);
+// Every file and directory under a Windows directory, as Windows paths
+// relative to it ("a\b.txt"; directories end in "\"), sorted.
+std::vector<std::string> ListTree(const std::string &winDir);
+
+// ---- Resources (winsim/resources.cpp) --------------------------------------
+// Loads the resources of a compiled .res file (as windres -O res writes it)
+// into the module. Returns false when the file cannot be read or is malformed.
+bool LoadResFile(const std::string &path);
+// Sets or removes a single string of the string table.
+void SetString(UINT id, const std::string &text);
+void RemoveString(UINT id);
+// Sets or removes a resource by integer type and id.
+void SetResource(WORD type, WORD id, const std::string &bytes);
+void RemoveResource(WORD type, WORD id);
+// The raw bytes of a resource, if present.
+bool GetResource(WORD type, WORD id, std::string *bytes);
+// The module instance GetModuleHandleA(NULL) returns.
+HINSTANCE ModuleInstance();
+
+// A dialog template (DLGTEMPLATE, not the extended form), as parsed from a
+// dialog resource; CreateDialogParamA uses the same parser.
+struct DialogItem {
+    DWORD style = 0;
+    short x = 0, y = 0, cx = 0, cy = 0;
+    WORD id = 0;
+    WORD classAtom = 0;       // 0x0082 static, 0x0080 button ...; 0 if named
+    std::string className;    // when the class is given by name
+    std::string text;
+};
+struct DialogTemplate {
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    short x = 0, y = 0, cx = 0, cy = 0;
+    std::string caption;
+    WORD pointSize = 0;
+    std::string font;
+    std::vector<DialogItem> items;
+};
+bool ParseDialogTemplate(const std::string &bytes, DialogTemplate *out);
+
+// ---- User interface (winsim/ui.cpp) ----------------------------------------
+// Answers for the next message boxes, in order. A box with no answer left
+// gets IDOK for an OK box and IDNO for a Yes/No box.
+void QueueAnswers(const std::vector<int> &answers);
+
+// One entry per user-visible event, in the order they happened.
+struct UiEvent {
+    enum Kind { MessageBox, CreateDialog, SetItemText, DestroyDialog, ExitWindows } kind = MessageBox;
+    HWND window = nullptr;   // box owner, or the dialog the event concerns
+    std::string text;        // box text, item text
+    std::string caption;     // box caption, dialog caption
+    UINT type = 0;           // box type, ExitWindowsEx flags, dialog resource id
+    int item = 0;            // dialog item id
+    int answer = 0;          // button that answered the box
+};
+const std::vector<UiEvent> &UiEvents();
+std::vector<UiEvent> MessageBoxes();
+// Text of a dialog item as it stands (its template text until changed).
+std::string DialogItemText(HWND dialog, int item);
+// Dialogs currently alive.
+int LiveDialogCount();
+
+// ---- Security and restart (winsim/system.cpp) -------------------------------
+// Whether the shutdown privilege was enabled on the process token before the
+// first restart request, and the restart requests themselves.
+bool ShutdownPrivilegeEnabled();
+
+// ---- Heap ------------------------------------------------------------------
+struct HeapStats {
+    std::uint64_t allocations = 0;
+    std::uint64_t frees = 0;
+    std::uint64_t liveBytes = 0;
+    std::uint64_t peakBytes = 0;
+};
+HeapStats GetHeapStats();
+
+// ---- Fault injection and the call log --------------------------------------
+// Makes a call fail. `function` is the Win32 name ("CreateDirectoryA").
+// `argContains` (case-insensitive) must occur in the call's main argument
+// (the path, the string, the resource id as decimal) when not empty. The
+// first `skip` matching calls go through; then `times` calls fail (-1: every
+// later call). `error` becomes the last error of the failing call.
+struct Fault {
+    std::string function;
+    std::string argContains;
+    int skip = 0;
+    int times = -1;
+    DWORD error = ERROR_ACCESS_DENIED;
+};
+void InjectFault(const Fault &fault);
+void ClearFaults();
+
+// Every Win32 call made, with its main argument, in order.
+struct Call {
+    std::string function;
+    std::string arg;
+};
+const std::vector<Call> &Calls();
+int CallCount(const std::string &function);
+// Index of the first call of `function` whose argument contains
+// `argContains` (case-insensitive), or -1.
+int FindCall(const std::string &function, const std::string &argContains = "");
+
+}  // namespace winsim
+
+#endif  // WINSIM_WINSIM_H
