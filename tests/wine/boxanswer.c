@@ -1,0 +1,478 @@
+/*
+ * boxanswer: run a GUI program and answer its message boxes from a script.
+ *
+ *   boxanswer.exe <log> <timeout s> <caption> <answers> <program> [args...]
+ *
+ * <answers> is a comma list of button names (Yes, No, OK, Cancel, Abort,
+ * Retry, Ignore, TryAgain, Continue), used in order, one per message box;
+ * "-" means no box is expected at all.
+ *
+ * The program is started and its top-level windows are polled every 50 ms;
+ * windows it shows are also picked up from show events as they happen, so
+ * even a dialog that is up for a few tens of milliseconds is normally seen.
+ * A message box is a visible "#32770" window with at least one visible
+ * OK/Cancel/Yes/No button. The installer's progress dialog carries the same
+ * caption but only a static control 101; its text is logged whenever it
+ * changes. Boxes with another caption, and boxes beyond the end of the
+ * script, are logged as unexpected and dismissed with the most harmless
+ * button they have (Cancel, No, then OK), so a run cannot hang on them.
+ *
+ * The log gets one line per event, fields separated by '|' (in values '\',
+ * '|', CR and LF are written as \\ \x7c \r \n), text always last:
+ *
+ *   start|pid=<pid>|cmd=<command line>
+ *   box|<n>|caption=<c>|owner=<caption, "(class X)" or none>|buttons=<YESNO..>|answer=<NO>[|unexpected]|text=<t>
+ *   status|text=<text of control 101>
+ *   exit|<exit code>
+ *   timeout
+ *   unused|<answer>           script answers left over at the end
+ *   error|<message>
+ *
+ * Exit code: 0 when the program ended by itself, 2 on timeout, 3 on a usage
+ * or start-up error.
+ */
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#define POLL_MS 50
+#define STATUS_ID 101
+#define MSGBOX_TEXT_ID 0xFFFF
+#define MAX_TRACKED 256
+#define MAX_ANSWERS 64
+
+static FILE *g_log;
+
+struct button { int id; const char *name; };
+
+/* Order decides how the buttons= field spells a box: YESNO, OKCANCEL, ... */
+static const struct button g_buttons[] = {
+    { IDABORT, "ABORT" }, { IDRETRY, "RETRY" }, { IDIGNORE, "IGNORE" },
+    { IDYES, "YES" },     { IDNO, "NO" },       { IDOK, "OK" },
+    { IDCANCEL, "CANCEL" }, { IDTRYAGAIN, "TRYAGAIN" }, { IDCONTINUE, "CONTINUE" },
+};
+#define N_BUTTONS (sizeof g_buttons / sizeof g_buttons[0])
+
+static int button_id(const wchar_t *name)
+{
+    char up[32];
+    size_t i;
+    for (i = 0; name[i] && i + 1 < sizeof up; i++)
+        up[i] = (char)towupper(name[i]);
+    up[i] = 0;
+    for (i = 0; i < N_BUTTONS; i++)
+        if (!strcmp(up, g_buttons[i].name))
+            return g_buttons[i].id;
+    return 0;
+}
+
+static const char *button_name(int id)
+{
+    size_t i;
+    for (i = 0; i < N_BUTTONS; i++)
+        if (g_buttons[i].id == id)
+            return g_buttons[i].name;
+    return "?";
+}
+
+/* Writes a wide string as escaped UTF-8. */
+static void put_field(const wchar_t *s)
+{
+    char buf[8192];
+    int n = WideCharToMultiByte(CP_UTF8, 0, s, -1, buf, sizeof buf, NULL, NULL);
+    const char *p;
+    if (n <= 0)
+        buf[0] = 0;
+    for (p = buf; *p; p++) {
+        switch (*p) {
+        case '\\': fputs("\\\\", g_log); break;
+        case '|':  fputs("\\x7c", g_log); break;
+        case '\r': fputs("\\r", g_log); break;
+        case '\n': fputs("\\n", g_log); break;
+        default:   fputc(*p, g_log);
+        }
+    }
+}
+
+static void log_line(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    vfprintf(g_log, fmt, ap);
+    va_end(ap);
+    fputc('\n', g_log);
+    fflush(g_log);
+}
+
+/* ---- command line ------------------------------------------------------ */
+
+/* Appends one argument quoted so that CommandLineToArgvW gives it back. */
+static void append_arg(wchar_t *out, size_t cap, const wchar_t *arg)
+{
+    size_t len = wcslen(out);
+    int quote = !*arg || wcspbrk(arg, L" \t\"") != NULL;
+    const wchar_t *p;
+
+#define PUT(c) do { if (len + 1 < cap) out[len++] = (c); } while (0)
+    if (len)
+        PUT(L' ');
+    if (!quote) {
+        for (p = arg; *p; p++)
+            PUT(*p);
+    } else {
+        PUT(L'"');
+        for (p = arg; ; p++) {
+            size_t slashes = 0;
+            while (*p == L'\\') { slashes++; p++; }
+            if (!*p) {
+                while (slashes--) { PUT(L'\\'); PUT(L'\\'); }
+                break;
+            }
+            if (*p == L'"') {
+                while (slashes--) { PUT(L'\\'); PUT(L'\\'); }
+                PUT(L'\\');
+            } else {
+                while (slashes--) PUT(L'\\');
+            }
+            PUT(*p);
+        }
+        PUT(L'"');
+    }
+    out[len] = 0;
+#undef PUT
+}
+
+/* ---- windows of the program -------------------------------------------- */
+
+/* A window already looked at: an answered box, or a progress dialog with
+ * the status text last logged for it. */
+struct tracked { HWND hwnd; int is_box; int reported; wchar_t status[1024]; };
+
+static struct {
+    DWORD pid;
+    const wchar_t *caption;
+    int answers[MAX_ANSWERS];
+    int n_answers, next_answer;
+    int boxes;
+    struct tracked seen[MAX_TRACKED];
+    int n_seen;
+} g;
+
+static struct tracked *find_seen(HWND hwnd)
+{
+    int i;
+    for (i = 0; i < g.n_seen; i++)
+        if (g.seen[i].hwnd == hwnd)
+            return &g.seen[i];
+    return NULL;
+}
+
+static struct tracked *add_seen(HWND hwnd, int is_box)
+{
+    struct tracked *t;
+    if (g.n_seen == MAX_TRACKED)
+        return NULL;
+    t = &g.seen[g.n_seen++];
+    memset(t, 0, sizeof *t);
+    t->hwnd = hwnd;
+    t->is_box = is_box;
+    return t;
+}
+
+/* Forgets windows that are gone, so a recycled handle counts as new. */
+static void prune_seen(void)
+{
+    int i = 0;
+    while (i < g.n_seen) {
+        if (!IsWindow(g.seen[i].hwnd))
+            g.seen[i] = g.seen[--g.n_seen];
+        else
+            i++;
+    }
+}
+
+/* Visible buttons of a dialog as a bit set over g_buttons. */
+static unsigned visible_buttons(HWND dlg)
+{
+    unsigned set = 0;
+    size_t i;
+    for (i = 0; i < N_BUTTONS; i++) {
+        HWND b = GetDlgItem(dlg, g_buttons[i].id);
+        wchar_t cls[32];
+        if (b && IsWindowVisible(b) && GetClassNameW(b, cls, 32) && !_wcsicmp(cls, L"Button"))
+            set |= 1u << i;
+    }
+    return set;
+}
+
+static int has_button(unsigned set, int id)
+{
+    size_t i;
+    for (i = 0; i < N_BUTTONS; i++)
+        if (g_buttons[i].id == id)
+            return (set >> i) & 1;
+    return 0;
+}
+
+static int is_box_window(HWND hwnd, unsigned set)
+{
+    wchar_t cls[64];
+    if (!GetClassNameW(hwnd, cls, 64) || wcscmp(cls, L"#32770"))
+        return 0;
+    return has_button(set, IDOK) || has_button(set, IDCANCEL) ||
+           has_button(set, IDYES) || has_button(set, IDNO);
+}
+
+static void handle_box(HWND hwnd, const wchar_t *caption, unsigned set)
+{
+    wchar_t text[4096], owner_caption[512];
+    HWND owner = GetWindow(hwnd, GW_OWNER);
+    char names[128] = "";
+    int answer = 0, unexpected = 0;
+    size_t i;
+
+    text[0] = 0;
+    GetDlgItemTextW(hwnd, MSGBOX_TEXT_ID, text, 4096);
+    for (i = 0; i < N_BUTTONS; i++)
+        if ((set >> i) & 1)
+            strcat(names, g_buttons[i].name);
+
+    if (wcscmp(caption, g.caption)) {
+        unexpected = 1;
+    } else if (g.next_answer < g.n_answers) {
+        answer = g.answers[g.next_answer++];
+        if (!has_button(set, answer))
+            unexpected = 1;     /* scripted button is not on this box */
+    } else {
+        unexpected = 1;
+    }
+    if (!answer || !has_button(set, answer))
+        answer = has_button(set, IDCANCEL) ? IDCANCEL
+               : has_button(set, IDNO) ? IDNO : IDOK;
+
+    g.boxes++;
+    fprintf(g_log, "box|%d|caption=", g.boxes);
+    put_field(caption);
+    fputs("|owner=", g_log);
+    if (owner) {
+        owner_caption[0] = 0;
+        GetWindowTextW(owner, owner_caption, 512);
+        if (!owner_caption[0]) {
+            /* untitled owner: name its class so it never reads as "none" */
+            wcscpy(owner_caption, L"(class ");
+            GetClassNameW(owner, owner_caption + 7, 500);
+            wcscat(owner_caption, L")");
+        }
+        put_field(owner_caption);
+    } else {
+        fputs("none", g_log);
+    }
+    fprintf(g_log, "|buttons=%s|answer=%s%s|text=", names, button_name(answer),
+            unexpected ? "|unexpected" : "");
+    put_field(text);
+    log_line("");
+
+    PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
+                 (LPARAM)GetDlgItem(hwnd, answer));
+}
+
+static void handle_status(HWND hwnd, struct tracked *t)
+{
+    wchar_t text[1024];
+    HWND ctl = GetDlgItem(hwnd, STATUS_ID);
+    text[0] = 0;
+    GetWindowTextW(ctl, text, 1024);
+    if (!IsWindow(ctl))
+        return;                 /* torn down while we read it */
+    if (t->reported && !wcscmp(text, t->status))
+        return;
+    wcscpy(t->status, text);
+    t->reported = 1;
+    fputs("status|text=", g_log);
+    put_field(text);
+    log_line("");
+}
+
+static BOOL CALLBACK visit_window(HWND hwnd, LPARAM unused)
+{
+    DWORD pid = 0;
+    wchar_t caption[512];
+    struct tracked *t;
+    unsigned set;
+    (void)unused;
+
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != g.pid || !IsWindowVisible(hwnd))
+        return TRUE;
+    caption[0] = 0;
+    GetWindowTextW(hwnd, caption, 512);
+    t = find_seen(hwnd);
+    if (t && t->is_box == 1)
+        return TRUE;            /* answered already, still closing */
+
+    set = visible_buttons(hwnd);
+    if (is_box_window(hwnd, set)) {
+        if (t)
+            t->is_box = 1;
+        else
+            add_seen(hwnd, 1);
+        handle_box(hwnd, caption, set);
+    } else if (!wcscmp(caption, g.caption) && GetDlgItem(hwnd, STATUS_ID)) {
+        if (!t)
+            t = add_seen(hwnd, 0);
+        if (t)
+            handle_status(hwnd, t);
+    }
+    return TRUE;
+}
+
+/* Shown windows are also reported as they appear, so a progress dialog that
+ * is up for less than one poll interval still gets seen. The callback can
+ * run inside any cross-process call (while a WM_GETTEXT is pending, say), so
+ * it only queues the window; the main loop looks at it afterwards. */
+static HWND g_shown[64];
+static int g_n_shown;
+
+static void CALLBACK on_show(HWINEVENTHOOK hook, DWORD event, HWND hwnd, LONG obj,
+                             LONG child, DWORD thread, DWORD time)
+{
+    (void)hook; (void)event; (void)thread; (void)time;
+    if (obj == OBJID_WINDOW && child == CHILDID_SELF && hwnd &&
+        g_n_shown < 64 && GetAncestor(hwnd, GA_ROOT) == hwnd)
+        g_shown[g_n_shown++] = hwnd;
+}
+
+static void visit_shown(void)
+{
+    int i;
+    for (i = 0; i < g_n_shown; i++)
+        visit_window(g_shown[i], 0);
+    g_n_shown = 0;
+}
+
+/* Looks at all top-level windows bottom-up in z-order: an owner (the
+ * progress dialog) then gets logged before the box it carries. */
+static HWND g_all[1024];
+static int g_n_all;
+
+static BOOL CALLBACK collect_window(HWND hwnd, LPARAM unused)
+{
+    (void)unused;
+    if (g_n_all < 1024)
+        g_all[g_n_all++] = hwnd;
+    return TRUE;
+}
+
+static void visit_all(void)
+{
+    g_n_all = 0;
+    EnumWindows(collect_window, 0);
+    while (g_n_all > 0)
+        visit_window(g_all[--g_n_all], 0);
+}
+
+/* ---- main --------------------------------------------------------------- */
+
+static void parse_answers(const wchar_t *list)
+{
+    const wchar_t *p = list;
+    if (!wcscmp(list, L"-"))
+        return;
+    while (*p) {
+        wchar_t name[32];
+        size_t n = wcscspn(p, L",");
+        int id;
+        if (n >= 32)
+            n = 31;
+        wcsncpy(name, p, n);
+        name[n] = 0;
+        id = button_id(name);
+        if (!id) {
+            fprintf(stderr, "boxanswer: unknown answer '%ls'\n", name);
+            exit(3);
+        }
+        if (g.n_answers < MAX_ANSWERS)
+            g.answers[g.n_answers++] = id;
+        p += wcscspn(p, L",");
+        if (*p == L',')
+            p++;
+    }
+}
+
+int wmain(int argc, wchar_t **argv)
+{
+    static wchar_t cmd[32768];
+    STARTUPINFOW si;
+    PROCESS_INFORMATION pi;
+    DWORD deadline, code = 0;
+    double timeout;
+    int i;
+
+    if (argc < 6) {
+        fprintf(stderr, "usage: boxanswer <log> <timeout s> <caption> <answers> <program> [args...]\n");
+        return 3;
+    }
+    g_log = _wfopen(argv[1], L"wb");
+    if (!g_log) {
+        fprintf(stderr, "boxanswer: cannot write %ls\n", argv[1]);
+        return 3;
+    }
+    timeout = wcstod(argv[2], NULL);
+    g.caption = argv[3];
+    parse_answers(argv[4]);
+
+    for (i = 5; i < argc; i++)
+        append_arg(cmd, sizeof cmd / sizeof cmd[0], argv[i]);
+
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    if (!CreateProcessW(NULL, cmd, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &si, &pi)) {
+        log_line("error|CreateProcess failed with %lu", GetLastError());
+        fclose(g_log);
+        return 3;
+    }
+    g.pid = pi.dwProcessId;
+    fprintf(g_log, "start|pid=%lu|cmd=", pi.dwProcessId);
+    put_field(cmd);
+    log_line("");
+    if (!SetWinEventHook(EVENT_OBJECT_SHOW, EVENT_OBJECT_SHOW, NULL, on_show,
+                         pi.dwProcessId, 0, WINEVENT_OUTOFCONTEXT))
+        log_line("error|SetWinEventHook failed with %lu", GetLastError());
+    ResumeThread(pi.hThread);
+
+    deadline = GetTickCount() + (DWORD)(timeout * 1000.0);
+    for (;;) {
+        MSG msg;
+        DWORD w = MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, POLL_MS, QS_ALLINPUT);
+        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        visit_shown();
+        if (w == WAIT_OBJECT_0)
+            break;
+        prune_seen();
+        visit_all();
+        visit_shown();
+        if ((LONG)(GetTickCount() - deadline) >= 0) {
+            log_line("timeout");
+            TerminateProcess(pi.hProcess, 0xDEAD);
+            WaitForSingleObject(pi.hProcess, 5000);
+            for (i = g.next_answer; i < g.n_answers; i++)
+                log_line("unused|%s", button_name(g.answers[i]));
+            fclose(g_log);
+            return 2;
+        }
+    }
+
+    GetExitCodeProcess(pi.hProcess, &code);
+    log_line("exit|%lu", code);
+    for (i = g.next_answer; i < g.n_answers; i++)
+        log_line("unused|%s", button_name(g.answers[i]));
+    fclose(g_log);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return 0;
+}
