@@ -36,6 +36,7 @@ void ResetFiles(const std::string &hostRoot);
 void ResetResources();
 void ResetUi();
 void ResetSystem();
+void ResetRegistry();
 
 }  // namespace detail
 }  // namespace winsim

@@ -38,6 +38,7 @@ bool ContainsFolded(const std::string &haystack, const std::string &needle) {
 void Reset(const std::string &hostRoot) {
     S() = State();
     detail::ResetSystem();
+    detail::ResetRegistry();
     detail::ResetUi();
     detail::ResetResources();
     detail::ResetFiles(hostRoot);

@@ -39,6 +39,7 @@ std::string HostPath(const std::string &winPath);
 // Free space that GetDiskFreeSpaceA reports for a drive. A drive without a
 // geometry reports 8 sectors of 512 bytes, 65535 free of 65535 clusters.
 struct DiskGeometry {
+    bool answers = true;  // false: no medium, the query fails (ERROR_NOT_READY)
     DWORD sectorsPerCluster = 8;
     DWORD bytesPerSector = 512;
     DWORD freeClusters = 65535;
@@ -88,6 +89,20 @@ struct DialogTemplate {
     std::vector<DialogItem> items;
 };
 bool ParseDialogTemplate(const std::string &bytes, DialogTemplate *out);
+
+// ---- Registry (winsim/registry.cpp) ---------------------------------------
+// HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER, empty after Reset().
+// Imports a REGEDIT4 file (as regedit and Wine write it): "[key]" lines,
+// "name"="text", @= for the default value, dword:, hex: and hex(7): (and
+// hex(2):) values, "-" deletions. Returns false, with a message, on a line
+// it cannot read.
+bool ImportRegText(const std::string &text, std::string *error = nullptr);
+bool ImportRegFile(const std::string &path, std::string *error = nullptr);
+// Exports the given keys and everything below them in REGEDIT4 form, keys
+// and values sorted case-insensitively, so that two machines compare equal
+// exactly when their registries do. Keys are full paths such as
+// "HKEY_LOCAL_MACHINE\Software\Quenmark". Missing keys are left out.
+std::string ExportRegText(const std::vector<std::string> &keys);
 
 // ---- User interface (winsim/ui.cpp) ----------------------------------------
 // Answers for the next message boxes, in order. A box with no answer left

@@ -94,6 +94,8 @@ typedef HANDLE HGLOBAL;
 #define ERROR_FILENAME_EXCED_RANGE 206
 #define ERROR_MORE_DATA 234
 #define ERROR_NO_MORE_ITEMS 259
+#define ERROR_NOACCESS 998
+#define ERROR_KEY_DELETED 1018
 #define ERROR_DIRECTORY 267
 #define ERROR_NOT_ALL_ASSIGNED 1300
 #define ERROR_NO_SUCH_PRIVILEGE 1313
@@ -186,6 +188,35 @@ typedef INT_PTR (CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 // Heap.
 #define HEAP_ZERO_MEMORY 0x8
 
+// Registry.
+typedef DWORD REGSAM;
+typedef HKEY *PHKEY;
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *PFILETIME;
+#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)0x80000000u)
+#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)0x80000001u)
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)0x80000002u)
+#define HKEY_USERS ((HKEY)(ULONG_PTR)0x80000003u)
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
+#define KEY_NOTIFY 0x0010
+#define KEY_READ 0x20019
+#define KEY_WRITE 0x20006
+#define KEY_ALL_ACCESS 0xF003F
+#define REG_OPTION_NON_VOLATILE 0
+#define REG_CREATED_NEW_KEY 1
+#define REG_OPENED_EXISTING_KEY 2
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_MULTI_SZ 7
+
 // kernel32: modules, errors, processes.
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 DWORD WINAPI GetLastError(void);
@@ -235,6 +266,11 @@ HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);
 LPVOID WINAPI LockResource(HGLOBAL hResData);
 DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
 
+// version.
+DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR lptstrFilename, LPDWORD lpdwHandle);
+BOOL WINAPI GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD dwHandle, DWORD dwLen, LPVOID lpData);
+BOOL WINAPI VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID *lplpBuffer, UINT *puLen);
+
 // user32.
 int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
@@ -253,6 +289,26 @@ BOOL WINAPI LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLu
 BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
                                   PTOKEN_PRIVILEGES NewState, DWORD BufferLength,
                                   PTOKEN_PRIVILEGES PreviousState, LPDWORD ReturnLength);
+
+// advapi32: registry. Results are Win32 error codes (ERROR_SUCCESS).
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                          PHKEY phkResult);
+LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
+                            DWORD dwOptions, REGSAM samDesired,
+                            LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                            LPDWORD lpdwDisposition);
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                             LPBYTE lpData, LPDWORD lpcbData);
+LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                           const BYTE *lpData, DWORD cbData);
+LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
+LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
+LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                             LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen,
+                             LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                             LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                             LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime);
+LONG WINAPI RegCloseKey(HKEY hKey);
 
 #endif  // _WIN32
 
