@@ -830,7 +830,9 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
 // Reports the drive's geometry from SetDiskGeometry. NULL, "\" and "/" mean
 // the current drive; a root ("C:\", "c:/") or an existing directory selects
 // a drive. An unmapped drive fails with ERROR_PATH_NOT_FOUND on NT and
-// ERROR_INVALID_DRIVE on Windows 95. Null output pointers are skipped.
+// ERROR_INVALID_DRIVE on Windows 95. A drive without a medium (its geometry
+// does not answer) fails with ERROR_NOT_READY before any path on it is
+// looked at. Null output pointers are skipped.
 BOOL WINAPI GetDiskFreeSpaceA(LPCSTR lpRootPathName, LPDWORD lpSectorsPerCluster,
                               LPDWORD lpBytesPerSector, LPDWORD lpNumberOfFreeClusters,
                               LPDWORD lpTotalNumberOfClusters) {
@@ -842,11 +844,12 @@ BOOL WINAPI GetDiskFreeSpaceA(LPCSTR lpRootPathName, LPDWORD lpSectorsPerCluster
         const bool nt = winsim::GetPlatform() == winsim::Platform::WindowsNT;
         return SetError(nt ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_DRIVE), FALSE;
     }
-    std::optional<winsim::Resolved> r = winsim::Resolve(parsed);
-    if (!r || !r->isDir) return SetError(ERROR_PATH_NOT_FOUND), FALSE;
     winsim::DiskGeometry geometry;
     auto it = winsim::F().geometry.find(parsed.drive);
     if (it != winsim::F().geometry.end()) geometry = it->second;
+    if (!geometry.answers) return SetError(ERROR_NOT_READY), FALSE;
+    std::optional<winsim::Resolved> r = winsim::Resolve(parsed);
+    if (!r || !r->isDir) return SetError(ERROR_PATH_NOT_FOUND), FALSE;
     if (lpSectorsPerCluster) *lpSectorsPerCluster = geometry.sectorsPerCluster;
     if (lpBytesPerSector) *lpBytesPerSector = geometry.bytesPerSector;
     if (lpNumberOfFreeClusters) *lpNumberOfFreeClusters = geometry.freeClusters;

@@ -276,6 +276,10 @@ TEST_F(FilesTest, RefusedCallsSetTheLastError) {
     ASSERT_TRUE(SetFileAttributesA("C:\\rodir", FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(SetCurrentDirectoryA("C:\\here"));
     winsim::MapDrive('D', Host("d"));
+    winsim::MapDrive('A', Host("a"));
+    winsim::DiskGeometry noMedium;
+    noMedium.answers = false;
+    winsim::SetDiskGeometry('A', noMedium);
     HANDLE busy = Open("C:\\holder\\busy.exe", GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ);
     ASSERT_NE(INVALID_HANDLE_VALUE, busy);
     const std::vector<std::string> tree = winsim::ListTree("C:\\");
@@ -328,6 +332,9 @@ TEST_F(FilesTest, RefusedCallsSetTheLastError) {
         {"free space unmapped",
          [] { return GetDiskFreeSpaceA("Q:\\", nullptr, nullptr, nullptr, nullptr); },
          ERROR_PATH_NOT_FOUND},
+        {"free space no medium",
+         [] { return GetDiskFreeSpaceA("A:\\", nullptr, nullptr, nullptr, nullptr); },
+         ERROR_NOT_READY},
     };
     for (const Case &c : cases) {
         SetLastError(0);
@@ -442,7 +449,7 @@ TEST_F(FilesTest, InjectedFaultsFailOnlyTheMatchingCall) {
 
 TEST_F(FilesTest, DiskFreeSpaceByDrive) {
     winsim::MapDrive('d', Host("d"));
-    winsim::SetDiskGeometry('D', winsim::DiskGeometry{1, 2048, 10, 300});
+    winsim::SetDiskGeometry('D', winsim::DiskGeometry{true, 1, 2048, 10, 300});
     DWORD got[4] = {};
     ASSERT_TRUE(GetDiskFreeSpaceA("d:\\", &got[0], &got[1], &got[2], &got[3]));
     EXPECT_EQ((std::vector<DWORD>{1, 2048, 10, 300}), std::vector<DWORD>(got, got + 4));
