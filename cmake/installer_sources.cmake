@@ -14,6 +14,8 @@ set(WF_DRIVER_SOURCES
 # The stages the driver calls. Driver tests link their own versions instead.
 set(WF_STAGE_SOURCES
     src/install_check/probe.cpp
+    src/install_check/checksum.cpp
+    src/install_check/version_info.cpp
     src/install_check/free_space.cpp
     src/staging/extract.cpp
     src/staging/stage_copy.cpp
