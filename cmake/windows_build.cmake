@@ -10,7 +10,10 @@ endif()
 add_executable(wfpatch WIN32
   ${WF_COMMON_SOURCES} ${WF_DRIVER_SOURCES} ${WF_STAGE_SOURCES} ${WF_PE_ONLY_SOURCES}
   ${WF_RESOURCE_SCRIPT})
-target_include_directories(wfpatch PRIVATE src src/resources)
+target_include_directories(wfpatch PRIVATE src src/resources ${WF_GENERATED_DIR})
+# windres's includes are not scanned for changes: name them.
+set_source_files_properties(${WF_RESOURCE_SCRIPT} PROPERTIES
+  OBJECT_DEPENDS "${WF_RESOURCE_INPUTS};${WF_GENERATED_DIR}/manifest.rc")
 target_compile_options(wfpatch PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-threadsafe-statics
   -fno-asynchronous-unwind-tables -fno-stack-protector -fno-tree-loop-distribute-patterns

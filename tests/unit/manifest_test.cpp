@@ -173,30 +173,57 @@ TEST_F(PathTest, CopyAndAppendKeepWithinCapacity) {
 
 class ManifestTest : public MachineTest {};
 
-TEST_F(ManifestTest, ABlockIsReadUpToItsCountOnly) {
-    winsim::SetString(2000, "2 Count of files to copy from appdir to patch dir");
-    winsim::SetString(2001, "first.dll");
-    winsim::SetString(2002, "second.dll");
-    winsim::SetString(2003, "empty");
+TEST_F(ManifestTest, ABlockCountIsTheNumberBeforeItsComment) {
+    winsim::SetString(9000, "2 Count of files to copy");
+    winsim::SetString(9001, "first.dll");
+    winsim::SetString(9002, "second.dll");
+    winsim::SetString(9003, "empty");
     LONG count = -1;
-    ASSERT_EQ(1, LoadBlockCount(2000, &count));
+    ASSERT_EQ(1, LoadBlockCount(9000, &count));
     EXPECT_EQ(2, count);
     // A block without its count string is not there at all.
-    EXPECT_EQ(0, LoadBlockCount(4000, &count));
+    EXPECT_EQ(0, LoadBlockCount(9500, &count));
     EXPECT_EQ(0, count);
-    winsim::SetString(5000, "none here");
-    EXPECT_EQ(1, LoadBlockCount(5000, &count));
+    winsim::SetString(9600, "none here");
+    EXPECT_EQ(1, LoadBlockCount(9600, &count));
     EXPECT_EQ(0, count);
 }
 
+// The manifest generated from the sample's patch description.
+TEST_F(ManifestTest, TheShippedBlocksHaveTheirCounts) {
+    const struct {
+        UINT block;
+        LONG count;
+    } blocks[] = {{1000, 14}, {2000, 5}, {3000, 10}, {3100, 9}, {4000, 6}, {5000, 1}, {6000, 2}};
+    for (const auto &b : blocks) {
+        LONG count = -1;
+        EXPECT_EQ(1, LoadBlockCount(b.block, &count)) << b.block;
+        EXPECT_EQ(b.count, count) << b.block;
+    }
+    char text[128];
+    LoadManifestString(1000, text, sizeof text);
+    EXPECT_STREQ("14 Count of files to extract", text);
+    LoadManifestString(2000, text, sizeof text);
+    EXPECT_STREQ("5 Count of files to copy from appdir to patch dir", text);
+    LoadManifestString(101, text, sizeof text);
+    EXPECT_STREQ("VERSION 95.0.b", text);
+    LoadManifestString(102, text, sizeof text);
+    EXPECT_STREQ("1281953886 Checksum for Version check file in decimal", text);
+    LoadManifestString(8000, text, sizeof text);
+    EXPECT_STREQ("Tolvane Wayfront", text);
+    // The strings after a block's count are never meant to be read.
+    LoadManifestString(1015, text, sizeof text);
+    EXPECT_STREQ("empty", text);
+}
+
 TEST_F(ManifestTest, LoadManifestStringCutsToTheBuffer) {
-    winsim::SetString(100, "wayfront.exe");
+    winsim::SetString(9100, "wayfront.exe");
     char buffer[8];
     std::memset(buffer, '#', sizeof buffer);
-    EXPECT_EQ(7, LoadManifestString(100, buffer, sizeof buffer));
+    EXPECT_EQ(7, LoadManifestString(9100, buffer, sizeof buffer));
     EXPECT_STREQ("wayfron", buffer);
     std::memset(buffer, '#', sizeof buffer);
-    EXPECT_EQ(0, LoadManifestString(101, buffer, sizeof buffer));
+    EXPECT_EQ(0, LoadManifestString(9101, buffer, sizeof buffer));
     EXPECT_STREQ("", buffer);
 }
 

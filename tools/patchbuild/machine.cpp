@@ -1,0 +1,186 @@
+#include "machine.h"
+
+#include <fstream>
+#include <iterator>
+
+#include "checksum.h"
+#include "pe_version.h"
+
+namespace fs = std::filesystem;
+
+namespace patchbuild {
+
+const char kInstalledAppsKey[] = "HKEY_LOCAL_MACHINE\\Software\\Quenmark\\InstalledApps";
+const char kSharedUsageKey[] = "HKEY_LOCAL_MACHINE\\Software\\Quenmark\\SharedUsage";
+const char kSharedDllsKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+const char kSharedLocationValue[] = "Location1";
+
+std::string JoinPath(const std::string& directory, const std::string& name) {
+  if (directory.empty() || directory.back() == '\\') return directory + name;
+  return directory + "\\" + name;
+}
+
+std::optional<fs::path> FindFileNoCase(const fs::path& directory, const std::string& name) {
+  std::error_code ec;
+  if (fs::exists(directory / name, ec)) return directory / name;
+  for (const auto& entry : fs::directory_iterator(directory, ec))
+    if (SameName(entry.path().filename().string(), name)) return entry.path();
+  return std::nullopt;
+}
+
+std::optional<fs::path> HostPathOnDriveC(const fs::path& driveC, const std::string& windowsPath) {
+  if (windowsPath.size() < 2 || (windowsPath[0] != 'C' && windowsPath[0] != 'c') || windowsPath[1] != ':')
+    return std::nullopt;
+  fs::path host = driveC;
+  std::size_t start = 2;
+  while (start <= windowsPath.size()) {
+    std::size_t end = windowsPath.find('\\', start);
+    if (end == std::string::npos) end = windowsPath.size();
+    if (end > start) host /= windowsPath.substr(start, end - start);
+    start = end + 1;
+  }
+  return host;
+}
+
+std::optional<fs::path> MachineImage::Locate(const std::string& windowsPath) const {
+  if (!HostPathOnDriveC(root / "drive_c", windowsPath)) return std::nullopt;
+  fs::path host = root / "drive_c";
+  std::size_t start = 3;
+  while (start < windowsPath.size()) {
+    std::size_t end = windowsPath.find('\\', start);
+    if (end == std::string::npos) end = windowsPath.size();
+    if (end > start) {
+      auto found = FindFileNoCase(host, windowsPath.substr(start, end - start));
+      if (!found) return std::nullopt;
+      host = *found;
+    }
+    start = end + 1;
+  }
+  return host;
+}
+
+bool LoadMachineImage(const fs::path& root, const std::string& registryName, MachineImage& out, std::string* error) {
+  out = MachineImage{};
+  out.root = root;
+  const fs::path regPath = root / "machine.reg";
+  std::ifstream in(regPath, std::ios::binary);
+  if (!in) {
+    if (error) *error = regPath.string() + ": cannot read the file";
+    return false;
+  }
+  const std::string text{std::istreambuf_iterator<char>(in), {}};
+  std::string why;
+  if (!ParseRegedit4(text, out.registry, &why)) {
+    if (error) *error = regPath.string() + ": " + why;
+    return false;
+  }
+  auto read = [&](const char* key, const std::string& value, std::string& into) {
+    const RegKey* k = out.registry.Find(key);
+    const RegValue* v = k ? k->Find(value) : nullptr;
+    if (!v || !v->isString || v->data.empty()) {
+      if (error) *error = regPath.string() + ": no text value \"" + value + "\" under " + key;
+      return false;
+    }
+    into = v->data;
+    return true;
+  };
+  if (!read(kInstalledAppsKey, registryName, out.installDir)) return false;
+  if (!read(kSharedUsageKey, kSharedLocationValue, out.sharedDir)) return false;
+  if (!out.Locate(out.installDir)) {
+    if (error) *error = root.string() + ": the install directory " + out.installDir + " is not in drive_c";
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+// Where each block's names are joined by the installer, and with what.
+struct Joins {
+  bool install, shared, patch;
+};
+
+Joins JoinsOf(int base) {
+  switch (base) {
+    case kBlockPayload: return {false, false, true};
+    case kBlockStaged: return {true, false, true};
+    case kBlockSharedAdded: return {false, true, true};
+    case kBlockSharedRemoved: return {false, true, false};
+    case kBlockInstallMoves: return {true, false, true};
+    case kBlockSharedMoves: return {false, true, true};
+    default: return {false, false, true};  // block 6000
+  }
+}
+
+}  // namespace
+
+void CheckAgainstMachine(const Description& d, const MachineImage& machine, const fs::path& newDir,
+                         std::vector<Diagnostic>& diagnostics) {
+  auto fault = [&](int line, const std::string& message) { diagnostics.push_back({d.file, line, message}); };
+  const std::string patchDir = JoinPath(machine.installDir, kPatchDirectoryName);
+
+  // Installed files the patcher changes: present now, and their new builds.
+  for (const Entry& e : d.EntriesOf(kBlockStaged)) {
+    if (!machine.Locate(JoinPath(machine.installDir, e.name)))
+      fault(e.line, "unknown file \"" + e.name + "\": not in the install directory " + machine.installDir);
+    if (!FindFileNoCase(newDir, e.name))
+      fault(e.line, "unknown file \"" + e.name + "\": no new version in " + newDir.string());
+  }
+  // Payload files: the new builds, except the patcher and its data, which
+  // the patch build itself makes.
+  for (const Entry& e : d.EntriesOf(kBlockPayload)) {
+    const bool patcherFile = (d.patcher.Given() && SameName(e.name, d.patcher.value)) ||
+                             (d.patcherData.Given() && SameName(e.name, d.patcherData.value));
+    if (!patcherFile && !FindFileNoCase(newDir, e.name))
+      fault(e.line, "unknown file \"" + e.name + "\": not in " + newDir.string());
+  }
+  for (const Entry& e : d.EntriesOf(kBlockSharedRemoved))
+    if (!machine.Locate(JoinPath(machine.sharedDir, e.name)))
+      fault(e.line, "unknown file \"" + e.name + "\": not in the shared directory " + machine.sharedDir);
+
+  // Path lengths with this machine's directories.
+  for (const auto& [base, block] : d.blocks) {
+    const Joins j = JoinsOf(base);
+    for (const Entry& e : block.entries) {
+      for (const std::string& name : {e.name, e.stored}) {
+        if (name.empty()) continue;
+        for (const auto& [use, dir] : {std::make_pair(j.install, machine.installDir),
+                                       std::make_pair(j.shared, machine.sharedDir),
+                                       std::make_pair(j.patch, patchDir)}) {
+          const std::string path = JoinPath(dir, name);
+          if (use && path.size() > kNameBuffer - 1)
+            fault(e.line, "\"" + name.substr(0, 32) + (name.size() > 32 ? "..." : "") + "\" in " + dir +
+                              " makes a path of " + std::to_string(path.size()) +
+                              " characters; the installer joins paths in 260-character buffers");
+        }
+      }
+    }
+  }
+
+  // The version-check file: its version and checksum.
+  if (!d.versionCheck.Given()) return;
+  const auto file = machine.Locate(JoinPath(machine.installDir, d.versionCheck.value));
+  if (!file) {
+    fault(d.versionCheck.line, "unknown file \"" + d.versionCheck.value + "\": not in the install directory " +
+                                   machine.installDir);
+    return;
+  }
+  if (d.expectedVersion.Given()) {
+    const auto version = FileVersionString(*file, "ProductVersion");
+    if (!version)
+      fault(d.expectedVersion.line, file->string() + " has no readable ProductVersion");
+    else if (!SameName(*version, d.expectedVersion.value))
+      fault(d.expectedVersion.line, file->string() + " carries ProductVersion \"" + *version +
+                                        "\", not \"" + d.expectedVersion.value + "\"");
+  }
+  if (d.expectedChecksum.Given()) {
+    const auto sum = FileChecksum(*file);
+    if (!sum)
+      fault(d.expectedChecksum.line, "cannot read " + file->string());
+    else if (*sum != std::stoull(d.expectedChecksum.value))
+      fault(d.expectedChecksum.line, file->string() + " has checksum " + std::to_string(*sum) + ", not " +
+                                         d.expectedChecksum.value);
+  }
+}
+
+}  // namespace patchbuild

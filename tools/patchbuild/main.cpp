@@ -1,0 +1,207 @@
+// patchbuild: the host tool that turns a patch description into the
+// installer's manifest, and the helpers the sample product's build uses.
+//
+//   patchbuild check          DESC --before DIR --new DIR
+//   patchbuild manifest       DESC --before DIR --new DIR -o FILE.rc
+//   patchbuild expected-after DESC --before DIR --new DIR --out DIR [--log FILE]
+//                             [--strict-renames]
+//   patchbuild checksum       FILE
+//   patchbuild fix-checksum   IN OUT VALUE
+//
+// --before is a machine image (drive_c/ and machine.reg) with the old
+// version installed; --new is the folder of new builds (payload files and
+// the new versions of the patched files). Exit status 0 on success, 1 when
+// the description or a file is refused, 2 for a usage error. fix-checksum
+// writes IN with one byte appended so that its checksum is VALUE.
+// --strict-renames: delayed renames at the restart do not replace an
+// existing file, as on NT and Wine for renames registered without
+// MOVEFILE_REPLACE_EXISTING (see after_model.h).
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "after_model.h"
+#include "checksum.h"
+#include "description.h"
+#include "machine.h"
+#include "manifest_writer.h"
+#include "pe_version.h"
+
+namespace fs = std::filesystem;
+using namespace patchbuild;
+
+namespace {
+
+int Usage() {
+  std::cerr << "usage:\n"
+               "  patchbuild check          DESC --before DIR --new DIR\n"
+               "  patchbuild manifest       DESC --before DIR --new DIR -o FILE.rc\n"
+               "  patchbuild expected-after DESC --before DIR --new DIR --out DIR [--log FILE]\n"
+               "                             [--strict-renames]\n"
+               "  patchbuild checksum       FILE\n"
+               "  patchbuild fix-checksum   IN OUT VALUE\n";
+  return 2;
+}
+
+struct Options {
+  std::vector<std::string> positional;
+  std::map<std::string, std::string> named;
+};
+
+bool ParseOptions(int argc, char** argv, Options& o) {
+  for (int i = 2; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--before" || a == "--new" || a == "--out" || a == "--log" || a == "-o") {
+      if (i + 1 >= argc) return false;
+      o.named[a] = argv[++i];
+    } else if (a == "--strict-renames") {
+      o.named[a] = "";
+    } else if (a.size() > 1 && a[0] == '-') {
+      return false;
+    } else {
+      o.positional.push_back(a);
+    }
+  }
+  return true;
+}
+
+bool WriteFileAtomically(const fs::path& path, const std::string& text) {
+  const fs::path temp = path.string() + ".tmp";
+  {
+    std::ofstream out(temp, std::ios::binary);
+    out << text;
+    if (!out) return false;
+  }
+  std::error_code ec;
+  fs::rename(temp, path, ec);
+  return !ec;
+}
+
+// Loads and checks the description and the machine; prints every fault.
+bool LoadChecked(const Options& o, Description& d, MachineImage& machine) {
+  std::vector<Diagnostic> diagnostics;
+  LoadDescription(o.positional[0], d, diagnostics);
+  bool ok = diagnostics.empty();
+  if (ok) {
+    std::string error;
+    if (!LoadMachineImage(o.named.at("--before"), d.registryName.value, machine, &error)) {
+      std::cerr << error << "\n";
+      return false;
+    }
+    CheckAgainstMachine(d, machine, o.named.at("--new"), diagnostics);
+    ok = diagnostics.empty();
+  }
+  for (const Diagnostic& diag : diagnostics) std::cerr << diag.Text() << "\n";
+  return ok;
+}
+
+int Check(const Options& o) {
+  Description d;
+  MachineImage machine;
+  return LoadChecked(o, d, machine) ? 0 : 1;
+}
+
+int Manifest(const Options& o) {
+  Description d;
+  MachineImage machine;
+  if (!LoadChecked(o, d, machine)) return 1;
+  const auto file = machine.Locate(JoinPath(machine.installDir, d.versionCheck.value));
+  const auto sum = file ? FileChecksum(*file) : std::nullopt;
+  if (!sum) {
+    std::cerr << "cannot read the version-check file " << d.versionCheck.value << "\n";
+    return 1;
+  }
+  if (!WriteFileAtomically(o.named.at("-o"), WriteManifestRc(d, *sum))) {
+    std::cerr << "cannot write " << o.named.at("-o") << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+int ExpectedAfter(const Options& o) {
+  Description d;
+  MachineImage machine;
+  if (!LoadChecked(o, d, machine)) return 1;
+  ModelMachine model = LoadModelMachine(machine.root / "drive_c", machine.registry);
+  ModelInputs inputs;
+  inputs.installDir = machine.installDir;
+  inputs.sharedDir = machine.sharedDir;
+  const fs::path newDir = o.named.at("--new");
+  inputs.newFile = [&](const std::string& name) { return FindFileNoCase(newDir, name); };
+  inputs.fileVersion = [](const fs::path& f) { return FileVersionString(f, "FileVersion"); };
+  inputs.strictRenames = o.named.count("--strict-renames") > 0;
+  const ModelResult result = RunPatchModel(d, inputs, model);
+  std::ofstream logFile;
+  if (o.named.count("--log")) logFile.open(o.named.at("--log"));
+  std::ostream& log = logFile.is_open() ? logFile : std::cout;
+  for (const std::string& line : result.log) log << line << "\n";
+  if (!result.ok) {
+    std::cerr << "the installer would not complete: " << result.failure << "\n";
+    return 1;
+  }
+  std::string error;
+  if (!WriteModelMachine(model, o.named.at("--out"), &error)) {
+    std::cerr << error << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+int Checksum(const Options& o) {
+  const auto sum = FileChecksum(o.positional[0]);
+  if (!sum) {
+    std::cerr << "cannot read " << o.positional[0] << "\n";
+    return 1;
+  }
+  std::cout << *sum << "\n";
+  return 0;
+}
+
+int FixChecksumCommand(const Options& o) {
+  std::ifstream in(o.positional[0], std::ios::binary);
+  if (!in) {
+    std::cerr << "cannot read " << o.positional[0] << "\n";
+    return 1;
+  }
+  std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+  const unsigned long long target = std::stoull(o.positional[2]);
+  std::string why;
+  if (target > 0xFFFFFFFFull || !AppendChecksumByte(bytes, static_cast<std::uint32_t>(target), &why)) {
+    std::cerr << o.positional[0] << ": " << (why.empty() ? "the value is not 32-bit" : why) << "\n";
+    return 1;
+  }
+  if (!WriteFileAtomically(o.positional[1], std::string(bytes.begin(), bytes.end()))) {
+    std::cerr << "cannot write " << o.positional[1] << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  const std::string command = argv[1];
+  Options o;
+  if (!ParseOptions(argc, argv, o)) return Usage();
+  auto has = [&](std::initializer_list<const char*> names, std::size_t positional) {
+    for (const char* n : names)
+      if (!o.named.count(n)) return false;
+    return o.positional.size() == positional;
+  };
+  try {
+    if (command == "check" && has({"--before", "--new"}, 1)) return Check(o);
+    if (command == "manifest" && has({"--before", "--new", "-o"}, 1)) return Manifest(o);
+    if (command == "expected-after" && has({"--before", "--new", "--out"}, 1)) return ExpectedAfter(o);
+    if (command == "checksum" && has({}, 1)) return Checksum(o);
+    if (command == "fix-checksum" && has({}, 3)) return FixChecksumCommand(o);
+  } catch (const std::exception& e) {
+    std::cerr << "patchbuild: " << e.what() << "\n";
+    return 1;
+  }
+  return Usage();
+}

@@ -1,0 +1,25 @@
+// Writes the manifest part of the installer's resource script: one
+// STRINGTABLE with strings 100 to 102, the blocks, 7000, 7001 and 8000.
+#ifndef PATCHBUILD_MANIFEST_WRITER_H
+#define PATCHBUILD_MANIFEST_WRITER_H
+
+#include <cstdint>
+#include <string>
+
+#include "description.h"
+
+namespace patchbuild {
+
+// The text of string 102 for a checksum.
+std::string ChecksumString(std::uint32_t checksum);
+
+// A string as a resource-script literal: quotes doubled, backslashes escaped.
+std::string RcQuote(const std::string& text);
+
+// The STRINGTABLE for a description that passed its checks, with the
+// version-check file's checksum.
+std::string WriteManifestRc(const Description& d, std::uint32_t checksum);
+
+}  // namespace patchbuild
+
+#endif
