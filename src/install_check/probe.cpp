@@ -1,15 +1,121 @@
-// Not built yet: the installation probe. Until it is, the run takes the
-// current directory as both the install and the shared directory, so the
-// stages after it can be exercised on any machine.
+// The installation probe: the first step of a run, before any window exists
+// and before anything is changed. It finds the product and the maker's shared
+// directory in the registry and proves that the installation is the one the
+// patch was built for. Every refusal shows its own box without an owner.
 #include "install_check/probe.h"
+#include "install_check/checksum.h"
+#include "install_check/version_info.h"
+#include "manifest/manifest.h"
+#include "manifest/paths.h"
+
+#define INSTALLED_APPS_KEY "Software\\Quenmark\\InstalledApps"
+#define SHARED_USAGE_KEY "Software\\Quenmark\\SharedUsage"
+#define SHARED_LOCATION_VALUE "Location1"
+
+// Reads a directory from a REG_SZ value into buffer. The value is read
+// straight into the buffer, one byte short of its capacity, and terminated
+// after what was read, so a value stored without its terminator still ends
+// inside the buffer. A value of another type, or one that does not fit, is
+// not used: the buffer stays empty.
+static void ReadDirectoryValue(LPCSTR keyPath, LPCSTR valueName, LPSTR buffer, int capacity)
+{
+    HKEY key;
+    buffer[0] = '\0';
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    DWORD type = REG_NONE;
+    DWORD size = (DWORD)(capacity - 1);
+    LONG result = RegQueryValueExA(key, valueName, NULL, &type, (LPBYTE)buffer, &size);
+    if (result == ERROR_SUCCESS && type == REG_SZ && size <= (DWORD)(capacity - 1) && buffer[0] != '\0')
+        buffer[size] = '\0';
+    else
+        buffer[0] = '\0';
+    RegCloseKey(key);
+}
+
+// The pending-restart marker: the version-check path with its last
+// character made "x". A new file waiting to replace the version-check file
+// carries the same name with "X", and names compare without case.
+static void MakeMarkerName(LPSTR path)
+{
+    LPSTR last = path;
+    for (LPSTR p = path; *p != '\0'; p = CharNextA(p))
+        last = p;
+    if (*last != '\0')
+        *last = 'x';
+}
+
+// The wrong-version box names the version found and the one expected. The
+// text is formatted in a buffer that holds whatever wsprintfA can write and
+// is then cut to the 511 characters the message may have.
+static void ShowWrongVersion(LPCSTR found, LPCSTR expected)
+{
+    char caption[256];
+    char format[512];
+    char message[1025];
+    LoadManifestString(STR_CAPTION, caption, sizeof(caption));
+    LoadManifestString(MSG_WRONG_VERSION, format, sizeof(format));
+    wsprintfA(message, format, found, expected);
+    // Cut at the last character boundary within 511 bytes, so no half of a
+    // double-byte character is left at the end.
+    LPSTR end = message;
+    while (*end != '\0' && CharNextA(end) - message <= 511)
+        end = CharNextA(end);
+    *end = '\0';
+    MessageBoxA(NULL, message, caption, MB_OK);
+}
+
+static int Refuse(UINT message)
+{
+    ShowMessage(NULL, message, STR_CAPTION, MB_OK);
+    return 0;
+}
 
 int ProbeInstallation(LPSTR installDir, int installCapacity, LPSTR sharedDir, int sharedCapacity)
 {
+    char productName[256];
+    char fileName[128];
+    char expectedVersion[128];
+    char foundVersion[128];
+    char checksumText[128];
+    char versionPath[MAX_PATH];
+    char marker[MAX_PATH];
+
     if (installDir == NULL || sharedDir == NULL || installCapacity <= 0 || sharedCapacity <= 0)
         return 0;
-    DWORD length = GetCurrentDirectoryA((DWORD)installCapacity, installDir);
-    if (length == 0 || length >= (DWORD)installCapacity || (int)length >= sharedCapacity)
+    installDir[0] = '\0';
+    sharedDir[0] = '\0';
+
+    // Without the product's registry name there is no value to look for.
+    if (LoadManifestString(STR_PRODUCT_NAME, productName, sizeof(productName)))
+        ReadDirectoryValue(INSTALLED_APPS_KEY, productName, installDir, installCapacity);
+    ReadDirectoryValue(SHARED_USAGE_KEY, SHARED_LOCATION_VALUE, sharedDir, sharedCapacity);
+    if (installDir[0] == '\0' || sharedDir[0] == '\0')
+        return Refuse(MSG_NOT_INSTALLED);
+
+    if (!LoadManifestString(STR_VERSION_FILE, fileName, sizeof(fileName)))
+        return Refuse(MSG_CORRUPT_PATCH);
+    // A path that does not fit cannot be read: it counts as a file without
+    // a version.
+    int pathFits = JoinPath(versionPath, sizeof(versionPath), installDir, fileName);
+    if (!LoadManifestString(STR_EXPECTED_VERSION, expectedVersion, sizeof(expectedVersion)))
+        return Refuse(MSG_CORRUPT_PATCH);
+    if (!pathFits || !GetProductVersion(versionPath, foundVersion, sizeof(foundVersion)))
+        return Refuse(MSG_UNKNOWN_VERSION);
+    if (lstrcmpiA(foundVersion, expectedVersion) != 0) {
+        ShowWrongVersion(foundVersion, expectedVersion);
         return 0;
-    lstrcpynA(sharedDir, installDir, sharedCapacity);
+    }
+
+    // A manifest without a checksum trusts the version alone.
+    if (!LoadManifestString(STR_EXPECTED_CHECKSUM, checksumText, sizeof(checksumText)))
+        return 1;
+    if ((DWORD)ParseCount(checksumText) != FileChecksum(versionPath))
+        return Refuse(MSG_NOT_ENGLISH);
+
+    lstrcpynA(marker, versionPath, sizeof(marker));
+    MakeMarkerName(marker);
+    if (GetFileAttributesA(marker) != INVALID_FILE_ATTRIBUTES)
+        return Refuse(MSG_RESTART_PENDING);
     return 1;
 }

@@ -19,6 +19,24 @@ void MachineTest::SetUp() {
     ForgetWindowsVersion();
 }
 
+const char kSampleInstallDir[] = "C:\\Program Files\\Quenmark\\Wayfront";
+const char kSampleSharedDir[] = "C:\\Quenmark\\Shared";
+const char kSampleVersionFile[] = "C:\\Program Files\\Quenmark\\Wayfront\\wayfront.exe";
+
+std::string MachineTest::SamplePath(const std::string &relative) { return std::string(WF_SAMPLE_DIR) + "/" + relative; }
+
+std::string MachineTest::FixturePath(const std::string &name) { return std::string(WF_FIXTURE_DIR) + "/" + name; }
+
+void MachineTest::InstallSample() {
+    std::error_code error;
+    std::filesystem::copy(SamplePath("before/drive_c"), root_ + "/c",
+                          std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing,
+                          error);
+    ASSERT_FALSE(error) << "cannot copy the sample: " << error.message();
+    std::string message;
+    ASSERT_TRUE(winsim::ImportRegFile(SamplePath("before/machine.reg"), &message)) << message;
+}
+
 void MachineTest::TearDown() {
     if (root_.empty()) return;
     std::error_code ignored;

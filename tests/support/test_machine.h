@@ -9,12 +9,23 @@
 
 #include "winsim.h"
 
+// Where the sample installation lies (see sample/wayfront.patch).
+extern const char kSampleInstallDir[];
+extern const char kSampleSharedDir[];
+extern const char kSampleVersionFile[];  // full path of the version-check file
+
 class MachineTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
     // The host folder behind drive C:.
     const std::string &Root() const { return root_; }
+    // Puts the sample's installed product on drive C: and its registry in
+    // place: the machine as a user has it before the patch.
+    void InstallSample();
+    // A file the build made for the tests (sample builds, version fixtures).
+    static std::string SamplePath(const std::string &relative);
+    static std::string FixturePath(const std::string &name);
 
 private:
     std::string root_;

@@ -1,0 +1,294 @@
+// The installation probe on the sample installation and variants of it:
+// every refusal shows exactly one box of its own, without an owner, and
+// the probe changes nothing on the machine.
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "install_check/probe.h"
+#include "manifest/manifest.h"
+#include "test_machine.h"
+
+namespace {
+
+const char kInstalledApps[] = "Software\\Quenmark\\InstalledApps";
+const char kSharedUsage[] = "Software\\Quenmark\\SharedUsage";
+
+std::string Text(UINT id) {
+    char buffer[512];
+    LoadManifestString(id, buffer, sizeof buffer);
+    return buffer;
+}
+
+std::string HostFile(const std::string &hostPath) {
+    std::ifstream in(hostPath, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The UTF-16 form of an ASCII text, as it stands in a version resource.
+std::string Utf16(const std::string &text) {
+    std::string wide;
+    for (char c : text) {
+        wide.push_back(c);
+        wide.push_back('\0');
+    }
+    return wide;
+}
+
+class ProbeTest : public MachineTest {
+protected:
+    void SetUp() override {
+        MachineTest::SetUp();
+        InstallSample();
+    }
+
+    int Probe() {
+        installDir_[0] = sharedDir_[0] = '#';
+        return ProbeInstallation(installDir_, sizeof installDir_, sharedDir_, sizeof sharedDir_);
+    }
+
+    static void SetValue(const char *keyPath, const char *name, DWORD type, const std::string &data) {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, &key));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE *>(data.data()),
+                                                static_cast<DWORD>(data.size())));
+        RegCloseKey(key);
+    }
+
+    static void DeleteValue(const char *keyPath, const char *name) {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, &key));
+        ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueA(key, name));
+        RegCloseKey(key);
+    }
+
+    // The version-check file with one UTF-16 text of its version resource
+    // replaced by another of the same length.
+    static void PatchVersionFile(const std::string &from, const std::string &to) {
+        std::string bytes;
+        ASSERT_TRUE(winsim::ReadWholeFile(kSampleVersionFile, &bytes));
+        const size_t at = bytes.find(Utf16(from));
+        ASSERT_NE(std::string::npos, at) << from;
+        bytes.replace(at, 2 * from.size(), Utf16(to));
+        ASSERT_TRUE(winsim::WriteWholeFile(kSampleVersionFile, bytes));
+    }
+
+    // Exactly one box, the probe's own: caption 201, OK, no owner.
+    static void ExpectOneRefusal(const std::string &text) {
+        const std::vector<winsim::UiEvent> boxes = winsim::MessageBoxes();
+        ASSERT_EQ(1u, boxes.size());
+        EXPECT_EQ(text, boxes[0].text);
+        EXPECT_EQ("Tolvane Wayfront Patch", boxes[0].caption);
+        EXPECT_EQ(nullptr, boxes[0].window);
+        EXPECT_EQ(static_cast<UINT>(MB_OK), boxes[0].type);
+    }
+
+    char installDir_[261];
+    char sharedDir_[261];
+};
+
+TEST_F(ProbeTest, TheSampleInstallationPasses) {
+    const std::string registry = winsim::ExportRegText({"HKEY_LOCAL_MACHINE"});
+    const std::vector<std::string> files = winsim::ListTree("C:\\");
+    EXPECT_EQ(1, Probe());
+    EXPECT_STREQ(kSampleInstallDir, installDir_);
+    EXPECT_STREQ(kSampleSharedDir, sharedDir_);
+    EXPECT_EQ(0u, winsim::MessageBoxes().size());
+    // The probe only looks.
+    EXPECT_EQ(registry, winsim::ExportRegText({"HKEY_LOCAL_MACHINE"}));
+    EXPECT_EQ(files, winsim::ListTree("C:\\"));
+    EXPECT_EQ(0u, winsim::GetHeapStats().liveBytes);
+}
+
+TEST_F(ProbeTest, MissingBuffersFailWithoutABox) {
+    char canary[4] = "abc";
+    EXPECT_EQ(0, ProbeInstallation(nullptr, 261, sharedDir_, 261));
+    EXPECT_EQ(0, ProbeInstallation(canary, 0, sharedDir_, 261));
+    EXPECT_EQ(0, ProbeInstallation(canary, 261, nullptr, 261));
+    EXPECT_EQ(0, ProbeInstallation(canary, 261, canary, 0));
+    EXPECT_STREQ("abc", canary);
+    EXPECT_EQ(0u, winsim::MessageBoxes().size());
+    EXPECT_EQ(-1, winsim::FindCall("RegOpenKeyExA"));
+}
+
+// Everything that leaves a directory empty ends in message 219.
+TEST_F(ProbeTest, AnInstallationThatCannotBeFoundIsMessage219) {
+    struct Case {
+        const char *what;
+        void (*change)();
+    };
+    const Case cases[] = {
+        {"no install directory value", [] { DeleteValue(kInstalledApps, "Tolvane Wayfront"); }},
+        {"no shared directory value", [] { DeleteValue(kSharedUsage, "Location1"); }},
+        {"empty install directory", [] { SetValue(kInstalledApps, "Tolvane Wayfront", REG_SZ, std::string("\0", 1)); }},
+        {"install directory of another type",
+         [] { SetValue(kInstalledApps, "Tolvane Wayfront", REG_EXPAND_SZ, std::string("C:\\Wayfront\0", 12)); }},
+        {"shared directory as a number", [] { SetValue(kSharedUsage, "Location1", REG_DWORD, std::string("\1\0\0\0", 4)); }},
+        {"install directory too long for the buffer",
+         [] { SetValue(kInstalledApps, "Tolvane Wayfront", REG_SZ, "C:\\" + std::string(300, 'w') + '\0'); }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        c.change();
+        EXPECT_EQ(0, Probe());
+        ExpectOneRefusal(Text(MSG_NOT_INSTALLED));
+        EXPECT_LT(std::strlen(installDir_), sizeof installDir_);
+        EXPECT_LT(std::strlen(sharedDir_), sizeof sharedDir_);
+    }
+}
+
+TEST_F(ProbeTest, BothKeysAreReadEvenWhenTheFirstIsMissing) {
+    HKEY quenmark;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Quenmark", 0, KEY_ALL_ACCESS, &quenmark));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(quenmark, "InstalledApps"));
+    RegCloseKey(quenmark);
+    EXPECT_EQ(0, Probe());
+    EXPECT_NE(-1, winsim::FindCall("RegQueryValueExA", "Location1"));
+    EXPECT_STREQ(kSampleSharedDir, sharedDir_);
+    ExpectOneRefusal(Text(MSG_NOT_INSTALLED));
+}
+
+// A value stored without its terminator, and one of exactly 260 bytes, still
+// end inside the buffer.
+TEST_F(ProbeTest, DirectoryValuesWithoutTerminatorEndInTheBuffer) {
+    SetValue(kInstalledApps, "Tolvane Wayfront", REG_SZ, kSampleInstallDir);
+    EXPECT_EQ(1, Probe());
+    EXPECT_STREQ(kSampleInstallDir, installDir_);
+
+    SetUp();
+    const std::string longest = "C:\\" + std::string(257, 's');  // 260 bytes, no terminator
+    SetValue(kSharedUsage, "Location1", REG_SZ, longest);
+    EXPECT_EQ(1, Probe());
+    EXPECT_EQ(longest, std::string(sharedDir_));
+}
+
+TEST_F(ProbeTest, AManifestWithoutItsVersionStringsIsMessage216) {
+    for (UINT missing : {STR_VERSION_FILE, STR_EXPECTED_VERSION}) {
+        SCOPED_TRACE(missing);
+        SetUp();
+        winsim::RemoveString(missing);
+        EXPECT_EQ(0, Probe());
+        ExpectOneRefusal(Text(MSG_CORRUPT_PATCH));
+    }
+}
+
+// Message 218 for every version-check file without a readable product
+// version: missing, no version resource, a translation that names another
+// language than its strings are stored under, an empty product version, and
+// a path too long to build.
+TEST_F(ProbeTest, AFileWithoutAProductVersionIsMessage218) {
+    struct Case {
+        const char *what;
+        const char *fixture;  // replaces the version-check file; null: delete it
+    };
+    const Case cases[] = {
+        {"file missing", nullptr},
+        {"no version resource", "noversion.exe"},
+        {"translation names another language", "mismatched.dll"},
+        {"empty product version", "emptyproduct.exe"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        if (c.fixture) {
+            ASSERT_TRUE(winsim::WriteWholeFile(kSampleVersionFile, HostFile(FixturePath(c.fixture))));
+        } else {
+            ASSERT_TRUE(DeleteFileA(kSampleVersionFile));
+        }
+        EXPECT_EQ(0, Probe());
+        ExpectOneRefusal(Text(MSG_UNKNOWN_VERSION));
+        EXPECT_EQ(0u, winsim::GetHeapStats().liveBytes);
+    }
+
+    SetUp();
+    SetValue(kInstalledApps, "Tolvane Wayfront", REG_SZ, "C:\\" + std::string(250, 'w') + '\0');
+    EXPECT_EQ(0, Probe());
+    ExpectOneRefusal(Text(MSG_UNKNOWN_VERSION));
+    EXPECT_EQ(-1, winsim::FindCall("GetFileVersionInfoSizeA"));
+}
+
+TEST_F(ProbeTest, ANoMemoryVersionReadIsMessage218) {
+    winsim::InjectFault({"HeapAlloc", "", 0, -1, ERROR_NOT_ENOUGH_MEMORY});
+    EXPECT_EQ(0, Probe());
+    ExpectOneRefusal(Text(MSG_UNKNOWN_VERSION));
+}
+
+TEST_F(ProbeTest, AnotherVersionIsMessage200NamingBoth) {
+    PatchVersionFile("VERSION 95.0.b", "VERSION 95.0.a");
+    EXPECT_EQ(0, Probe());
+    ExpectOneRefusal(
+        "Incorrect version of Tolvane Wayfront installed ( VERSION 95.0.a ).  "
+        "This patch can only be applied to VERSION 95.0.b.");
+}
+
+TEST_F(ProbeTest, VersionsCompareWithoutRegardToCaseOnly) {
+    winsim::SetString(STR_EXPECTED_VERSION, "version 95.0.B");
+    EXPECT_EQ(1, Probe());
+    EXPECT_EQ(0u, winsim::MessageBoxes().size());
+
+    SetUp();
+    winsim::SetString(STR_EXPECTED_VERSION, "VERSION 95.0.b ");
+    EXPECT_EQ(0, Probe());
+    ExpectOneRefusal(
+        "Incorrect version of Tolvane Wayfront installed ( VERSION 95.0.b ).  "
+        "This patch can only be applied to VERSION 95.0.b .");
+}
+
+// A filled-in message longer than the 511 characters it may have is cut,
+// never written past its buffer.
+TEST_F(ProbeTest, AnOverlongWrongVersionMessageIsCutTo511Characters) {
+    const std::string expected(127, 'E');
+    winsim::SetString(STR_EXPECTED_VERSION, expected);
+    winsim::SetString(MSG_WRONG_VERSION, std::string(400, '.') + " ( %s ) %s");
+    EXPECT_EQ(0, Probe());
+    const std::vector<winsim::UiEvent> boxes = winsim::MessageBoxes();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(511u, boxes[0].text.size());
+    EXPECT_EQ(std::string(400, '.') + " ( VERSION 95.0.b ) " + std::string(91, 'E'), boxes[0].text);
+}
+
+TEST_F(ProbeTest, AChangedVersionCheckFileIsMessage217) {
+    std::string bytes;
+    ASSERT_TRUE(winsim::ReadWholeFile(kSampleVersionFile, &bytes));
+    ASSERT_TRUE(winsim::WriteWholeFile(kSampleVersionFile, bytes + '!'));
+    EXPECT_EQ(0, Probe());
+    ExpectOneRefusal(Text(MSG_NOT_ENGLISH));
+
+    // The expected value is read as 32 unsigned bits: one more is another.
+    SetUp();
+    winsim::SetString(STR_EXPECTED_CHECKSUM, "1281953887 Checksum");
+    EXPECT_EQ(0, Probe());
+    ExpectOneRefusal(Text(MSG_NOT_ENGLISH));
+}
+
+// A new file waiting under the replacement name ("...X") is the marker
+// ("...x") to a file system that ignores case; so is a directory.
+TEST_F(ProbeTest, AWaitingReplacementIsMessage220) {
+    for (bool directory : {false, true}) {
+        SCOPED_TRACE(directory ? "directory" : "file");
+        SetUp();
+        const std::string marker = std::string(kSampleInstallDir) + "\\wayfront.exX";
+        if (directory) {
+            ASSERT_TRUE(CreateDirectoryA(marker.c_str(), nullptr));
+        } else {
+            ASSERT_TRUE(winsim::WriteWholeFile(marker, "new"));
+        }
+        EXPECT_EQ(0, Probe());
+        ExpectOneRefusal(Text(MSG_RESTART_PENDING));
+        EXPECT_NE(-1, winsim::FindCall("GetFileAttributesA", "wayfront.exx"));
+    }
+}
+
+TEST_F(ProbeTest, WithoutAnExpectedChecksumTheVersionAloneDecides) {
+    winsim::RemoveString(STR_EXPECTED_CHECKSUM);
+    std::string bytes;
+    ASSERT_TRUE(winsim::ReadWholeFile(kSampleVersionFile, &bytes));
+    ASSERT_TRUE(winsim::WriteWholeFile(kSampleVersionFile, bytes + '!'));
+    ASSERT_TRUE(winsim::WriteWholeFile(std::string(kSampleInstallDir) + "\\wayfront.exx", "marker"));
+    EXPECT_EQ(1, Probe());
+    EXPECT_EQ(0u, winsim::MessageBoxes().size());
+}
+
+}  // namespace
