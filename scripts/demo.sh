@@ -1,43 +1,37 @@
 #!/usr/bin/env bash
-# Builds the installer and runs it under Wine on a fresh 32-bit prefix,
-# answering its questions as a user would (Yes to the upgrade, No to the
-# restart), then says what it showed.
+# Builds the installer and runs it under Wine on a fresh 32-bit prefix that
+# holds the sample installation (Tolvane Wayfront 95.0.b and its registry),
+# answering as a user would: Yes to the upgrade, No to the restart. Then it
+# says what the installer showed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 scripts/deps.sh
 [ -f build/build.ninja ] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+echo "Building..."
 cmake --build build -j"$(nproc)" >/dev/null
 
-source tests/wine/prefix.sh
+set +eu
+source tests/wine/lib.sh
 template=$root/build/tests/wine/prefix-template
-demo=$root/build/demo
-wf_make_template "$template" >/dev/null
-mkdir -p "$demo"
-wf_clone "$template" "$demo/prefix"
-trap 'wf_stop "$demo/prefix"' EXIT
-
-log=$demo/boxes.log
-rm -f "$log"
+wf_make_template "$template" >/dev/null || exit 1
+work=$root/build/demo
+wf_scenario_start "$template"
+wf_install_sample_files "$root/build/sample/before"
 echo "Running build/dist/wfpatch.exe under Wine (answers: Yes, then No)..."
-# From C:\, so that the run has a Windows directory of its own to work in.
-(cd "$demo/prefix/drive_c" &&
- wf_run "$demo/prefix" -- wine "$root/build/tests/wine/boxanswer.exe" "$(wf_winpath "$log")" 60 \
-     "Tolvane Wayfront Patch" Yes,No "$(wf_winpath "$root/build/dist/wfpatch.exe")" \
-     >"$demo/wine.out" 2>&1) || true
+wf_run_installer "$root/build/dist/wfpatch.exe" "$root/build/tests/wine/boxanswer.exe" Yes,No \
+    "$root/build/sample/before/machine.reg" >/dev/null
 
 echo
 echo "What the installer showed:"
 while IFS= read -r line; do
   case "$line" in
     box\|*)
-      buttons=$(tr '|' '\n' <<<"$line" | sed -n 's/^buttons=//p')
-      owner=$(tr '|' '\n' <<<"$line" | sed -n 's/^owner=//p')
-      answer=$(tr '|' '\n' <<<"$line" | sed -n 's/^answer=//p')
-      echo "  box ($buttons, owner: $owner): \"${line#*|text=}\" -> $answer" ;;
+      echo "  box ($(wf_box_field "$line" buttons), owner: $(wf_box_field "$line" owner)):" \
+           "\"${line#*|text=}\" -> $(wf_box_field "$line" answer)" ;;
     status\|*) echo "  progress dialog: \"${line#status|text=}\"" ;;
     exit\|*)   echo "  the installer ended with exit code ${line#exit|}" ;;
-    timeout)   echo "  the installer did not finish within 60 s" ;;
+    timeout)   echo "  the installer did not finish within $BOX_TIMEOUT s" ;;
   esac
 done < "$log"
