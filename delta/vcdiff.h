@@ -1,0 +1,37 @@
+// A VCDIFF (RFC 3284) decoder for the deltas xdelta3 writes with "-S none":
+// windows with source and target segments, the default code table, ADD, RUN
+// and COPY with the near and same address caches, the application header,
+// and xdelta3's Adler-32 window checksum. Secondary compression and custom
+// code tables are refused.
+//
+// Written in the installer's own style so the same file builds into the
+// Windows patcher without a C runtime: plain functions, no allocation, no
+// exceptions. It never reads or writes outside the buffers it is given,
+// whatever the delta holds.
+#ifndef WF_DELTA_VCDIFF_H
+#define WF_DELTA_VCDIFF_H
+
+#include "platform/win32.h"
+
+enum VcdiffResult {
+    VCDIFF_OK = 0,
+    VCDIFF_TRUNCATED,        // the delta ends inside a header, window or section
+    VCDIFF_BAD_HEADER,       // not VCDIFF, or an unknown header flag
+    VCDIFF_UNSUPPORTED,      // secondary compression or a custom code table
+    VCDIFF_BAD_WINDOW,       // a window's indicator, segment or lengths are inconsistent
+    VCDIFF_BAD_INSTRUCTION,  // an instruction runs past its section or the window
+    VCDIFF_BAD_ADDRESS,      // a COPY address outside source + target so far
+    VCDIFF_TOO_LARGE,        // the target does not fit the output buffer
+    VCDIFF_BAD_CHECKSUM      // a window's Adler-32 does not match what it decoded
+};
+
+// Decodes `delta` against `source` into `target` (capacity bytes). On
+// VCDIFF_OK, *targetSize holds the decoded size. On any other result the
+// content of `target` is unspecified and *targetSize is 0.
+int VcdiffDecode(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD deltaSize,
+                 BYTE *target, DWORD capacity, DWORD *targetSize);
+
+// A short English text for a result, for the patcher's messages.
+LPCSTR VcdiffResultText(int result);
+
+#endif
