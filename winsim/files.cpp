@@ -24,6 +24,7 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -156,8 +157,121 @@ DWORD ParsePath(const std::string &path, WinPath *out) {
     return 0;
 }
 
+// ---- Short (8.3) names --------------------------------------------------------
+//
+// Every entry whose name is not already a valid 8.3 name has an alias in the
+// Windows style: up to six characters of its name, upper-cased, without blanks
+// and dots, then "~n", then a dot and the first three characters of its last
+// extension ("Program Files" -> PROGRA~1, "Readme first.html" -> README~1.HTM).
+// Host folders keep no record of creation order, so n is dealt out in the
+// order of the long names (case-folded) in the directory: the first name of a
+// prefix gets ~1, the next ~2, skipping any alias that a real 8.3 entry of the
+// directory already spells. Past ~9 the prefix gives up characters (PROGR~10);
+// NT's hashed form after ~4 is left out. Unlike on Windows, an alias can
+// change when a name that sorts before it appears in the same directory.
+
+// Characters of an 8.3 name besides letters and digits; code-page characters
+// (0x80 and above) count as valid.
+bool IsShortNameByte(unsigned char c) {
+    return std::isalnum(c) || c >= 0x80 || (c && std::strchr("!#$%&'()-@^_`{}~", c));
+}
+
+// A name that FAT could store as it stands, ignoring case: one to eight
+// characters, at most one dot, and at most three after it.
+bool IsValidShortName(const std::string &name) {
+    size_t base = 0, extension = 0;
+    bool dot = false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        size_t width = 1;
+        if (detail::IsLeadByte(c) && i + 1 < name.size()) {
+            width = 2;
+            ++i;
+        } else if (c == '.') {
+            if (dot || base == 0) return false;
+            dot = true;
+            continue;
+        } else if (!IsShortNameByte(c)) {
+            return false;
+        }
+        (dot ? extension : base) += width;
+    }
+    return base >= 1 && base <= 8 && extension <= 3 && !(dot && extension == 0);
+}
+
+// Up to `limit` bytes of `text` for an alias: upper-cased, blanks and dots
+// dropped, other characters FAT refuses made "_", double-byte characters kept
+// whole.
+std::string AliasPart(const std::string &text, size_t limit) {
+    std::string part;
+    for (size_t i = 0; i < text.size() && part.size() < limit; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (detail::IsLeadByte(c) && i + 1 < text.size()) {
+            if (part.size() + 2 > limit) break;
+            part += text.substr(i++, 2);
+        } else if (c == ' ' || c == '.') {
+        } else if (!IsShortNameByte(c)) {
+            part += '_';
+        } else {
+            part += static_cast<char>(std::toupper(c));
+        }
+    }
+    return part;
+}
+
+// Aliases of the entries of one host directory, both ways.
+struct DirectoryAliases {
+    std::map<std::string, std::string> aliasOf;  // entry -> alias
+    std::map<std::string, std::string> entryOf;  // folded alias -> entry
+};
+
+DirectoryAliases AliasesOf(const fs::path &dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        names.push_back(it->path().filename().string());
+    std::sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
+        const std::string fa = detail::FoldCase(a), fb = detail::FoldCase(b);
+        return fa != fb ? fa < fb : a < b;
+    });
+    std::set<std::string> taken;  // folded 8.3 names in use
+    for (const std::string &name : names)
+        if (IsValidShortName(name)) taken.insert(detail::FoldCase(name));
+
+    DirectoryAliases aliases;
+    for (const std::string &name : names) {
+        if (IsValidShortName(name)) continue;
+        // Leading dots do not start an extension (".profile" -> PROFIL~1).
+        const size_t start = name.find_first_not_of('.');
+        const std::string stem = start == std::string::npos ? std::string() : name.substr(start);
+        const size_t lastDot = stem.rfind('.');
+        std::string base = AliasPart(stem.substr(0, lastDot), 8);
+        const std::string extension =
+            lastDot == std::string::npos ? std::string() : AliasPart(stem.substr(lastDot + 1), 3);
+        if (base.empty()) base = "_";
+        for (unsigned n = 1;; ++n) {
+            const std::string number = "~" + std::to_string(n);
+            const std::string prefix = AliasPart(base, std::min<size_t>(6, 8 - number.size()));
+            std::string alias = prefix + number + (extension.empty() ? "" : "." + extension);
+            if (taken.insert(detail::FoldCase(alias)).second) {
+                aliases.aliasOf[name] = alias;
+                aliases.entryOf[detail::FoldCase(alias)] = name;
+                break;
+            }
+        }
+    }
+    return aliases;
+}
+
+// The 8.3 name of an existing entry: its own name when that is valid 8.3.
+std::string ShortNameOf(const fs::path &dir, const std::string &entry) {
+    if (IsValidShortName(entry)) return entry;
+    return AliasesOf(dir).aliasOf[entry];
+}
+
 // The entry of a host directory whose name matches `name` without regard to
-// case: the exact spelling when present, else the first in name order.
+// case: the exact spelling when present, else the first in name order, else
+// the entry whose 8.3 alias `name` is.
 std::optional<std::string> FindEntry(const fs::path &dir, const std::string &name) {
     std::error_code ec;
     fs::file_status exact = fs::symlink_status(dir / name, ec);
@@ -167,6 +281,11 @@ std::optional<std::string> FindEntry(const fs::path &dir, const std::string &nam
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         std::string entry = it->path().filename().string();
         if (detail::FoldCase(entry) == folded && (!found || entry < *found)) found = entry;
+    }
+    if (!found && name.find('~') != std::string::npos && IsValidShortName(name)) {
+        DirectoryAliases aliases = AliasesOf(dir);
+        auto alias = aliases.entryOf.find(folded);
+        if (alias != aliases.entryOf.end()) found = alias->second;
     }
     return found;
 }
@@ -427,6 +546,34 @@ void ResetFiles(const std::string &hostRoot) {
     F() = FileState();
     MapDrive('C', (fs::path(hostRoot) / "c").string());
 }
+
+bool LookUpPath(const std::string &path, FileLookup *out, DWORD *error) {
+    WinPath parsed;
+    if (DWORD parseError = ParsePath(path, &parsed)) return *error = parseError, false;
+    std::optional<Resolved> r = Resolve(parsed);
+    if (!r) return *error = ERROR_PATH_NOT_FOUND, false;
+    out->host = r->host.string();
+    out->winPath = r->Win();
+    out->exists = r->exists;
+    out->isDir = r->isDir;
+    out->missingError = r->MissingError();
+    return true;
+}
+
+HANDLE OpenFileQuietly(const std::string &path, DWORD access, DWORD share, DWORD disposition) {
+    std::optional<Resolved> r = Locate(path.c_str());
+    if (!r) return INVALID_HANDLE_VALUE;
+    return OpenResolved(*r, access, share, disposition, FILE_ATTRIBUTE_NORMAL);
+}
+
+int HostDescriptor(HANDLE file) {
+    const OpenFile *open = FindHandle(file);
+    return open ? open->fd : -1;
+}
+
+std::string PathOfFileHandle(HANDLE file) { return PathOfHandle(file); }
+
+bool CloseFileQuietly(HANDLE file) { return CloseFileHandle(file); }
 
 }  // namespace detail
 
@@ -855,4 +1002,79 @@ BOOL WINAPI GetDiskFreeSpaceA(LPCSTR lpRootPathName, LPDWORD lpSectorsPerCluster
     if (lpNumberOfFreeClusters) *lpNumberOfFreeClusters = geometry.freeClusters;
     if (lpTotalNumberOfClusters) *lpTotalNumberOfClusters = geometry.totalClusters;
     return TRUE;
+}
+
+// ---- Short and full path names ---------------------------------------------------
+
+// NT: each component of the path is replaced by its 8.3 name (see AliasesOf);
+// components that are valid 8.3 names come back in their stored spelling. The
+// path keeps the form it was given in: a relative path stays relative, the
+// drive, separators, "." and ".." stay as written. Every component must exist
+// (ERROR_FILE_NOT_FOUND for the last, ERROR_PATH_NOT_FOUND for one before it).
+// Too small a buffer gets nothing and the result is the size needed, including
+// the terminator. Source and destination may be the same buffer.
+DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer) {
+    if (Enter("GetShortPathNameA", lpszLongPath ? lpszLongPath : "")) return 0;
+    if (!lpszLongPath) return SetError(ERROR_INVALID_PARAMETER), 0;
+    if (!*lpszLongPath) return SetError(ERROR_BAD_PATHNAME), 0;
+    std::optional<winsim::Resolved> whole = winsim::Locate(lpszLongPath);
+    if (!whole) return 0;
+    if (!whole->exists) return SetError(whole->MissingError()), 0;
+
+    const std::string text = lpszLongPath;
+    std::string result;
+    size_t i = 0;
+    if (text.size() >= 2 && text[1] == ':') {
+        result = text.substr(0, 2);
+        i = 2;
+    }
+    while (i < text.size()) {
+        if (winsim::IsSeparator(text[i])) {
+            result += text[i++];
+            continue;
+        }
+        size_t end = i;
+        while (end < text.size() && !winsim::IsSeparator(text[end]))
+            end += (winsim::detail::IsLeadByte(static_cast<unsigned char>(text[end])) &&
+                    end + 1 < text.size())
+                       ? 2
+                       : 1;
+        const std::string component = text.substr(i, end - i);
+        if (component == "." || component == "..") {
+            result += component;
+        } else {
+            std::optional<winsim::Resolved> r = winsim::LocateQuietly(text.substr(0, end));
+            if (!r || !r->exists || r->IsRoot())
+                return SetError(ERROR_PATH_NOT_FOUND), 0;
+            result += winsim::ShortNameOf(r->host.parent_path(), r->parts.back());
+        }
+        i = end;
+    }
+    const DWORD length = static_cast<DWORD>(result.size());
+    if (!lpszShortPath || cchBuffer <= length) return length + 1;
+    std::memcpy(lpszShortPath, result.c_str(), length + 1);
+    return length;
+}
+
+// NT and 95: joins the path to the current directory and applies "." and
+// "..", without looking at the disk; components keep their spelling. The file
+// part points at the last component, or is NULL when the result ends in "\".
+// Too small a buffer gets nothing and the result is the size needed, including
+// the terminator. Characters that no file name may hold fail here with
+// ERROR_INVALID_NAME, which Windows leaves to the call that uses the path.
+DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
+                              LPSTR *lpFilePart) {
+    if (Enter("GetFullPathNameA", lpFileName ? lpFileName : "")) return 0;
+    if (!lpFileName) return SetError(ERROR_INVALID_PARAMETER), 0;
+    winsim::WinPath parsed;
+    if (DWORD error = winsim::ParsePath(lpFileName, &parsed)) return SetError(error), 0;
+    std::string full = winsim::Join(parsed.drive, parsed.parts);
+    const bool endsInSeparator = parsed.parts.empty() || parsed.trailingSeparator;
+    if (parsed.trailingSeparator && !parsed.parts.empty()) full += '\\';
+    const DWORD length = static_cast<DWORD>(full.size());
+    if (!lpBuffer || nBufferLength <= length) return length + 1;
+    std::memcpy(lpBuffer, full.c_str(), length + 1);
+    if (lpFilePart)
+        *lpFilePart = endsInSeparator ? nullptr : lpBuffer + (length - parsed.parts.back().size());
+    return length;
 }

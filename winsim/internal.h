@@ -37,6 +37,35 @@ void ResetResources();
 void ResetUi();
 void ResetSystem();
 void ResetRegistry();
+void ResetLz();
+void ResetProcesses();
+void ResetMessages();
+
+// ---- For families whose calls use files themselves (files.cpp) --------------
+// A Windows path as the file family resolves it (aliases and case followed).
+struct FileLookup {
+    std::string host;     // host path; missing components as written
+    std::string winPath;  // full Windows path in its on-disk spelling
+    bool exists = false;
+    bool isDir = false;
+    DWORD missingError = ERROR_FILE_NOT_FOUND;  // the error for a missing path
+};
+// False, with the Win32 error in *error, for a malformed path or an unmapped drive.
+bool LookUpPath(const std::string &path, FileLookup *out, DWORD *error);
+// CreateFileA without the call log and faults (an API's own inner open);
+// INVALID_HANDLE_VALUE with the last error set on failure.
+HANDLE OpenFileQuietly(const std::string &path, DWORD access, DWORD share, DWORD disposition);
+// The host descriptor of a file handle, or -1; reads and writes through it
+// bypass the handle's file pointer.
+int HostDescriptor(HANDLE file);
+std::string PathOfFileHandle(HANDLE file);
+bool CloseFileQuietly(HANDLE file);
+
+// ---- Processes and the message queue ------------------------------------------
+// A process handle of process.cpp: closes it (CloseNonFileHandle asks).
+bool CloseProcessHandle(HANDLE handle);
+// WaitForSingleObject's timeout: the messages PostDuringWait scheduled arrive.
+void DeliverWaitMessages();
 
 }  // namespace detail
 }  // namespace winsim

@@ -36,6 +36,9 @@ bool ContainsFolded(const std::string &haystack, const std::string &needle) {
 }  // namespace
 
 void Reset(const std::string &hostRoot) {
+    detail::ResetProcesses();
+    detail::ResetMessages();
+    detail::ResetLz();
     S() = State();
     detail::ResetSystem();
     detail::ResetRegistry();

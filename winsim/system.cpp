@@ -41,7 +41,9 @@ void ResetSystem() {
     Sys() = System();
 }
 
-bool CloseNonFileHandle(HANDLE handle) { return Sys().tokens.erase(handle) != 0; }
+bool CloseNonFileHandle(HANDLE handle) {
+    return Sys().tokens.erase(handle) != 0 || CloseProcessHandle(handle);
+}
 
 }  // namespace detail
 }  // namespace winsim

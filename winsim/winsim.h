@@ -131,6 +131,38 @@ int LiveDialogCount();
 // first restart request, and the restart requests themselves.
 bool ShutdownPrivilegeEnabled();
 
+// ---- Processes and the shell (winsim/process.cpp) ----------------------------
+// ShellExecuteExA runs a host twin in place of a Windows program: the program
+// file's name (case-insensitive, "patch.exe") maps to a host executable,
+// started with the call's arguments, or to a /bin/sh command line, which sees
+// the file name as $0 and the arguments as $1... ("exit 3", "pwd > cwd.txt").
+// The child's working directory is the host folder of the simulated current
+// directory. Reset() forgets the twins and kills children still running.
+void RegisterHostTwin(const std::string &exeNameLower, const std::string &hostExecutable);
+void RegisterShellTwin(const std::string &exeName, const std::string &shellCommand);
+// true: ShellExecuteExA succeeds without starting anything and returns no
+// process handle, as when the shell hands the file to a running program.
+void SetShellReturnsNoProcess(bool noProcess);
+// Every launch ShellExecuteExA accepted, in order.
+struct StartedProcess {
+    std::string file;                    // lpFile as the call received it
+    std::string program;                 // the program run, as a full Windows path
+    std::vector<std::string> arguments;  // passed to the twin
+    std::string directory;               // working directory, as a Windows path
+    bool started = true;                 // false under SetShellReturnsNoProcess
+};
+const std::vector<StartedProcess> &StartedProcesses();
+
+// ---- The thread's message queue (winsim/messages.cpp) ------------------------
+// Posts a message to the thread, as PostThreadMessageA would.
+void PostThreadMessageForTest(UINT message, WPARAM wParam, LPARAM lParam = 0);
+// A message that arrives while the program waits: the next WaitForSingleObject
+// that times out posts it to the queue before returning.
+void PostDuringWait(UINT message, WPARAM wParam, LPARAM lParam = 0);
+// Messages not yet removed, in the order PeekMessageA would return them; a
+// quit request (PostQuitMessage) comes last as WM_QUIT with its exit code.
+std::vector<MSG> PendingMessages();
+
 // ---- Heap ------------------------------------------------------------------
 struct HeapStats {
     std::uint64_t allocations = 0;
@@ -166,6 +198,13 @@ int CallCount(const std::string &function);
 // Index of the first call of `function` whose argument contains
 // `argContains` (case-insensitive), or -1.
 int FindCall(const std::string &function, const std::string &argContains = "");
+
+// ---- Console programs (winsim/console.cpp) --------------------------------
+// For a host twin of a Windows console program: a fresh machine as after
+// Reset(), except that drive C: is `hostDir` itself (no "c" folder under it)
+// and the current directory is "C:\". Relative names then resolve in
+// hostDir, as they would in the program's real current directory.
+void AttachToHostDirectory(const std::string &hostDir);
 
 }  // namespace winsim
 

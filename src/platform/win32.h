@@ -140,6 +140,33 @@ typedef struct _SECURITY_ATTRIBUTES {
 } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 typedef struct _OVERLAPPED *LPOVERLAPPED;
 
+// LZ expansion (lz32): OpenFile styles, the open-file structure, error codes.
+#define OF_READ 0x0000
+#define OF_CREATE 0x1000
+#define OFS_MAXPATHNAME 128
+typedef struct _OFSTRUCT {
+    BYTE cBytes;
+    BYTE fFixedDisk;
+    WORD nErrCode;
+    WORD Reserved1;
+    WORD Reserved2;
+    CHAR szPathName[OFS_MAXPATHNAME];
+} OFSTRUCT, *LPOFSTRUCT, *POFSTRUCT;
+#define LZERROR_BADINHANDLE (-1)
+#define LZERROR_BADOUTHANDLE (-2)
+#define LZERROR_READ (-3)
+#define LZERROR_WRITE (-4)
+#define LZERROR_GLOBALLOC (-5)
+#define LZERROR_BADVALUE (-7)
+#define LZERROR_UNKNOWNALG (-8)
+
+// Processes and waiting.
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_TIMEOUT 258u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define STILL_ACTIVE 259u
+
 // Windows version.
 #define VER_PLATFORM_WIN32s 0
 #define VER_PLATFORM_WIN32_WINDOWS 1
@@ -181,10 +208,53 @@ typedef struct _TOKEN_PRIVILEGES {
 #define IDNO 7
 #define WM_INITDIALOG 0x0110
 #define WM_QUIT 0x0012
+#define WM_USER 0x0400
 #define EWX_LOGOFF 0
 #define EWX_SHUTDOWN 1
 #define EWX_REBOOT 2
 typedef INT_PTR (CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+#define SW_SHOW 5
+#define SW_SHOWDEFAULT 10
+#define PM_NOREMOVE 0x0000
+#define PM_REMOVE 0x0001
+typedef struct tagPOINT {
+    LONG x;
+    LONG y;
+} POINT, *PPOINT, *LPPOINT;
+typedef struct tagMSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+} MSG, *PMSG, *LPMSG;
+
+// Shell: starting a program or document.
+typedef unsigned int ULONG;
+#define SEE_MASK_NOCLOSEPROCESS 0x00000040
+#define SE_ERR_FNF 2
+#define SE_ERR_PNF 3
+typedef struct _SHELLEXECUTEINFOA {
+    DWORD cbSize;
+    ULONG fMask;
+    HWND hwnd;
+    LPCSTR lpVerb;
+    LPCSTR lpFile;
+    LPCSTR lpParameters;
+    LPCSTR lpDirectory;
+    int nShow;
+    HINSTANCE hInstApp;
+    void *lpIDList;
+    LPCSTR lpClass;
+    HKEY hkeyClass;
+    DWORD dwHotKey;
+    union {
+        HANDLE hIcon;
+        HANDLE hMonitor;
+    };
+    HANDLE hProcess;
+} SHELLEXECUTEINFOA, *LPSHELLEXECUTEINFOA;
 
 // Heap.
 #define HEAP_ZERO_MEMORY 0x8
@@ -227,6 +297,8 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
 HANDLE WINAPI GetProcessHeap(void);
 LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes);
 BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem);
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 
 // kernel32: strings.
 int WINAPI lstrlenA(LPCSTR lpString);
@@ -260,6 +332,17 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 BOOL WINAPI GetDiskFreeSpaceA(LPCSTR lpRootPathName, LPDWORD lpSectorsPerCluster,
                               LPDWORD lpBytesPerSector, LPDWORD lpNumberOfFreeClusters,
                               LPDWORD lpTotalNumberOfClusters);
+DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer);
+DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
+                              LPSTR *lpFilePart);
+
+// lz32. Handles are zero or more; negative results are LZERROR_* codes.
+INT WINAPI LZOpenFileA(LPSTR lpFileName, LPOFSTRUCT lpReOpenBuf, WORD wStyle);
+LONG WINAPI LZCopy(INT hfSource, INT hfDest);
+void WINAPI LZClose(INT hFile);
+
+// shell32.
+BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA *pExecInfo);
 
 // kernel32: resources.
 HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType);
@@ -283,6 +366,10 @@ BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason);
 int WINAPIV wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...);
 LPSTR WINAPI CharNextA(LPCSTR lpsz);
 LPSTR WINAPI CharPrevA(LPCSTR lpszStart, LPCSTR lpszCurrent);
+BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
+                         UINT wRemoveMsg);
+LRESULT WINAPI DispatchMessageA(const MSG *lpMsg);
+void WINAPI PostQuitMessage(int nExitCode);
 
 // advapi32.
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
