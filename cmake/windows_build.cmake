@@ -11,9 +11,10 @@ add_executable(wfpatch WIN32
   ${WF_COMMON_SOURCES} ${WF_DRIVER_SOURCES} ${WF_STAGE_SOURCES} ${WF_PE_ONLY_SOURCES}
   ${WF_RESOURCE_SCRIPT})
 target_include_directories(wfpatch PRIVATE src src/resources ${WF_GENERATED_DIR})
-# windres's includes are not scanned for changes: name them.
+# windres's includes are not scanned for changes: name them. payload.rc
+# carries a digest of the files it names, so it changes whenever they do.
 set_source_files_properties(${WF_RESOURCE_SCRIPT} PROPERTIES
-  OBJECT_DEPENDS "${WF_RESOURCE_INPUTS};${WF_GENERATED_DIR}/manifest.rc")
+  OBJECT_DEPENDS "${WF_RESOURCE_INPUTS};${WF_GENERATED_DIR}/manifest.rc;${WF_GENERATED_DIR}/payload.rc")
 target_compile_options(wfpatch PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-threadsafe-statics
   -fno-asynchronous-unwind-tables -fno-stack-protector -fno-tree-loop-distribute-patterns
@@ -29,3 +30,30 @@ target_link_options(wfpatch PRIVATE
 # libgcc is linked statically, for the helpers GCC may call on i386.
 target_link_libraries(wfpatch PRIVATE kernel32 user32 advapi32 shell32 version lz32 gcc)
 set_target_properties(wfpatch PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WF_DIST_DIR})
+
+# ---- patch.exe: the external patcher ----------------------------------------
+# A console program with the same rules as the installer (no C runtime, own
+# entry point, subsystem version 4.0), importing kernel32 alone.
+set(WF_PATCHER_PE_SOURCES
+    delta/patch_main.cpp
+    delta/patch_apply.cpp
+    delta/patch_data.cpp
+    delta/crc32.cpp
+    delta/text_line.cpp
+    delta/command_line.cpp
+    delta/vcdiff.cpp
+    src/app/nocrt.cpp)
+add_executable(patch ${WF_PATCHER_PE_SOURCES})
+target_include_directories(patch PRIVATE src delta)
+target_compile_options(patch PRIVATE
+  -Os -fno-exceptions -fno-rtti -fno-threadsafe-statics
+  -fno-asynchronous-unwind-tables -fno-stack-protector -fno-tree-loop-distribute-patterns
+  -ffunction-sections -fdata-sections -Wall -Wextra -Werror)
+target_link_options(patch PRIVATE
+  -nostdlib -s
+  -Wl,-e,_PatcherEntry@0
+  -Wl,--subsystem,console:4.0
+  -Wl,--major-os-version,4 -Wl,--minor-os-version,0
+  -Wl,--gc-sections)
+target_link_libraries(patch PRIVATE kernel32 gcc)
+set_target_properties(patch PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WF_DIST_DIR})

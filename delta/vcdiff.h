@@ -26,8 +26,14 @@ enum VcdiffResult {
 };
 
 // Decodes `delta` against `source` into `target` (capacity bytes). On
-// VCDIFF_OK, *targetSize holds the decoded size. On any other result the
-// content of `target` is unspecified and *targetSize is 0.
+// VCDIFF_OK, *targetSize holds the decoded size. On any other result
+// `target` may hold part of the output, not to be used, and *targetSize is 0.
+//
+// A pointer may be null only with a size of 0. A delta with no window at all
+// counts as VCDIFF_TRUNCATED (xdelta3 writes one even for an empty target),
+// but one cut exactly between two windows still decodes, to a shorter
+// target: the format records no total length, so the caller must check the
+// decoded size and content against what it expects.
 int VcdiffDecode(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD deltaSize,
                  BYTE *target, DWORD capacity, DWORD *targetSize);
 

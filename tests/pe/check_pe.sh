@@ -1,28 +1,42 @@
 #!/bin/sh
-# The installer must be a PE32 GUI program for i386 that Windows 95 and NT 4
-# will load (subsystem version 4.0) and that needs no DLL those systems lack:
-# no C runtime, no libstdc++ or libgcc DLL.
+# A program of the product must be a PE32 program for i386 that Windows 95
+# and NT 4 will load (subsystem version 4.0) and that needs no DLL those
+# systems lack: no C runtime, no libstdc++ or libgcc DLL.
+#
+#   check_pe.sh <exe> [gui|console [allowed DLL...]]
+#
+# Defaults: the installer's, a GUI program importing at most kernel32,
+# user32, advapi32, shell32, version and lz32. kernel32 is always required,
+# and user32 too for a GUI program.
 set -u
-exe=${1:?usage: check_pe.sh wfpatch.exe}
+exe=${1:?usage: check_pe.sh <exe> [gui|console [allowed DLL...]]}
+kind=${2:-gui}
+[ $# -ge 2 ] && shift 2 || shift $#
+allowed=${*:-kernel32.dll user32.dll advapi32.dll shell32.dll version.dll lz32.dll}
 fail() { echo "FAIL: $*"; exit 1; }
 [ -f "$exe" ] || fail "$exe does not exist"
 dump=$(i686-w64-mingw32-objdump -p "$exe") || fail "objdump cannot read $exe"
 
+case "$kind" in
+  gui) subsystem=00000002; required="kernel32.dll user32.dll" ;;
+  console) subsystem=00000003; required="kernel32.dll" ;;
+  *) fail "unknown program kind $kind" ;;
+esac
 echo "$dump" | grep -q 'file format pei-i386' || fail "not a PE32 i386 image"
 echo "$dump" | grep -Eq '^Magic[[:space:]]+010b' || fail "optional header is not PE32"
-echo "$dump" | grep -Eq '^Subsystem[[:space:]]+00000002' || fail "subsystem is not Windows GUI"
+echo "$dump" | grep -Eq "^Subsystem[[:space:]]+$subsystem" || fail "subsystem is not $kind"
 echo "$dump" | grep -Eq '^MajorSubsystemVersion[[:space:]]+4$' || fail "major subsystem version is not 4"
 echo "$dump" | grep -Eq '^MinorSubsystemVersion[[:space:]]+0$' || fail "minor subsystem version is not 0"
 
 dlls=$(echo "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
 [ -n "$dlls" ] || fail "no imports found"
 for dll in $dlls; do
-  case "$dll" in
-    kernel32.dll|user32.dll|advapi32.dll|shell32.dll|version.dll|lz32.dll) ;;
+  case " $allowed " in
+    *" $dll "*) ;;
     *) fail "imports $dll" ;;
   esac
 done
-for needed in kernel32.dll user32.dll; do
+for needed in $required; do
   echo "$dlls" | grep -qx "$needed" || fail "does not import $needed"
 done
 echo "PASS: $(echo $dlls)"

@@ -7,6 +7,9 @@
 //                             [--strict-renames]
 //   patchbuild checksum       FILE
 //   patchbuild fix-checksum   IN OUT VALUE
+//   patchbuild payload        DESC --new DIR --patcher FILE --patcher-data FILE
+//                             --pif FILE --out DIR -o FILE.rc
+//   patchbuild patch-data     DESC --before DIR --new DIR -o FILE [--xdelta3 PROGRAM]
 //
 // --before is a machine image (drive_c/ and machine.reg) with the old
 // version installed; --new is the folder of new builds (payload files and
@@ -16,6 +19,11 @@
 // --strict-renames: delayed renames at the restart do not replace an
 // existing file, as on NT and Wine for renames registered without
 // MOVEFILE_REPLACE_EXISTING (see after_model.h).
+// payload packs the files of block 1000 into --out under their stored names
+// (see payload.h) and writes the resource script that names them and the PIF
+// template; the patcher and its data come from --patcher and --patcher-data,
+// every other file from --new. Files are rewritten only when they change.
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -29,6 +37,8 @@
 #include "description.h"
 #include "machine.h"
 #include "manifest_writer.h"
+#include "patch_data_writer.h"
+#include "payload.h"
 #include "pe_version.h"
 
 namespace fs = std::filesystem;
@@ -43,7 +53,10 @@ int Usage() {
                "  patchbuild expected-after DESC --before DIR --new DIR --out DIR [--log FILE]\n"
                "                             [--strict-renames]\n"
                "  patchbuild checksum       FILE\n"
-               "  patchbuild fix-checksum   IN OUT VALUE\n";
+               "  patchbuild fix-checksum   IN OUT VALUE\n"
+               "  patchbuild payload        DESC --new DIR --patcher FILE --patcher-data FILE\n"
+               "                             --pif FILE --out DIR -o FILE.rc\n"
+               "  patchbuild patch-data     DESC --before DIR --new DIR -o FILE [--xdelta3 PROGRAM]\n";
   return 2;
 }
 
@@ -55,7 +68,8 @@ struct Options {
 bool ParseOptions(int argc, char** argv, Options& o) {
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--before" || a == "--new" || a == "--out" || a == "--log" || a == "-o") {
+    if (a == "--before" || a == "--new" || a == "--out" || a == "--log" || a == "-o" ||
+        a == "--patcher" || a == "--patcher-data" || a == "--pif" || a == "--xdelta3") {
       if (i + 1 >= argc) return false;
       o.named[a] = argv[++i];
     } else if (a == "--strict-renames") {
@@ -181,6 +195,119 @@ int FixChecksumCommand(const Options& o) {
   return 0;
 }
 
+std::optional<std::vector<std::uint8_t>> ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
+// Leaves a file that already holds `bytes` untouched, so that its time
+// stamp tells the build whether anything changed.
+bool WriteIfChanged(const fs::path& path, const std::string& bytes) {
+  const auto old = ReadBytes(path);
+  if (old && std::equal(old->begin(), old->end(), bytes.begin(), bytes.end())) return true;
+  return WriteFileAtomically(path, bytes);
+}
+
+int Payload(const Options& o) {
+  Description d;
+  std::vector<Diagnostic> diagnostics;
+  LoadDescription(o.positional[0], d, diagnostics);
+  for (const Diagnostic& diag : diagnostics) std::cerr << diag.Text() << "\n";
+  if (!diagnostics.empty()) return 1;
+
+  const fs::path newDir = o.named.at("--new");
+  const fs::path patcher = o.named.at("--patcher");
+  const fs::path patcherData = o.named.at("--patcher-data");
+  auto source = [&](const std::string& name) -> std::optional<fs::path> {
+    if (d.patcher.Given() && SameName(name, d.patcher.value)) return patcher;
+    if (d.patcherData.Given() && SameName(name, d.patcherData.value)) return patcherData;
+    return FindFileNoCase(newDir, name);
+  };
+  const fs::path outDir = fs::absolute(o.named.at("--out"));
+  std::vector<std::string> errors;
+  std::vector<PayloadItem> items = PlanPayload(d, source, outDir, errors);
+  for (const std::string& e : errors) std::cerr << e << "\n";
+  if (!errors.empty()) return 1;
+
+  std::error_code ec;
+  fs::create_directories(outDir, ec);
+  std::uint64_t digest = Fnv1a({});
+  for (PayloadItem& item : items) {
+    item.source = fs::absolute(item.source);
+    const auto content = ReadBytes(item.source);
+    if (!content) {
+      std::cerr << "cannot read " << item.source.string() << "\n";
+      return 1;
+    }
+    std::string error;
+    const auto packed = PackPayload(item, *content, &error);
+    if (!packed) {
+      std::cerr << error << "\n";
+      return 1;
+    }
+    digest = Fnv1a(*packed, digest);
+    if (!WriteIfChanged(item.packed, std::string(packed->begin(), packed->end()))) {
+      std::cerr << "cannot write " << item.packed.string() << "\n";
+      return 1;
+    }
+  }
+  const fs::path pif = fs::absolute(o.named.at("--pif"));
+  const auto pifBytes = ReadBytes(pif);
+  if (!pifBytes) {
+    std::cerr << "cannot read " << pif.string() << "\n";
+    return 1;
+  }
+  digest = Fnv1a(*pifBytes, digest);
+  if (!WriteIfChanged(o.named.at("-o"), WritePayloadRc(items, pif, digest))) {
+    std::cerr << "cannot write " << o.named.at("-o") << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+// patch-data: the patcher's data for the installed files of block 2000,
+// their old versions from the machine image and their new ones from --new.
+int PatchDataCommand(const Options& o) {
+  Description d;
+  MachineImage machine;
+  if (!LoadChecked(o, d, machine)) return 1;
+  const std::string xdelta3 = o.named.count("--xdelta3") ? o.named.at("--xdelta3") : "xdelta3";
+  std::vector<PatchDataFile> files;
+  for (const Entry& entry : d.EntriesOf(kBlockStaged)) {
+    const auto oldFile = machine.Locate(JoinPath(machine.installDir, entry.name));
+    const auto newFile = FindFileNoCase(o.named.at("--new"), entry.name);
+    PatchDataFile file;
+    file.name = entry.name;
+    const auto oldBytes = oldFile ? ReadBytes(*oldFile) : std::nullopt;
+    const auto newBytes = newFile ? ReadBytes(*newFile) : std::nullopt;
+    if (!oldBytes || !newBytes) {
+      std::cerr << entry.name << ": cannot read its " << (oldBytes ? "new" : "installed") << " version\n";
+      return 1;
+    }
+    file.oldBytes = *oldBytes;
+    file.newBytes = *newBytes;
+    std::string error;
+    if (!MakeVcdiffDelta(xdelta3, *oldFile, *newFile, &file.delta, &error)) {
+      std::cerr << entry.name << ": " << error << "\n";
+      return 1;
+    }
+    files.push_back(std::move(file));
+  }
+  std::string data, error;
+  if (!EncodePatchData(files, &data, &error)) {
+    std::cerr << error << "\n";
+    return 1;
+  }
+  if (!WriteIfChanged(o.named.at("-o"), data)) {
+    std::cerr << "cannot write " << o.named.at("-o") << "\n";
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -199,6 +326,9 @@ int main(int argc, char** argv) {
     if (command == "expected-after" && has({"--before", "--new", "--out"}, 1)) return ExpectedAfter(o);
     if (command == "checksum" && has({}, 1)) return Checksum(o);
     if (command == "fix-checksum" && has({}, 3)) return FixChecksumCommand(o);
+    if (command == "payload" && has({"--new", "--patcher", "--patcher-data", "--pif", "--out", "-o"}, 1))
+      return Payload(o);
+    if (command == "patch-data" && has({"--before", "--new", "-o"}, 1)) return PatchDataCommand(o);
   } catch (const std::exception& e) {
     std::cerr << "patchbuild: " << e.what() << "\n";
     return 1;

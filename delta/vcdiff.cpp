@@ -1,0 +1,378 @@
+// The VCDIFF decoder. See vcdiff.h for what it accepts.
+//
+// A delta is a header followed by windows. Each window rebuilds one stretch
+// of the target from three sections: data (the bytes of ADDs and RUNs),
+// instructions (opcodes and explicit sizes) and addresses (for COPYs). A
+// COPY addresses one string made of the window's source segment followed by
+// the part of this window's target decoded so far.
+//
+// Every offset into the delta and the buffers is checked against its end
+// before use; sums that could pass 32 bits are done in 64 bits.
+#include "vcdiff.h"
+
+namespace {
+
+typedef unsigned long long QWORD;
+
+// Header and window indicator bits.
+const BYTE kHeaderSecondary = 0x01;   // a secondary compressor id follows
+const BYTE kHeaderCodeTable = 0x02;   // a custom code table follows
+const BYTE kHeaderAppData = 0x04;     // xdelta3: an application header follows
+const BYTE kWindowSource = 0x01;      // the segment comes from the source
+const BYTE kWindowTarget = 0x02;      // the segment comes from earlier target
+const BYTE kWindowAdler32 = 0x04;     // xdelta3: the target's Adler-32 follows
+const BYTE kDeltaCompressed = 0x07;   // any section secondary-compressed
+
+enum { INST_NOOP, INST_ADD, INST_RUN, INST_COPY };
+
+// Address cache sizes of the default code table.
+const DWORD kNearSlots = 4;
+const DWORD kSameSlots = 3 * 256;
+
+enum { VARINT_OK, VARINT_SHORT, VARINT_BAD };
+
+// Reads a base-128 big-endian integer from buf[*pos..end). Refuses more than
+// five bytes or a value above 32 bits.
+int ReadVarint(const BYTE *buf, DWORD end, DWORD *pos, DWORD *value) {
+    QWORD v = 0;
+    DWORD p = *pos;
+    for (int i = 0; i < 5; ++i) {
+        if (p >= end) return VARINT_SHORT;
+        BYTE b = buf[p++];
+        v = (v << 7) | (QWORD)(b & 0x7F);
+        if (v > 0xFFFFFFFFull) return VARINT_BAD;
+        if ((b & 0x80) == 0) {
+            *pos = p;
+            *value = (DWORD)v;
+            return VARINT_OK;
+        }
+    }
+    return VARINT_BAD;
+}
+
+struct Half {
+    BYTE type;
+    BYTE size;  // 0: the size follows in the instruction section
+    BYTE mode;
+};
+
+// One entry of the default code table, worked out from its opcode.
+void DefaultCode(BYTE op, Half *first, Half *second) {
+    second->type = INST_NOOP;
+    second->size = 0;
+    second->mode = 0;
+    first->mode = 0;
+    if (op == 0) {
+        first->type = INST_RUN;
+        first->size = 0;
+    } else if (op <= 18) {
+        first->type = INST_ADD;
+        first->size = (BYTE)(op - 1);
+    } else if (op <= 162) {
+        // Per mode: size 0, then sizes 4 to 18.
+        DWORD k = op - 19;
+        first->type = INST_COPY;
+        first->mode = (BYTE)(k / 16);
+        first->size = (BYTE)(k % 16 == 0 ? 0 : k % 16 + 3);
+    } else if (op <= 234) {
+        // Modes 0 to 5: ADD of 1 to 4, then COPY of 4 to 6.
+        DWORD k = op - 163;
+        first->type = INST_ADD;
+        first->size = (BYTE)((k % 12) / 3 + 1);
+        second->type = INST_COPY;
+        second->size = (BYTE)(k % 3 + 4);
+        second->mode = (BYTE)(k / 12);
+    } else if (op <= 246) {
+        // Modes 6 to 8: ADD of 1 to 4, then COPY of 4.
+        DWORD k = op - 235;
+        first->type = INST_ADD;
+        first->size = (BYTE)(k % 4 + 1);
+        second->type = INST_COPY;
+        second->size = 4;
+        second->mode = (BYTE)(6 + k / 4);
+    } else {
+        // COPY of 4 in modes 0 to 8, then ADD of 1.
+        first->type = INST_COPY;
+        first->size = 4;
+        first->mode = (BYTE)(op - 247);
+        second->type = INST_ADD;
+        second->size = 1;
+    }
+}
+
+struct AddressCache {
+    DWORD nearAddr[kNearSlots];
+    DWORD nextNear;
+    DWORD sameAddr[kSameSlots];
+};
+
+void ResetCache(AddressCache *cache) {
+    for (DWORD i = 0; i < kNearSlots; ++i) cache->nearAddr[i] = 0;
+    cache->nextNear = 0;
+    for (DWORD i = 0; i < kSameSlots; ++i) cache->sameAddr[i] = 0;
+}
+
+void UpdateCache(AddressCache *cache, DWORD addr) {
+    cache->nearAddr[cache->nextNear] = addr;
+    cache->nextNear = (cache->nextNear + 1) % kNearSlots;
+    cache->sameAddr[addr % kSameSlots] = addr;
+}
+
+// A section of the window: delta[pos..end).
+struct Section {
+    DWORD pos;
+    DWORD end;
+};
+
+// Decodes one COPY address in `mode` from the address section. `here` is
+// the length of source segment plus target decoded so far; the address must
+// fall below it.
+int DecodeAddress(const BYTE *delta, Section *addrs, AddressCache *cache, BYTE mode, QWORD here,
+                  DWORD *addr) {
+    QWORD a;
+    if (mode >= 2 + kNearSlots) {
+        if (addrs->pos >= addrs->end) return VCDIFF_BAD_INSTRUCTION;
+        BYTE b = delta[addrs->pos++];
+        a = cache->sameAddr[(mode - (2 + kNearSlots)) * 256 + b];
+    } else {
+        DWORD v;
+        int r = ReadVarint(delta, addrs->end, &addrs->pos, &v);
+        if (r == VARINT_SHORT) return VCDIFF_BAD_INSTRUCTION;
+        if (r != VARINT_OK) return VCDIFF_BAD_ADDRESS;
+        if (mode == 0) {
+            a = v;
+        } else if (mode == 1) {
+            if (v > here) return VCDIFF_BAD_ADDRESS;
+            a = here - v;
+        } else {
+            a = (QWORD)cache->nearAddr[mode - 2] + v;
+        }
+    }
+    if (a >= here) return VCDIFF_BAD_ADDRESS;
+    *addr = (DWORD)a;
+    UpdateCache(cache, *addr);
+    return VCDIFF_OK;
+}
+
+DWORD Adler32(const BYTE *p, DWORD n) {
+    DWORD a = 1, b = 0;
+    while (n > 0) {
+        // 5552 bytes is the most that cannot overflow b before the modulo.
+        DWORD block = n < 5552 ? n : 5552;
+        n -= block;
+        while (block-- > 0) {
+            a += *p++;
+            b += a;
+        }
+        a %= 65521;
+        b %= 65521;
+    }
+    return (b << 16) | a;
+}
+
+// The window being decoded: its segment, its target and the sections.
+struct Window {
+    const BYTE *segment;  // segLength bytes, from the source or earlier target
+    DWORD segLength;
+    BYTE *out;            // the window's target, outLength bytes
+    DWORD outLength;
+    DWORD done;           // bytes of out decoded so far
+    Section data;
+    Section inst;
+    Section addrs;
+};
+
+int RunHalf(const BYTE *delta, Window *w, AddressCache *cache, const Half *half) {
+    DWORD size = half->size;
+    if (size == 0) {
+        int r = ReadVarint(delta, w->inst.end, &w->inst.pos, &size);
+        if (r != VARINT_OK) return VCDIFF_BAD_INSTRUCTION;
+    }
+    if (size > w->outLength - w->done) return VCDIFF_BAD_INSTRUCTION;
+    BYTE *dst = w->out + w->done;
+
+    if (half->type == INST_ADD) {
+        if (size > w->data.end - w->data.pos) return VCDIFF_BAD_INSTRUCTION;
+        const BYTE *src = delta + w->data.pos;
+        for (DWORD i = 0; i < size; ++i) dst[i] = src[i];
+        w->data.pos += size;
+    } else if (half->type == INST_RUN) {
+        if (w->data.pos >= w->data.end) return VCDIFF_BAD_INSTRUCTION;
+        BYTE b = delta[w->data.pos++];
+        for (DWORD i = 0; i < size; ++i) dst[i] = b;
+    } else {
+        DWORD addr;
+        int r = DecodeAddress(delta, &w->addrs, cache, half->mode,
+                              (QWORD)w->segLength + w->done, &addr);
+        if (r != VCDIFF_OK) return r;
+        DWORD n = size;
+        if (addr < w->segLength) {
+            DWORD fromSegment = w->segLength - addr;
+            if (fromSegment > n) fromSegment = n;
+            const BYTE *src = w->segment + addr;
+            for (DWORD i = 0; i < fromSegment; ++i) dst[i] = src[i];
+            dst += fromSegment;
+            n -= fromSegment;
+            addr = w->segLength;
+        }
+        // From this window's target: forwards, one byte at a time, so that a
+        // copy overlapping its own output repeats the pattern.
+        const BYTE *src = w->out + (addr - w->segLength);
+        for (DWORD i = 0; i < n; ++i) dst[i] = src[i];
+    }
+    w->done += size;
+    return VCDIFF_OK;
+}
+
+// Reads a window's varint field before its encoding length is known: the
+// delta running out means it was cut short.
+int ReadHeaderField(const BYTE *delta, DWORD end, DWORD *pos, DWORD *value, int badResult) {
+    int r = ReadVarint(delta, end, pos, value);
+    if (r == VARINT_SHORT) return VCDIFF_TRUNCATED;
+    if (r != VARINT_OK) return badResult;
+    return VCDIFF_OK;
+}
+
+// Decodes the window at delta[*pos], appending to target[*written..capacity).
+int DecodeWindow(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD deltaSize,
+                 DWORD *pos, BYTE *target, DWORD capacity, DWORD *written) {
+    DWORD p = *pos;
+    BYTE indicator = delta[p++];
+    if (indicator & ~(kWindowSource | kWindowTarget | kWindowAdler32)) return VCDIFF_BAD_WINDOW;
+    if ((indicator & kWindowSource) && (indicator & kWindowTarget)) return VCDIFF_BAD_WINDOW;
+
+    Window w;
+    w.segment = 0;
+    w.segLength = 0;
+    if (indicator & (kWindowSource | kWindowTarget)) {
+        DWORD segPos;
+        int r = ReadHeaderField(delta, deltaSize, &p, &w.segLength, VCDIFF_BAD_WINDOW);
+        if (r != VCDIFF_OK) return r;
+        r = ReadHeaderField(delta, deltaSize, &p, &segPos, VCDIFF_BAD_WINDOW);
+        if (r != VCDIFF_OK) return r;
+        const BYTE *base = (indicator & kWindowSource) ? source : target;
+        DWORD available = (indicator & kWindowSource) ? sourceSize : *written;
+        if ((QWORD)segPos + w.segLength > available) return VCDIFF_BAD_WINDOW;
+        if (w.segLength > 0) w.segment = base + segPos;
+    }
+
+    DWORD encodingLength;
+    int r = ReadHeaderField(delta, deltaSize, &p, &encodingLength, VCDIFF_BAD_WINDOW);
+    if (r != VCDIFF_OK) return r;
+    if (encodingLength > deltaSize - p) return VCDIFF_TRUNCATED;
+    DWORD end = p + encodingLength;
+
+    // From here on the fields must fit the encoding length the window gave.
+    DWORD lengths[4];  // target, data, instructions, addresses
+    BYTE deltaIndicator = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (ReadVarint(delta, end, &p, &lengths[i]) != VARINT_OK) return VCDIFF_BAD_WINDOW;
+        if (i == 0) {
+            if (p >= end) return VCDIFF_BAD_WINDOW;
+            deltaIndicator = delta[p++];
+        }
+    }
+    if (deltaIndicator & ~kDeltaCompressed) return VCDIFF_BAD_WINDOW;
+    if (deltaIndicator != 0) return VCDIFF_UNSUPPORTED;
+
+    DWORD expectedAdler = 0;
+    if (indicator & kWindowAdler32) {
+        if (end - p < 4) return VCDIFF_BAD_WINDOW;
+        for (int i = 0; i < 4; ++i) expectedAdler = (expectedAdler << 8) | delta[p++];
+    }
+    if ((QWORD)p + lengths[1] + lengths[2] + lengths[3] != end) return VCDIFF_BAD_WINDOW;
+
+    w.outLength = lengths[0];
+    // COPY addresses span segment and target together; keep them in 32 bits.
+    if ((QWORD)w.segLength + w.outLength > 0xFFFFFFFFull) return VCDIFF_BAD_WINDOW;
+    if ((QWORD)*written + w.outLength > capacity) return VCDIFF_TOO_LARGE;
+    w.out = target + *written;
+    w.done = 0;
+    w.data.pos = p;
+    w.data.end = p + lengths[1];
+    w.inst.pos = w.data.end;
+    w.inst.end = w.inst.pos + lengths[2];
+    w.addrs.pos = w.inst.end;
+    w.addrs.end = end;
+
+    AddressCache cache;
+    ResetCache(&cache);
+    while (w.inst.pos < w.inst.end) {
+        Half halves[2];
+        DefaultCode(delta[w.inst.pos++], &halves[0], &halves[1]);
+        for (int i = 0; i < 2; ++i) {
+            if (halves[i].type == INST_NOOP) continue;
+            r = RunHalf(delta, &w, &cache, &halves[i]);
+            if (r != VCDIFF_OK) return r;
+        }
+    }
+    // The instructions must fill the window and use up data and addresses.
+    if (w.done != w.outLength || w.data.pos != w.data.end || w.addrs.pos != w.addrs.end)
+        return VCDIFF_BAD_WINDOW;
+    if ((indicator & kWindowAdler32) && Adler32(w.out, w.outLength) != expectedAdler)
+        return VCDIFF_BAD_CHECKSUM;
+
+    *written += w.outLength;
+    *pos = end;
+    return VCDIFF_OK;
+}
+
+int DecodeAll(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD deltaSize,
+              BYTE *target, DWORD capacity, DWORD *written) {
+    static const BYTE kMagic[4] = {0xD6, 0xC3, 0xC4, 0x00};
+    DWORD p = 0;
+    for (int i = 0; i < 4; ++i, ++p) {
+        if (p >= deltaSize) return VCDIFF_TRUNCATED;
+        if (delta[p] != kMagic[i]) return VCDIFF_BAD_HEADER;
+    }
+    if (p >= deltaSize) return VCDIFF_TRUNCATED;
+    BYTE indicator = delta[p++];
+    if (indicator & ~(kHeaderSecondary | kHeaderCodeTable | kHeaderAppData))
+        return VCDIFF_BAD_HEADER;
+    if (indicator & (kHeaderSecondary | kHeaderCodeTable)) return VCDIFF_UNSUPPORTED;
+    if (indicator & kHeaderAppData) {
+        DWORD length;
+        int r = ReadHeaderField(delta, deltaSize, &p, &length, VCDIFF_BAD_HEADER);
+        if (r != VCDIFF_OK) return r;
+        if (length > deltaSize - p) return VCDIFF_TRUNCATED;
+        p += length;
+    }
+
+    // An encoder always writes at least one window, even for an empty
+    // target; a delta that stops after its header was cut short.
+    if (p >= deltaSize) return VCDIFF_TRUNCATED;
+    while (p < deltaSize) {
+        int r = DecodeWindow(source, sourceSize, delta, deltaSize, &p, target, capacity, written);
+        if (r != VCDIFF_OK) return r;
+    }
+    return VCDIFF_OK;
+}
+
+}  // namespace
+
+int VcdiffDecode(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD deltaSize,
+                 BYTE *target, DWORD capacity, DWORD *targetSize) {
+    if (!source) sourceSize = 0;
+    if (!delta) deltaSize = 0;
+    if (!target) capacity = 0;
+    DWORD written = 0;
+    int r = DecodeAll(source, sourceSize, delta, deltaSize, target, capacity, &written);
+    if (targetSize) *targetSize = r == VCDIFF_OK ? written : 0;
+    return r;
+}
+
+LPCSTR VcdiffResultText(int result) {
+    switch (result) {
+    case VCDIFF_OK: return "The patch data was applied.";
+    case VCDIFF_TRUNCATED: return "The patch data is cut short.";
+    case VCDIFF_BAD_HEADER: return "The patch data is not in the expected format.";
+    case VCDIFF_UNSUPPORTED:
+        return "The patch data uses compression or a code table this patcher does not support.";
+    case VCDIFF_BAD_WINDOW: return "The patch data has an inconsistent window.";
+    case VCDIFF_BAD_INSTRUCTION: return "The patch data has an instruction that runs past its data.";
+    case VCDIFF_BAD_ADDRESS: return "The patch data copies from outside the file.";
+    case VCDIFF_TOO_LARGE: return "The patched file is larger than expected.";
+    case VCDIFF_BAD_CHECKSUM: return "The patched data does not match its checksum.";
+    default: return "Unknown patch data error.";
+    }
+}

@@ -1,0 +1,83 @@
+#include "patch_fixture.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "crc32.h"
+#include "patch_data.h"
+#include "patch_data_writer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::uint8_t> Bytes(const std::string &text) { return {text.begin(), text.end()}; }
+
+void WriteHostFile(const fs::path &path, const std::string &bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace
+
+std::string ReadHostFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string MakeDelta(const std::string &oldBytes, const std::string &newBytes) {
+    std::string scratch = (fs::temp_directory_path() / "patchtest-XXXXXX").string();
+    if (!mkdtemp(&scratch[0])) throw std::runtime_error("mkdtemp");
+    WriteHostFile(fs::path(scratch) / "old", oldBytes);
+    WriteHostFile(fs::path(scratch) / "new", newBytes);
+    std::vector<std::uint8_t> delta;
+    std::string error;
+    const bool ok = patchbuild::MakeVcdiffDelta(WF_XDELTA3, fs::path(scratch) / "old",
+                                                fs::path(scratch) / "new", &delta, &error);
+    fs::remove_all(scratch);
+    if (!ok) throw std::runtime_error(error);
+    return std::string(delta.begin(), delta.end());
+}
+
+std::string BuildPatchData(const std::vector<FilePair> &files) {
+    std::vector<patchbuild::PatchDataFile> entries;
+    for (const FilePair &pair : files) {
+        patchbuild::PatchDataFile entry;
+        entry.name = pair.name;
+        entry.oldBytes = Bytes(pair.oldBytes);
+        entry.newBytes = Bytes(pair.newBytes);
+        entry.delta = Bytes(MakeDelta(pair.oldBytes, pair.newBytes));
+        entries.push_back(entry);
+    }
+    std::string data, error;
+    if (!patchbuild::EncodePatchData(entries, &data, &error)) throw std::runtime_error(error);
+    return data;
+}
+
+void Reseal(std::string *data) {
+    if (data->size() < PATCH_HEADER_SIZE) return;
+    const DWORD crc = Crc32(reinterpret_cast<const BYTE *>(data->data()) + PATCH_HEADER_SIZE,
+                            static_cast<DWORD>(data->size() - PATCH_HEADER_SIZE));
+    for (int i = 0; i < 4; ++i) (*data)[PATCH_HEADER_CRC + i] = static_cast<char>(crc >> (8 * i));
+}
+
+std::string SampleBytes(unsigned seed, size_t size) {
+    std::string bytes;
+    unsigned state = seed * 2654435761u + 1;
+    while (bytes.size() < size) {
+        state = state * 1103515245u + 12345u;
+        if ((state >> 16) % 4 == 0 && bytes.size() > 64) {
+            // Repeat an earlier stretch, as code and tables do.
+            const size_t from = (state >> 8) % (bytes.size() - 32);
+            bytes += bytes.substr(from, 32);
+        } else {
+            bytes += static_cast<char>(state >> 24);
+        }
+    }
+    bytes.resize(size);
+    return bytes;
+}

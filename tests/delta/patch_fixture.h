@@ -1,0 +1,26 @@
+// Patch data for the patcher's tests, made the way the build makes it:
+// deltas from the real xdelta3, entries from the builder's writer.
+#ifndef WF_TESTS_DELTA_PATCH_FIXTURE_H
+#define WF_TESTS_DELTA_PATCH_FIXTURE_H
+
+#include <string>
+#include <vector>
+
+struct FilePair {
+    std::string name;
+    std::string oldBytes, newBytes;
+};
+
+// xdelta3 -e -S none from oldBytes to newBytes.
+std::string MakeDelta(const std::string &oldBytes, const std::string &newBytes);
+// patch.rtp for the pairs, in order.
+std::string BuildPatchData(const std::vector<FilePair> &files);
+// Recomputes the header's CRC-32 after a test changed the entries, so the
+// reader gets past the CRC to the fault the test is about.
+void Reseal(std::string *data);
+// Bytes that look like a program: varied, with repeats for the delta to use.
+std::string SampleBytes(unsigned seed, size_t size);
+// A file of the host, whole.
+std::string ReadHostFile(const std::string &path);
+
+#endif

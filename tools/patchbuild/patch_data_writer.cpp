@@ -1,0 +1,118 @@
+#include "patch_data_writer.h"
+
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "crc32.h"
+#include "patch_data.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace patchbuild {
+namespace {
+
+void PutLe16(std::string& out, std::uint32_t value) {
+  out += static_cast<char>(value & 0xFF);
+  out += static_cast<char>((value >> 8) & 0xFF);
+}
+
+void PutLe32(std::string& out, std::uint32_t value) {
+  PutLe16(out, value & 0xFFFF);
+  PutLe16(out, value >> 16);
+}
+
+void SetLe32(std::string& out, std::size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) out[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+DWORD CrcOf(const std::vector<std::uint8_t>& bytes) {
+  return Crc32(bytes.data(), static_cast<DWORD>(bytes.size()));
+}
+
+}  // namespace
+
+bool EncodePatchData(const std::vector<PatchDataFile>& files, std::string* out, std::string* error) {
+  if (files.size() > 0xFFFF) {
+    *error = "more than 65535 files";
+    return false;
+  }
+  std::string data;
+  data += static_cast<char>(PATCH_DATA_SIGNATURE_0);
+  data += static_cast<char>(PATCH_DATA_SIGNATURE_1);
+  data += static_cast<char>(PATCH_DATA_SIGNATURE_2);
+  data += static_cast<char>(PATCH_DATA_SIGNATURE_3);
+  PutLe16(data, PATCH_DATA_VERSION);
+  PutLe16(data, static_cast<std::uint32_t>(files.size()));
+  PutLe32(data, 0);  // the CRC, filled in below
+  for (const PatchDataFile& file : files) {
+    if (!PatchNameIsValid(file.name.c_str(), static_cast<DWORD>(file.name.size())) ||
+        file.name.size() != std::char_traits<char>::length(file.name.c_str())) {
+      *error = file.name + ": not a name the patcher accepts (printable ASCII, no path, at most " +
+               std::to_string(PATCH_NAME_MAX) + " characters, not ending in '.', ' ' or '~')";
+      return false;
+    }
+    const std::uint64_t limit = 0xFFFFFFFFull;
+    if (file.oldBytes.size() >= limit || file.newBytes.size() >= limit || file.delta.size() >= limit ||
+        data.size() + PATCH_ENTRY_FIXED_SIZE + file.name.size() + file.delta.size() >= limit) {
+      *error = file.name + ": too large for patch data";
+      return false;
+    }
+    PutLe32(data, static_cast<std::uint32_t>(file.oldBytes.size()));
+    PutLe32(data, CrcOf(file.oldBytes));
+    PutLe32(data, static_cast<std::uint32_t>(file.newBytes.size()));
+    PutLe32(data, CrcOf(file.newBytes));
+    PutLe32(data, static_cast<std::uint32_t>(file.delta.size()));
+    PutLe16(data, static_cast<std::uint32_t>(file.name.size()));
+    PutLe16(data, 0);
+    data += file.name;
+    data.append(file.delta.begin(), file.delta.end());
+  }
+  SetLe32(data, PATCH_HEADER_CRC,
+          Crc32(reinterpret_cast<const BYTE*>(data.data()) + PATCH_HEADER_SIZE,
+                static_cast<DWORD>(data.size() - PATCH_HEADER_SIZE)));
+  *out = std::move(data);
+  return true;
+}
+
+bool MakeVcdiffDelta(const std::string& xdelta3, const fs::path& oldFile, const fs::path& newFile,
+                     std::vector<std::uint8_t>* delta, std::string* error) {
+  std::error_code ec;
+  std::string scratch = (fs::temp_directory_path(ec) / "patchbuild-XXXXXX").string();
+  if (!mkdtemp(&scratch[0])) {
+    *error = "cannot make a scratch directory";
+    return false;
+  }
+  const std::string deltaFile = (fs::path(scratch) / "delta.vcdiff").string();
+  const std::string oldPath = oldFile.string(), newPath = newFile.string();
+  std::vector<std::string> args = {xdelta3, "-e", "-S", "none", "-f", "-s", oldPath, newPath, deltaFile};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  bool ok = false;
+  int spawned = posix_spawnp(&pid, xdelta3.c_str(), nullptr, nullptr, argv.data(), environ);
+  if (spawned != 0) {
+    *error = "cannot run " + xdelta3;
+  } else {
+    int status = 0;
+    if (waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      *error = xdelta3 + " failed on " + newPath;
+    } else {
+      std::ifstream in(deltaFile, std::ios::binary);
+      delta->assign(std::istreambuf_iterator<char>(in), {});
+      ok = in.good() || in.eof();
+      if (!ok) *error = "cannot read the delta of " + newPath;
+    }
+  }
+  fs::remove_all(scratch, ec);
+  return ok;
+}
+
+}  // namespace patchbuild
