@@ -20,6 +20,8 @@ set(WF_STAGE_SOURCES
     src/staging/extract.cpp
     src/staging/stage_copy.cpp
     src/patcher/launch.cpp
+    src/patcher/dos_detect.cpp
+    src/patcher/pif.cpp
     src/commit/shared_usage.cpp
     src/commit/schedule.cpp
     src/commit/viewer_dialog.cpp)

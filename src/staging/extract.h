@@ -1,3 +1,4 @@
+// Extraction of the payload the program carries into the patch directory.
 #ifndef WF_STAGING_EXTRACT_H
 #define WF_STAGING_EXTRACT_H
 
@@ -6,5 +7,14 @@
 // Writes every payload file, expanded, into the patch directory under its
 // manifest name. 1 on success or an empty payload, 0 at the first failure.
 int ExtractPayloads(LPCSTR patchDir);
+
+// Writes raw-data resource `id` of the program to `path`, created or
+// truncated. Nonzero only when every byte was written.
+int WriteResourceToFile(WORD id, LPCSTR path);
+
+// Writes the expanded content of `source` (SZDD-compressed, or any other
+// file, copied unchanged) to `destination`, created or truncated. 1 on
+// success, 0 on failure.
+int ExpandFile(LPCSTR source, LPCSTR destination);
 
 #endif

@@ -1,0 +1,178 @@
+// The patcher stage: the command line, the direct start and the PIF route,
+// the wait with its message pump, and what is left afterwards. The patcher
+// is a host twin: a shell command run in place of patch.exe.
+#include <string>
+
+#include "manifest/manifest.h"
+#include "patcher/launch.h"
+#include "test_machine.h"
+
+namespace {
+
+const char kPatchDir[] = "C:\\Program Files\\Quenmark\\Wayfront\\PatchB2C";
+// The same directory as the patcher is started with: its short form.
+const char kShortPatchDir[] = "C:\\PROGRA~1\\Quenmark\\Wayfront\\PatchB2C";
+
+std::string InPatchDir(const std::string &name) { return std::string(kPatchDir) + "\\" + name; }
+
+std::string PeProgram() {
+    std::string bytes(0x100, '\0');
+    bytes[0] = 'M';
+    bytes[1] = 'Z';
+    bytes[24] = 0x40;
+    bytes[60] = static_cast<char>(0x80);
+    bytes.replace(0x80, 4, std::string("PE\0\0", 4));
+    return bytes;
+}
+
+std::string DosProgram() {
+    std::string bytes(0x100, '\0');
+    bytes[0] = 'M';
+    bytes[1] = 'Z';
+    bytes[24] = 0x1C;
+    return bytes;
+}
+
+class LaunchTest : public MachineTest {
+protected:
+    void SetUp() override {
+        MachineTest::SetUp();
+        ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("patch.exe"), PeProgram()));
+        ASSERT_TRUE(SetCurrentDirectoryA(kPatchDir));
+    }
+
+    static std::string File(const std::string &path) {
+        std::string bytes;
+        winsim::ReadWholeFile(path, &bytes);
+        return bytes;
+    }
+};
+
+TEST_F(LaunchTest, ThePatcherRunsDirectlyInThePatchDirectory) {
+    winsim::RegisterShellTwin("patch.exe", "echo \"$@\" > args.txt; pwd > cwd.txt");
+    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    ASSERT_EQ(1u, winsim::StartedProcesses().size());
+    // The short form holds no blank: the first blank is the argument's.
+    EXPECT_EQ(std::string(kShortPatchDir) + "\\patch.exe patch.rtp", winsim::StartedProcesses()[0].file);
+    EXPECT_EQ("patch.rtp\n", File(InPatchDir("args.txt")));
+    EXPECT_EQ(winsim::HostPath(kPatchDir) + "\n", File(InPatchDir("cwd.txt")));
+    EXPECT_FALSE(winsim::Exists(InPatchDir("pcpcwf.pif")));
+    EXPECT_EQ(1, winsim::CallCount("GetExitCodeProcess"));
+    EXPECT_NE(-1, winsim::FindCall("CloseHandle"));
+}
+
+TEST_F(LaunchTest, WithoutAPatcherNothingIsStarted) {
+    for (bool empty : {false, true}) {
+        SetUp();
+        if (empty) winsim::SetString(7000, "");
+        else winsim::RemoveString(7000);
+        EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
+        EXPECT_EQ(0u, winsim::StartedProcesses().size());
+        EXPECT_EQ(-1, winsim::FindCall("CreateFileA", "pcpcwf"));
+    }
+}
+
+TEST_F(LaunchTest, AMissingArgumentLeavesATrailingBlank) {
+    winsim::RegisterShellTwin("patch.exe", "exit 0");
+    winsim::RemoveString(7001);
+    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    ASSERT_EQ(1u, winsim::StartedProcesses().size());
+    EXPECT_EQ(std::string(kShortPatchDir) + "\\patch.exe ", winsim::StartedProcesses()[0].file);
+}
+
+// A patcher that could not patch its files says so through its exit code;
+// going on would install the unpatched copies at the next restart.
+TEST_F(LaunchTest, ADirectlyStartedPatcherThatFailsFailsTheStage) {
+    winsim::RegisterShellTwin("patch.exe", "exit 3");
+    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    winsim::InjectFault({"GetExitCodeProcess", ""});
+    winsim::RegisterShellTwin("patch.exe", "exit 0");
+    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kPatchDir));
+}
+
+TEST_F(LaunchTest, AShellThatReturnsNoProcessIsNotWaitedFor) {
+    winsim::RegisterShellTwin("patch.exe", "exit 3");
+    winsim::SetShellReturnsNoProcess(true);
+    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    EXPECT_EQ(1, winsim::CallCount("WaitForSingleObject"));
+    EXPECT_EQ(-1, winsim::FindCall("GetExitCodeProcess"));
+}
+
+TEST_F(LaunchTest, AShellFailureFailsTheStage) {
+    winsim::InjectFault({"ShellExecuteExA", "", 0, -1, ERROR_FILE_NOT_FOUND});
+    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    EXPECT_EQ(0, RunAndWait("", kPatchDir));
+    EXPECT_EQ(0, RunAndWait(nullptr, kPatchDir));
+}
+
+// While the patcher runs the thread's messages are dispatched, but a quit
+// request is kept for later, with exit code 1, and the wait goes on.
+TEST_F(LaunchTest, AQuitRequestDuringTheWaitStaysPending) {
+    winsim::RegisterShellTwin("patch.exe", "sleep 0.3; echo done > done.txt");
+    winsim::PostDuringWait(WM_USER + 5, 0);
+    winsim::PostDuringWait(WM_QUIT, 0);
+    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    EXPECT_EQ("done\n", File(InPatchDir("done.txt")));
+    EXPECT_GT(winsim::CallCount("WaitForSingleObject"), 2);
+    EXPECT_NE(-1, winsim::FindCall("DispatchMessageA"));
+    const std::vector<MSG> pending = winsim::PendingMessages();
+    ASSERT_EQ(1u, pending.size());
+    EXPECT_EQ(static_cast<UINT>(WM_QUIT), pending[0].message);
+    EXPECT_EQ(1u, pending[0].wParam);
+}
+
+// A DOS patcher goes through a PIF that names it, starts it in the patch
+// directory and is gone once it has ended. Its exit code is the DOS
+// session's and is not read.
+TEST_F(LaunchTest, ADosPatcherIsStartedThroughAPif) {
+    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("patch.exe"), DosProgram()));
+    winsim::RegisterShellTwin("patch.exe", "ls > seen.txt; exit 5");
+    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    ASSERT_EQ(1u, winsim::StartedProcesses().size());
+    EXPECT_EQ(std::string(kShortPatchDir) + "\\pcpcwf.pif", winsim::StartedProcesses()[0].file);
+    EXPECT_NE(std::string::npos, File(InPatchDir("seen.txt")).find("pcpcwf.pif"));
+    EXPECT_FALSE(winsim::Exists(InPatchDir("pcpcwf.pif")));
+    EXPECT_EQ(-1, winsim::FindCall("GetExitCodeProcess"));
+}
+
+TEST_F(LaunchTest, APifLeftByAnEarlierRunIsReusedAndDeleted) {
+    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("patch.exe"), DosProgram()));
+    std::string old(967, '\0');
+    old.replace(0, 5, "OLDPF");
+    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("pcpcwf.pif"), old));
+    winsim::RegisterShellTwin("patch.exe", "cp pcpcwf.pif seen.pif");
+    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    const std::string seen = File(InPatchDir("seen.pif"));
+    EXPECT_EQ("OLDPF", seen.substr(0, 5));  // not written again from the template
+    EXPECT_EQ(std::string("patch.exe\0", 10), seen.substr(36, 10));
+    EXPECT_FALSE(winsim::Exists(InPatchDir("pcpcwf.pif")));
+}
+
+TEST_F(LaunchTest, AShellFailureStillDeletesAReadyPif) {
+    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("patch.exe"), DosProgram()));
+    winsim::InjectFault({"ShellExecuteExA", "", 0, -1, ERROR_FILE_NOT_FOUND});
+    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    EXPECT_NE(-1, winsim::FindCall("WriteFile", "pcpcwf"));
+    EXPECT_FALSE(winsim::Exists(InPatchDir("pcpcwf.pif")));
+}
+
+// When the PIF cannot be prepared the patcher is started directly.
+TEST_F(LaunchTest, AFailedPifPreparationFallsBackToADirectStart) {
+    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("patch.exe"), DosProgram()));
+    winsim::RegisterShellTwin("patch.exe", "exit 0");
+    winsim::RemoveResource(10, 116);
+    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    ASSERT_EQ(1u, winsim::StartedProcesses().size());
+    EXPECT_EQ(std::string(kShortPatchDir) + "\\patch.exe patch.rtp", winsim::StartedProcesses()[0].file);
+}
+
+TEST_F(LaunchTest, ANonProgramIsStartedDirectly) {
+    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("patch.exe"), "#!not a program"));
+    winsim::RegisterShellTwin("patch.exe", "exit 0");
+    EXPECT_EQ(1, RunAndWait("patch.exe patch.rtp", kPatchDir));
+    ASSERT_EQ(1u, winsim::StartedProcesses().size());
+    EXPECT_EQ("patch.exe patch.rtp", winsim::StartedProcesses()[0].file);
+    EXPECT_EQ(-1, winsim::FindCall("CreateFileA", "pcpcwf"));
+}
+
+}  // namespace

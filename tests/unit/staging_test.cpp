@@ -1,0 +1,175 @@
+// Payload extraction and the staging copy, on the sample installation with
+// the payload the installer carries.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+#include "manifest/manifest.h"
+#include "staging/extract.h"
+#include "staging/stage_copy.h"
+#include "test_machine.h"
+
+namespace {
+
+const char kPatchDir[] = "C:\\Program Files\\Quenmark\\Wayfront\\PatchB2C";
+
+std::string Name(UINT id) {
+    char name[MAX_PATH];
+    LoadManifestString(id, name, sizeof name);
+    return name;
+}
+
+std::string InPatchDir(const std::string &name) { return std::string(kPatchDir) + "\\" + name; }
+
+std::string File(const std::string &path) {
+    std::string bytes;
+    winsim::ReadWholeFile(path, &bytes);
+    return bytes;
+}
+
+// The expanded length an SZDD header declares, or -1 for a file stored plain.
+int64_t SzddLength(const std::string &bytes) {
+    if (bytes.size() < 14 || bytes.compare(0, 8, std::string("SZDD\x88\xF0\x27\x33", 8)) != 0) return -1;
+    uint32_t length = 0;
+    for (int i = 0; i < 4; ++i) length |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[10 + i])) << (8 * i);
+    return length;
+}
+
+class StagingTest : public MachineTest {
+protected:
+    void SetUp() override {
+        MachineTest::SetUp();
+        InstallSample();
+        ASSERT_TRUE(CreateDirectoryA(kPatchDir, nullptr));
+    }
+};
+
+TEST_F(StagingTest, TheShippedPayloadIsExpandedUnderItsNames) {
+    ASSERT_EQ(1, ExtractPayloads(kPatchDir));
+    for (UINT k = 1; k <= 14; ++k) {
+        SCOPED_TRACE(Name(1100 + k));
+        std::string resource;
+        ASSERT_TRUE(winsim::GetResource(10, static_cast<WORD>(100 + k), &resource));
+        const std::string expanded = File(InPatchDir(Name(1100 + k)));
+        const int64_t declared = SzddLength(resource);
+        if (declared < 0) {
+            EXPECT_EQ(resource, expanded);  // stored plain: copied unchanged
+        } else {
+            EXPECT_EQ(declared, static_cast<int64_t>(expanded.size()));
+        }
+        EXPECT_FALSE(winsim::Exists(InPatchDir(Name(1000 + k)))) << "stored file left";
+    }
+    EXPECT_EQ(-1, SzddLength(File(InPatchDir("patch.rtp"))));
+    EXPECT_EQ(14u, winsim::ListTree(kPatchDir).size());
+}
+
+TEST_F(StagingTest, EmptyAndMissingPayloadBlocks) {
+    for (const char *count : {"0 Count of files to extract", "-3", "none"}) {
+        SetUp();
+        winsim::SetString(1000, count);
+        EXPECT_EQ(1, ExtractPayloads(kPatchDir)) << count;
+        EXPECT_EQ(std::vector<std::string>{}, winsim::ListTree(kPatchDir)) << count;
+    }
+    SetUp();
+    winsim::RemoveString(1000);
+    EXPECT_EQ(0, ExtractPayloads(kPatchDir));
+    EXPECT_EQ(-1, winsim::FindCall("FindResourceA"));
+}
+
+// Entry 15 finds its stored name ("empty") but no resource 115.
+TEST_F(StagingTest, ACountPastThePayloadFailsAtTheMissingResource) {
+    winsim::SetString(1000, "15 Count of files to extract");
+    EXPECT_EQ(0, ExtractPayloads(kPatchDir));
+    EXPECT_EQ(14u, winsim::ListTree(kPatchDir).size());
+    EXPECT_FALSE(winsim::Exists(InPatchDir("empty")));
+}
+
+TEST_F(StagingTest, EachFailingStepOfAnEntry) {
+    struct Case {
+        const char *what;
+        void (*arrange)();
+        bool storedLeft;  // the third entry's stored file stays
+    };
+    const Case cases[] = {
+        {"stored name missing", [] { winsim::RemoveString(1003); }, false},
+        {"resource missing", [] { winsim::RemoveResource(10, 103); }, false},
+        {"stored file cannot be created",
+         [] { winsim::InjectFault({"CreateFileA", Name(1003), 0, -1, ERROR_ACCESS_DENIED}); }, false},
+        {"write fails", [] { winsim::InjectFault({"WriteFile", Name(1003), 0, -1, ERROR_DISK_FULL}); }, true},
+        {"expanded name missing", [] { winsim::RemoveString(1103); }, false},
+        {"expanded file read-only",
+         [] {
+             const std::string path = InPatchDir(Name(1103));
+             ASSERT_TRUE(winsim::WriteWholeFile(path, "old"));
+             ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+         },
+         false},
+        {"expansion fails", [] { winsim::InjectFault({"LZCopy", "", 2, 1, ERROR_DISK_FULL}); }, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        const std::string first = Name(1101), second = Name(1102), stored = Name(1003), later = Name(1104);
+        c.arrange();
+        EXPECT_EQ(0, ExtractPayloads(kPatchDir));
+        EXPECT_TRUE(winsim::Exists(InPatchDir(first)));  // earlier entries stay
+        EXPECT_TRUE(winsim::Exists(InPatchDir(second)));
+        EXPECT_EQ(c.storedLeft, winsim::Exists(InPatchDir(stored)));
+        EXPECT_FALSE(winsim::Exists(InPatchDir(later)));  // later ones not reached
+    }
+}
+
+TEST_F(StagingTest, APlainResourceIsCopiedAndStaleFilesAreReplaced) {
+    winsim::SetResource(10, 103, "not compressed at all");
+    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir(Name(1003)), std::string(5000, 's')));
+    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir(Name(1103)), std::string(9000, 'x')));
+    EXPECT_EQ(1, ExtractPayloads(kPatchDir));
+    EXPECT_EQ("not compressed at all", File(InPatchDir(Name(1103))));
+    EXPECT_FALSE(winsim::Exists(InPatchDir(Name(1003))));
+}
+
+// ---- Staging copy -------------------------------------------------------------
+
+TEST_F(StagingTest, TheInstalledFilesAreCopiedByteForByte) {
+    const std::vector<std::string> installed = winsim::ListTree(kSampleInstallDir);
+    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir(Name(2001)), "stale copy of an earlier run"));
+    EXPECT_EQ(1, StageInstalledFiles(kSampleInstallDir, kPatchDir));
+    for (UINT k = 1; k <= 5; ++k) {
+        const std::string name = Name(2000 + k);
+        EXPECT_EQ(File(std::string(kSampleInstallDir) + "\\" + name), File(InPatchDir(name))) << name;
+    }
+    EXPECT_EQ(5u, winsim::ListTree(kPatchDir).size());
+    // The install directory is only read (the patch directory lies in it).
+    std::vector<std::string> after = winsim::ListTree(kSampleInstallDir);
+    after.erase(std::remove_if(after.begin(), after.end(),
+                               [](const std::string &p) { return p.rfind("PatchB2C", 0) == 0; }),
+                after.end());
+    std::vector<std::string> before = installed;
+    before.erase(std::remove_if(before.begin(), before.end(),
+                                [](const std::string &p) { return p.rfind("PatchB2C", 0) == 0; }),
+                 before.end());
+    EXPECT_EQ(before, after);
+}
+
+TEST_F(StagingTest, ACopyStopsAtTheFirstMissingFile) {
+    ASSERT_TRUE(DeleteFileA((std::string(kSampleInstallDir) + "\\" + Name(2003)).c_str()));
+    EXPECT_EQ(0, StageInstalledFiles(kSampleInstallDir, kPatchDir));
+    EXPECT_TRUE(winsim::Exists(InPatchDir(Name(2001))));
+    EXPECT_TRUE(winsim::Exists(InPatchDir(Name(2002))));
+    EXPECT_FALSE(winsim::Exists(InPatchDir(Name(2004))));
+    EXPECT_FALSE(winsim::Exists(InPatchDir(Name(2005))));
+}
+
+TEST_F(StagingTest, EmptyAndMissingStagingBlocks) {
+    winsim::SetString(2000, "0 Count of files to copy from appdir to patch dir");
+    EXPECT_EQ(1, StageInstalledFiles(kSampleInstallDir, kPatchDir));
+    EXPECT_EQ(-1, winsim::FindCall("CopyFileA"));
+    winsim::RemoveString(2000);
+    EXPECT_EQ(0, StageInstalledFiles(kSampleInstallDir, kPatchDir));
+    winsim::SetString(2000, "5 Count");
+    winsim::RemoveString(2002);
+    EXPECT_EQ(0, StageInstalledFiles(kSampleInstallDir, kPatchDir));
+    EXPECT_EQ(1, winsim::CallCount("CopyFileA"));
+}
+
+}  // namespace
