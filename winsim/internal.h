@@ -6,6 +6,7 @@
 #include "winsim.h"
 
 #include <string>
+#include <vector>
 
 namespace winsim {
 namespace detail {
@@ -40,6 +41,7 @@ void ResetRegistry();
 void ResetLz();
 void ResetProcesses();
 void ResetMessages();
+void ResetRestart();  // restart.cpp: the Windows directory, the restart log, held files
 
 // ---- For families whose calls use files themselves (files.cpp) --------------
 // A Windows path as the file family resolves it (aliases and case followed).
@@ -66,6 +68,21 @@ bool CloseFileQuietly(HANDLE file);
 bool CloseProcessHandle(HANDLE handle);
 // WaitForSingleObject's timeout: the messages PostDuringWait scheduled arrive.
 void DeliverWaitMessages();
+
+// ---- Delayed file operations, profiles and the restart ------------------------
+// The Windows directory as a full path ("C:\WINDOWS"), created if missing.
+std::string WindowsDirectory();
+// PendingFileRenameOperations under the session manager's key, read and
+// written without the call log (movefile.cpp). Read gives false when absent.
+bool ReadPendingRenames(std::string *multiSz);
+void WritePendingRenames(const std::string &multiSz);
+void DeletePendingRenames();
+// Closes the files HoldOpen keeps open (a restart drops them).
+void DropHeldFiles();
+// The lines of an INI section as GetPrivateProfileSectionA returns them
+// (profile.cpp), without the call log; false when the file cannot be read.
+bool ReadProfileSection(const std::string &file, const std::string &section,
+                        std::vector<std::string> *lines);
 
 }  // namespace detail
 }  // namespace winsim

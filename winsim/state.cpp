@@ -45,6 +45,7 @@ void Reset(const std::string &hostRoot) {
     detail::ResetUi();
     detail::ResetResources();
     detail::ResetFiles(hostRoot);
+    detail::ResetRestart();
 }
 
 void SetPlatform(Platform platform) { S().platform = platform; }

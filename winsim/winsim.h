@@ -206,6 +206,49 @@ int FindCall(const std::string &function, const std::string &argContains = "");
 // hostDir, as they would in the program's real current directory.
 void AttachToHostDirectory(const std::string &hostDir);
 
+
+// ---- The Windows directory, delayed file operations and restart -------------
+// (winsim/restart.cpp, winsim/movefile.cpp, winsim/profile.cpp)
+// The directory GetWindowsDirectoryA reports, "C:\WINDOWS" after Reset().
+// Setting it creates it; the default is created the first time it is asked
+// for (GetWindowsDirectoryA, a profile file without a directory, Restart()).
+void SetWindowsDirectory(const std::string &winPath);
+
+// Keeps a file open as another program would (read access, sharing read and
+// write), so that DeleteFileA and MoveFileA fail on it with
+// ERROR_SHARING_VIOLATION until the token is released or destroyed, or the
+// machine restarts.
+class HeldFile {
+public:
+    HeldFile() = default;
+    explicit HeldFile(HANDLE handle) : handle_(handle) {}
+    HeldFile(HeldFile &&other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+    HeldFile &operator=(HeldFile &&other) noexcept;
+    HeldFile(const HeldFile &) = delete;
+    HeldFile &operator=(const HeldFile &) = delete;
+    ~HeldFile() { Release(); }
+    // Whether the file is still held open (false after a restart).
+    bool Held() const;
+    void Release();
+
+private:
+    HANDLE handle_ = nullptr;
+};
+// An empty token (Held() false) when the file does not exist or cannot be
+// opened. Neither logged nor subject to faults; the last error is kept.
+HeldFile HoldOpen(const std::string &winPath);
+
+// A new boot of the same machine. Files held with HoldOpen are closed (file
+// handles the program left open stay open), then Windows NT
+// carries out PendingFileRenameOperations in order and deletes the value, as
+// its session manager does; Windows 95 carries out the [Rename] section of
+// <Windows directory>\WININIT.INI line by line and renames the file to
+// WININIT.BAK, as its WININIT does. Faults and the call log are untouched.
+void Restart();
+// What the last Restart() did, one line per operation with its outcome
+// ("rename C:\A~1.DLX -> C:\A.DLL: done", "... : failed, target exists").
+const std::vector<std::string> &RestartLog();
+
 }  // namespace winsim
 
 #endif  // WINSIM_WINSIM_H
