@@ -5,7 +5,8 @@ set(WF_COMMON_SOURCES
     src/manifest/message.cpp
     src/manifest/parse_count.cpp
     src/manifest/paths.cpp
-    src/commit/windows_version.cpp)
+    src/commit/windows_version.cpp
+    src/commit/pending_ops.cpp)
 # The driver: RunPatch, the progress dialog, the restart.
 set(WF_DRIVER_SOURCES
     src/app/run_patch.cpp

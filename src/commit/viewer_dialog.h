@@ -1,10 +1,12 @@
+// The viewer dialog description that the product's file-dialog feature
+// reads from the current user's registry.
 #ifndef WF_COMMIT_VIEWER_DIALOG_H
 #define WF_COMMIT_VIEWER_DIALOG_H
 
 #include "platform/win32.h"
 
-// Records the viewer dialog description for the product's file dialogs.
-// 1 when every value was written.
+// Writes the five values of the outside viewer's file-open dialog. 1 when
+// the key was created or opened and every value was written.
 int RegisterViewerDialog(void);
 
 #endif

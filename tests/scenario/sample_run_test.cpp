@@ -1,9 +1,13 @@
 // Whole runs of the installer on the sample installation, on winsim, with
 // the real payload and the real patcher (its host twin).
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
+#include "app/run_patch.h"
 #include "manifest/manifest.h"
 #include "patcher/launch.h"
 #include "staging/extract.h"
@@ -82,5 +86,106 @@ TEST_F(SampleRunTest, AnInstalledFileOfAnotherVersionStopsThePatch) {
     EXPECT_EQ(0, RunPatcherFromManifest(STR_PATCHER_PROGRAM, STR_PATCHER_ARGUMENT, kPatchDir));
     EXPECT_EQ(bytes, PatchDirFile(Name(2003)));  // left as it was
 }
+
+// ---- The whole run, through the restart ------------------------------------
+
+const std::vector<std::string> kTouchedKeys = {
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
+    "HKEY_LOCAL_MACHINE\\Software\\Quenmark"};
+
+class WholeRunTest : public SampleRunTest, public ::testing::WithParamInterface<winsim::Platform> {
+protected:
+    void SetUp() override {
+        SampleRunTest::SetUp();
+        winsim::SetPlatform(GetParam());
+    }
+
+    std::vector<std::string> BoxTexts() {
+        std::vector<std::string> texts;
+        for (const winsim::UiEvent &box : winsim::MessageBoxes()) texts.push_back(box.text);
+        return texts;
+    }
+
+    static std::string Text(UINT id) {
+        char text[512];
+        LoadManifestString(id, text, sizeof text);
+        return text;
+    }
+
+    // Every file under a directory of drive C: equals the sample's "after"
+    // tree, and no file is there that the tree does not have.
+    void ExpectTreeAsAfter(const std::string &relative) {
+        namespace fs = std::filesystem;
+        const fs::path expectedRoot = fs::path(SamplePath("after/drive_c")) / relative;
+        std::vector<std::string> expected;
+        for (const auto &entry : fs::recursive_directory_iterator(expectedRoot)) {
+            if (!entry.is_regular_file()) continue;
+            std::string name = fs::relative(entry.path(), expectedRoot).string();
+            for (char &c : name) c = c == '/' ? '\\' : c;
+            expected.push_back(name);
+            std::string winPath = "C:\\" + relative + "\\" + name;
+            for (char &c : winPath) c = c == '/' ? '\\' : c;
+            std::string actual;
+            EXPECT_TRUE(winsim::ReadWholeFile(winPath, &actual)) << winPath << " missing";
+            EXPECT_TRUE(actual == HostFile(entry.path().string())) << winPath << " differs";
+        }
+        std::string winDir = "C:\\" + relative;
+        for (char &c : winDir) c = c == '/' ? '\\' : c;
+        std::vector<std::string> actual;
+        for (const std::string &p : winsim::ListTree(winDir))
+            if (p.empty() || p.back() != '\\') actual.push_back(p);
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(expected, actual) << winDir;
+    }
+};
+
+TEST_P(WholeRunTest, APatchedMachineMatchesTheSampleAfterTheRestart) {
+    winsim::QueueAnswers({IDYES, IDNO});
+    EXPECT_EQ(0, RunPatch(winsim::ModuleInstance(), nullptr, nullptr, 0));
+    EXPECT_EQ((std::vector<std::string>{Text(MSG_CONFIRM), Text(MSG_RESTART_QUESTION)}), BoxTexts());
+    // Before the restart: the new version-check file waits beside the old
+    // one, the patcher and the patch directory are gone.
+    EXPECT_TRUE(winsim::Exists(std::string(kSampleInstallDir) + "\\wayfront.exX"));
+    EXPECT_FALSE(winsim::Exists(kPatchDir));
+    EXPECT_EQ(0u, winsim::GetHeapStats().liveBytes);
+
+    // A second run before the restart refuses.
+    winsim::QueueAnswers({IDOK});
+    RunPatch(winsim::ModuleInstance(), nullptr, nullptr, 0);
+    EXPECT_EQ(Text(MSG_RESTART_PENDING), BoxTexts().back());
+
+    winsim::Restart();
+    ExpectTreeAsAfter("Program Files/Quenmark/Wayfront");
+    ExpectTreeAsAfter("Quenmark/Shared");
+    if (GetParam() == winsim::Platform::Windows95) {
+        EXPECT_FALSE(winsim::Exists("C:\\WINDOWS\\WININIT.INI"));
+        EXPECT_TRUE(winsim::Exists("C:\\WINDOWS\\WININIT.BAK"));
+    }
+    for (const std::string &line : winsim::RestartLog()) EXPECT_EQ(std::string::npos, line.find("failed")) << line;
+
+    const std::string ours = winsim::ExportRegText(kTouchedKeys);
+    EXPECT_NE(std::string::npos,
+              winsim::ExportRegText({"HKEY_CURRENT_USER\\Software\\Quenmark"}).find("OIWin95Frame"));
+    // After the restart the installed version is the new one.
+    winsim::QueueAnswers({IDOK});
+    RunPatch(winsim::ModuleInstance(), nullptr, nullptr, 0);
+    EXPECT_EQ(
+        "Incorrect version of Tolvane Wayfront installed ( VERSION 95.0.C ).  "
+        "This patch can only be applied to VERSION 95.0.b.",
+        BoxTexts().back());
+
+    // The registry as the sample's model has it.
+    winsim::Reset(Root() + "/expected");
+    std::string error;
+    ASSERT_TRUE(winsim::ImportRegFile(SamplePath("after/machine.reg"), &error)) << error;
+    const std::string expected = winsim::ExportRegText(kTouchedKeys);
+    EXPECT_EQ(expected, ours);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothPlatforms, WholeRunTest,
+                         ::testing::Values(winsim::Platform::WindowsNT, winsim::Platform::Windows95),
+                         [](const ::testing::TestParamInfo<winsim::Platform> &info) {
+                             return info.param == winsim::Platform::WindowsNT ? "NT" : "Win95";
+                         });
 
 }  // namespace

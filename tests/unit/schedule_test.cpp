@@ -1,0 +1,209 @@
+// Replacement scheduling: what is queued, where each new file waits, and
+// how each platform is told to finish the exchange at the restart.
+#include <string>
+#include <vector>
+
+#include "commit/pending_ops.h"
+#include "commit/schedule.h"
+#include "manifest/manifest.h"
+#include "staging/extract.h"
+#include "staging/stage_copy.h"
+#include "test_machine.h"
+
+namespace {
+
+const char kPatchDir[] = "C:\\Program Files\\Quenmark\\Wayfront\\PatchB2C";
+const char kWininit[] = "C:\\WINDOWS\\WININIT.INI";
+
+std::string Name(UINT id) {
+    char name[MAX_PATH];
+    LoadManifestString(id, name, sizeof name);
+    return name;
+}
+
+std::string Install(const std::string &name) { return std::string(kSampleInstallDir) + "\\" + name; }
+std::string Patch(const std::string &name) { return std::string(kPatchDir) + "\\" + name; }
+std::string Replacement(std::string path) {
+    path.back() = 'X';
+    return path;
+}
+
+class ScheduleTest : public MachineTest {
+protected:
+    void SetUp() override {
+        MachineTest::SetUp();
+        InstallSample();
+        CreateDirectoryA(kPatchDir, nullptr);
+        ASSERT_EQ(1, ExtractPayloads(kPatchDir));
+        ASSERT_EQ(1, StageInstalledFiles(kSampleInstallDir, kPatchDir));
+    }
+    void TearDown() override {
+        while (PendingFileOp *record = PopPendingOp()) FreePendingOp(record);
+        MachineTest::TearDown();
+    }
+
+    static int Schedule() { return ScheduleReplacements(kPatchDir, kSampleInstallDir, kSampleSharedDir); }
+
+    // NT's delayed operations as pairs "from|to".
+    static std::vector<std::string> DelayedOperations() {
+        HKEY key;
+        std::vector<std::string> pairs;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
+                          &key) != ERROR_SUCCESS)
+            return pairs;
+        char data[16384];
+        DWORD size = sizeof data, type = 0;
+        LONG result = RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
+                                       reinterpret_cast<BYTE *>(data), &size);
+        RegCloseKey(key);
+        if (result != ERROR_SUCCESS) return pairs;
+        std::vector<std::string> strings;
+        std::string current;
+        for (DWORD i = 0; i < size; ++i) {
+            if (data[i] == '\0') {
+                strings.push_back(current);
+                current.clear();
+            } else {
+                current.push_back(data[i]);
+            }
+        }
+        for (size_t i = 0; i + 1 < strings.size(); i += 2) {
+            if (strings[i].empty()) break;  // the list's end
+            pairs.push_back(strings[i] + "|" + strings[i + 1]);
+        }
+        return pairs;
+    }
+
+    static std::string RenameSection() {
+        char text[8192];
+        DWORD n = GetPrivateProfileSectionA("Rename", text, sizeof text, kWininit);
+        std::string lines(text, n);
+        for (char &c : lines) c = c == '\0' ? '\n' : c;
+        return lines;
+    }
+
+    static std::string Short(const std::string &path) {
+        char out[MAX_PATH];
+        DWORD n = GetShortPathNameA(path.c_str(), out, sizeof out);
+        return n > 0 && n < sizeof out ? out : path;
+    }
+};
+
+// NT: every replacement waits for the restart, registered with the marker
+// that lets it replace the existing file; the patcher's files are deleted
+// at once. The order is that of the list: block 5000, then block 4000
+// last entry first, then the shared files.
+TEST_F(ScheduleTest, WindowsNTRegistersEveryReplacementWithReplaceExisting) {
+    ASSERT_EQ(1, Schedule());
+    const std::vector<std::string> pairs = DelayedOperations();
+    ASSERT_EQ(7u, pairs.size());  // the shared usage stage did not run here
+    const std::string shared = std::string(kSampleSharedDir) + "\\" + Name(5001);
+    EXPECT_EQ("\\??\\" + Short(Replacement(shared)) + "|!\\??\\" + shared, pairs[0]);
+    for (UINT k = 6; k >= 1; --k) {
+        const std::string target = Install(Name(4000 + k));
+        EXPECT_EQ("\\??\\" + Short(Replacement(target)) + "|!\\??\\" + target, pairs[7 - k]) << k;
+        EXPECT_TRUE(winsim::Exists(Replacement(target)));
+    }
+    EXPECT_FALSE(winsim::Exists(Patch("patch.exe")));
+    EXPECT_FALSE(winsim::Exists(Patch("patch.rtp")));
+    EXPECT_FALSE(winsim::Exists(kWininit));
+    EXPECT_EQ(nullptr, FirstPendingOp());
+}
+
+TEST_F(ScheduleTest, WindowsNTDelaysTheDeletionOfAFileInUse) {
+    winsim::HeldFile held = winsim::HoldOpen(Patch("patch.exe"));
+    ASSERT_TRUE(held.Held());
+    ASSERT_EQ(1, Schedule());
+    const std::vector<std::string> pairs = DelayedOperations();
+    ASSERT_FALSE(pairs.empty());
+    EXPECT_EQ("\\??\\" + Patch("patch.exe") + "|", pairs[0]);  // deletions come first
+}
+
+// Windows 95: a replacement whose target exists becomes a [Rename] line,
+// after the lines another program left there for the same restart.
+TEST_F(ScheduleTest, Windows95AppendsToTheRenameSection) {
+    winsim::SetPlatform(winsim::Platform::Windows95);
+    ASSERT_TRUE(WritePrivateProfileSectionA("Rename", "C:\\OTHER\\LIB.DLL=C:\\OTHER\\LIB.NEW\0", kWininit));
+    winsim::HeldFile held = winsim::HoldOpen(Patch("patch.rtp"));
+    ASSERT_EQ(1, Schedule());
+    std::string expected = "C:\\OTHER\\LIB.DLL=C:\\OTHER\\LIB.NEW\n";
+    expected += "NUL=" + Short(Patch("patch.rtp")) + "\n";
+    const std::string shared = std::string(kSampleSharedDir) + "\\" + Name(5001);
+    expected += Short(shared) + "=" + Short(Replacement(shared)) + "\n";
+    for (UINT k = 6; k >= 1; --k) {
+        const std::string target = Install(Name(4000 + k));
+        expected += Short(target) + "=" + Short(Replacement(target)) + "\n";
+    }
+    EXPECT_EQ(expected, RenameSection());
+    held.Release();
+    EXPECT_EQ(-1, winsim::FindCall("MoveFileExA"));
+}
+
+// Windows 95 moves a new file into place at once where nothing is in the
+// way; when everything could be done at once WININIT.INI is not touched.
+TEST_F(ScheduleTest, Windows95MovesAtOnceWhereItCan) {
+    winsim::SetPlatform(winsim::Platform::Windows95);
+    winsim::SetString(4000, "1 Count");
+    winsim::SetString(4001, Name(4003));  // wfspell.dll, moved away first
+    ASSERT_TRUE(DeleteFileA(Install(Name(4003)).c_str()));
+    winsim::SetString(5000, "0");
+    ASSERT_EQ(1, Schedule());
+    EXPECT_TRUE(winsim::Exists(Install(Name(4003))));
+    EXPECT_FALSE(winsim::Exists(Replacement(Install(Name(4003)))));
+    EXPECT_FALSE(winsim::Exists(kWininit));
+}
+
+TEST_F(ScheduleTest, WithNothingToDoNothingIsTouched) {
+    for (UINT block : {4000u, 5000u, 6000u}) winsim::SetString(block, "0 Count");
+    ASSERT_EQ(1, Schedule());
+    EXPECT_EQ(-1, winsim::FindCall("GetVersionExA"));
+    EXPECT_EQ(-1, winsim::FindCall("MoveFileA"));
+    EXPECT_FALSE(winsim::Exists(kWininit));
+}
+
+// A missing source stops the stage before anything is moved: the first two
+// entries are queued, blocks 5000 and 6000 are not read.
+TEST_F(ScheduleTest, AMissingSourceFailsBeforeAnythingIsMoved) {
+    ASSERT_TRUE(DeleteFileA(Patch(Name(4003)).c_str()));
+    EXPECT_EQ(0, Schedule());
+    int queued = 0;
+    for (PendingFileOp *r = FirstPendingOp(); r != nullptr; r = r->next) ++queued;
+    EXPECT_EQ(2, queued);
+    EXPECT_EQ(-1, winsim::FindCall("LoadStringA", "5000"));
+    EXPECT_EQ(-1, winsim::FindCall("MoveFileA"));
+    EXPECT_FALSE(winsim::Exists(Replacement(Install(Name(4001)))));
+}
+
+TEST_F(ScheduleTest, AMissingEntryStringIsSkipped) {
+    winsim::RemoveString(6002);
+    ASSERT_EQ(1, Schedule());
+    EXPECT_FALSE(winsim::Exists(Patch("patch.exe")));
+    EXPECT_TRUE(winsim::Exists(Patch("patch.rtp")));
+}
+
+// A replacement left by an earlier run is overwritten by a copy.
+TEST_F(ScheduleTest, AnEarlierReplacementIsOverwritten) {
+    const std::string target = Install(Name(4002));
+    ASSERT_TRUE(winsim::WriteWholeFile(Replacement(target), "stale"));
+    std::string fresh;
+    ASSERT_TRUE(winsim::ReadWholeFile(Patch(Name(4002)), &fresh));
+    ASSERT_EQ(1, Schedule());
+    std::string waiting;
+    ASSERT_TRUE(winsim::ReadWholeFile(Replacement(target), &waiting));
+    EXPECT_EQ(fresh, waiting);
+    EXPECT_FALSE(winsim::Exists(Patch(Name(4002))));
+}
+
+// A new file that cannot be placed fails the stage: nothing is carried out
+// or registered; files placed before it stay where they are.
+TEST_F(ScheduleTest, AFileThatCannotBePlacedFailsTheStage) {
+    winsim::InjectFault({"MoveFileA", Name(4004)});
+    winsim::InjectFault({"CopyFileA", Name(4004)});
+    EXPECT_EQ(0, Schedule());
+    EXPECT_EQ(std::vector<std::string>{}, DelayedOperations());
+    EXPECT_TRUE(winsim::Exists(Patch("patch.exe")));
+    EXPECT_TRUE(winsim::Exists(Replacement(Install(Name(4006)))));  // placed before
+    EXPECT_TRUE(winsim::Exists(Patch(Name(4004))));
+}
+
+}  // namespace

@@ -1,0 +1,222 @@
+// Shared file usage accounting on the sample installation: the counts, the
+// maker's usage subkeys and the records queued for the shared files.
+#include <fstream>
+#include <iterator>
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "commit/pending_ops.h"
+#include "commit/shared_usage.h"
+#include "manifest/manifest.h"
+#include "staging/extract.h"
+#include "test_machine.h"
+
+namespace {
+
+const char kPatchDir[] = "C:\\Program Files\\Quenmark\\Wayfront\\PatchB2C";
+const char kSharedDlls[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+const char kUsage[] = "Software\\Quenmark\\SharedUsage";
+const std::vector<std::string> kTouchedKeys = {
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
+    "HKEY_LOCAL_MACHINE\\Software\\Quenmark\\SharedUsage"};
+
+std::string Name(UINT id) {
+    char name[MAX_PATH];
+    LoadManifestString(id, name, sizeof name);
+    return name;
+}
+
+std::string Shared(const std::string &name) { return std::string(kSampleSharedDir) + "\\" + name; }
+std::string Patch(const std::string &name) { return std::string(kPatchDir) + "\\" + name; }
+
+class SharedUsageTest : public MachineTest {
+protected:
+    void SetUp() override {
+        MachineTest::SetUp();
+        InstallSample();
+        CreateDirectoryA(kPatchDir, nullptr);
+        ASSERT_EQ(1, ExtractPayloads(kPatchDir));
+    }
+    void TearDown() override {
+        while (PendingFileOp *record = PopPendingOp()) FreePendingOp(record);
+        MachineTest::TearDown();
+    }
+
+    static int Update() { return UpdateSharedUsage(kPatchDir, kSampleInstallDir, kSampleSharedDir); }
+
+    // The queued records from the front, as "kind source [-> destination]".
+    static std::vector<std::string> Records() {
+        std::vector<std::string> records;
+        for (PendingFileOp *r = FirstPendingOp(); r != nullptr; r = r->next) {
+            std::string text = std::string(r->kind == Replace ? "replace " : "delete ") + r->source;
+            if (r->kind == Replace) text += std::string(" -> ") + r->destination;
+            records.push_back(text);
+        }
+        return records;
+    }
+
+    static void SetCount(const std::string &name, DWORD type, const std::string &data) {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_ALL_ACCESS, &key));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, Shared(name).c_str(), 0, type,
+                                                reinterpret_cast<const BYTE *>(data.data()),
+                                                static_cast<DWORD>(data.size())));
+        RegCloseKey(key);
+    }
+
+    // The count as stored (its bytes), or "-" when there is none.
+    static std::string Count(const std::string &name) {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_READ, &key) != ERROR_SUCCESS) return "-";
+        char data[64];
+        DWORD size = sizeof data, type = 0;
+        LONG result = RegQueryValueExA(key, Shared(name).c_str(), nullptr, &type,
+                                       reinterpret_cast<BYTE *>(data), &size);
+        RegCloseKey(key);
+        return result == ERROR_SUCCESS ? std::string(data, size) : "-";
+    }
+
+    static std::string UsageKey(const std::string &name) {
+        const std::string text = winsim::ExportRegText({std::string("HKEY_LOCAL_MACHINE\\") + kUsage + "\\" + name});
+        const size_t at = text.find('[');
+        return at == std::string::npos ? "" : text.substr(at);
+    }
+};
+
+// The whole sample: every shared file's record, in the list's order (the
+// additions of block 3000 last to first, then the removals of block 3100),
+// and the registry as the model of the sample expects it.
+TEST_F(SharedUsageTest, TheSampleQueuesEveryBranchOfTheComparison) {
+    ASSERT_EQ(1, Update());
+    // What each shared file of the sample shows (sample/wayfront.patch).
+    const std::map<std::string, std::string> added = {
+        {"qmgfx32.dll", "replace"},   // absent: compared with "0"
+        {"qmfont32.dll", "replace"},  // older copy: 21 beats 9
+        {"qmimg32.dll", "delete"},    // same version: the payload's copy goes
+        {"qmtext32.dll", "delete"},   // newer copy kept
+        {"qmcomm.dll", "replace"},    {"qmlink.dll", "replace"}, {"qmport.vxd", "replace"},
+        {"qmzip32.dll", "replace"},   {"qmmeter.dll", "replace"}, {"qmhelp32.dll", "replace"},
+    };
+    const std::set<std::string> lastUse = {"qmlink.dll", "qmdraw.dll", "qmcalc.dll",
+                                           "qmdlg.dll",  "qmhook.dll", "qmdde.dll"};
+    // The list meets block 3000 last entry first, then block 3100 likewise.
+    std::vector<std::string> expected;
+    for (UINT id = 3010; id > 3000; --id) {
+        const std::string name = Name(id);
+        ASSERT_EQ(1u, added.count(name)) << name;
+        expected.push_back(added.at(name) == "replace"
+                               ? "replace " + Patch(name) + " -> " + Shared(name)
+                               : "delete " + Patch(name));
+    }
+    for (UINT id = 3109; id > 3100; --id) {
+        if (lastUse.count(Name(id))) expected.push_back("delete " + Shared(Name(id)));
+    }
+    EXPECT_EQ(expected, Records());
+
+    // The registry as the sample's model of the patched machine has it.
+    while (PendingFileOp *record = PopPendingOp()) FreePendingOp(record);
+    const std::string ours = winsim::ExportRegText(kTouchedKeys);
+    winsim::Reset(Root() + "/expected");
+    std::string error;
+    ASSERT_TRUE(winsim::ImportRegFile(SamplePath("after/machine.reg"), &error)) << error;
+    EXPECT_EQ(winsim::ExportRegText(kTouchedKeys), ours);
+}
+
+TEST_F(SharedUsageTest, RemovalCounts) {
+    struct Case {
+        const char *what;
+        DWORD type;
+        std::string stored;
+        std::string after;  // "-": deleted
+        bool queued;
+    };
+    const Case cases[] = {
+        {"3 becomes 2", REG_SZ, std::string("3\0", 2), std::string("2\0", 2), false},
+        {"1 is the last use", REG_SZ, std::string("1\0", 2), "-", true},
+        {"0", REG_SZ, std::string("0\0", 2), "-", true},
+        {"negative", REG_SZ, std::string("-5\0", 3), "-", true},
+        {"no digits", REG_SZ, std::string("many\0", 5), "-", true},
+        {"ten bytes without a terminator", REG_SZ, "0000000007", std::string("6\0", 2), false},
+        {"too long to read: left alone", REG_SZ, std::string("00000000007\0", 12), std::string("00000000007\0", 12),
+         false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        SetCount("qmsound.dll", c.type, c.stored);
+        ASSERT_EQ(1, Update());
+        EXPECT_EQ(c.after, Count("qmsound.dll"));
+        const std::vector<std::string> records = Records();
+        EXPECT_EQ(c.queued, std::find(records.begin(), records.end(), "delete " + Shared("qmsound.dll")) !=
+                                records.end());
+        // The product leaves the usage subkey; the other product stays.
+        const std::string usage = UsageKey("qmsound.dll");
+        EXPECT_EQ(std::string::npos, usage.find("Tolvane Wayfront")) << usage;
+        EXPECT_NE(std::string::npos, usage.find("Tolvane Quayside")) << usage;
+    }
+}
+
+TEST_F(SharedUsageTest, AdditionCounts) {
+    SetCount("qmfont32.dll", REG_SZ, std::string("9\0", 2));
+    ASSERT_EQ(1, Update());
+    EXPECT_EQ(std::string("10\0", 3), Count("qmfont32.dll"));
+    EXPECT_EQ(std::string("1\0", 2), Count("qmgfx32.dll"));  // no count before
+    // A usage subkey made now gets the shared directory as its default.
+    EXPECT_NE(std::string::npos, UsageKey("qmgfx32.dll").find("@=\"C:\\\\Quenmark\\\\Shared\"")) << UsageKey("qmgfx32.dll");
+    EXPECT_NE(std::string::npos,
+              UsageKey("qmgfx32.dll").find("\"Tolvane Wayfront\"=\"C:\\\\Program Files\\\\Quenmark\\\\Wayfront\""));
+}
+
+// A count stored as a number fails the stage once that entry's usage subkey
+// is handled; nothing after it runs.
+TEST_F(SharedUsageTest, ACountOfAnotherTypeFailsTheStage) {
+    SetCount("qmsound.dll", REG_DWORD, std::string("\2\0\0\0", 4));
+    const std::string gfxBefore = Count("qmgfx32.dll");
+    EXPECT_EQ(0, Update());
+    EXPECT_EQ(std::string::npos, UsageKey("qmsound.dll").find("Tolvane Wayfront"));
+    EXPECT_EQ(gfxBefore, Count("qmgfx32.dll"));  // the addition pass did not run
+}
+
+TEST_F(SharedUsageTest, AMissingUsageSubkeyFailsTheRemoval) {
+    HKEY usage;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUsage, 0, KEY_ALL_ACCESS, &usage));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(usage, "qmprint.dll"));
+    RegCloseKey(usage);
+    EXPECT_EQ(0, Update());
+    EXPECT_EQ(std::string("2\0", 2), Count("qmprint.dll"));  // its count was still handled
+}
+
+// A payload copy without a file version cannot be compared: the stage
+// fails after raising its count and filling its usage subkey, with no record.
+TEST_F(SharedUsageTest, APayloadCopyWithoutAVersionFailsTheStage) {
+    std::ifstream in(FixturePath("noversion.exe"), std::ios::binary);
+    ASSERT_TRUE(winsim::WriteWholeFile(Patch("qmgfx32.dll"),
+                                       std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>())));
+    EXPECT_EQ(0, Update());
+    EXPECT_EQ(std::string("1\0", 2), Count("qmgfx32.dll"));
+    EXPECT_NE(std::string::npos, UsageKey("qmgfx32.dll").find("Tolvane Wayfront"));
+    for (const std::string &record : Records()) EXPECT_EQ(std::string::npos, record.find("qmgfx32")) << record;
+}
+
+TEST_F(SharedUsageTest, WithoutTheRegistryKeysNothingChanges) {
+    HKEY versionKey;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                                           KEY_ALL_ACCESS, &versionKey));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(versionKey, "SharedDLLs"));
+    RegCloseKey(versionKey);
+    const std::string before = winsim::ExportRegText({"HKEY_LOCAL_MACHINE"});
+    EXPECT_EQ(1, Update());
+    EXPECT_EQ(before, winsim::ExportRegText({"HKEY_LOCAL_MACHINE"}));
+    EXPECT_EQ(nullptr, FirstPendingOp());
+}
+
+TEST_F(SharedUsageTest, AFailedRecordIsLeftOutWithoutFailingTheStage) {
+    winsim::InjectFault({"HeapAlloc", std::to_string(sizeof(PendingFileOp)), 0, 1, ERROR_NOT_ENOUGH_MEMORY});
+    EXPECT_EQ(1, Update());
+    EXPECT_EQ(15u, Records().size());  // 16 decisions, one record lost
+}
+
+}  // namespace
