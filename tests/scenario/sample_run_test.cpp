@@ -29,6 +29,12 @@ std::string Name(UINT id) {
     return name;
 }
 
+std::string Text(UINT id) {
+    char text[512];
+    LoadManifestString(id, text, sizeof text);
+    return text;
+}
+
 class SampleRunTest : public MachineTest {
 protected:
     void SetUp() override {
@@ -106,12 +112,6 @@ protected:
         return texts;
     }
 
-    static std::string Text(UINT id) {
-        char text[512];
-        LoadManifestString(id, text, sizeof text);
-        return text;
-    }
-
     // Every file under a directory of drive C: equals the sample's "after"
     // tree, and no file is there that the tree does not have.
     void ExpectTreeAsAfter(const std::string &relative) {
@@ -140,6 +140,14 @@ protected:
 };
 
 TEST_P(WholeRunTest, APatchedMachineMatchesTheSampleAfterTheRestart) {
+    const bool win95 = GetParam() == winsim::Platform::Windows95;
+    if (win95) {
+        // Another installer's replacement waiting for the same restart.
+        ASSERT_TRUE(winsim::WriteWholeFile("C:\\OTHER\\LIB.DLL", "old"));
+        ASSERT_TRUE(winsim::WriteWholeFile("C:\\OTHER\\LIB.NEW", "new"));
+        ASSERT_TRUE(WritePrivateProfileSectionA("Rename", "C:\\OTHER\\LIB.DLL=C:\\OTHER\\LIB.NEW\0",
+                                                "C:\\WINDOWS\\WININIT.INI"));
+    }
     winsim::QueueAnswers({IDYES, IDNO});
     EXPECT_EQ(0, RunPatch(winsim::ModuleInstance(), nullptr, nullptr, 0));
     EXPECT_EQ((std::vector<std::string>{Text(MSG_CONFIRM), Text(MSG_RESTART_QUESTION)}), BoxTexts());
@@ -157,9 +165,12 @@ TEST_P(WholeRunTest, APatchedMachineMatchesTheSampleAfterTheRestart) {
     winsim::Restart();
     ExpectTreeAsAfter("Program Files/Quenmark/Wayfront");
     ExpectTreeAsAfter("Quenmark/Shared");
-    if (GetParam() == winsim::Platform::Windows95) {
+    if (win95) {
         EXPECT_FALSE(winsim::Exists("C:\\WINDOWS\\WININIT.INI"));
         EXPECT_TRUE(winsim::Exists("C:\\WINDOWS\\WININIT.BAK"));
+        std::string other;
+        EXPECT_TRUE(winsim::ReadWholeFile("C:\\OTHER\\LIB.DLL", &other));
+        EXPECT_EQ("new", other);
     }
     for (const std::string &line : winsim::RestartLog()) EXPECT_EQ(std::string::npos, line.find("failed")) << line;
 
@@ -180,6 +191,94 @@ TEST_P(WholeRunTest, APatchedMachineMatchesTheSampleAfterTheRestart) {
     ASSERT_TRUE(winsim::ImportRegFile(SamplePath("after/machine.reg"), &error)) << error;
     const std::string expected = winsim::ExportRegText(kTouchedKeys);
     EXPECT_EQ(expected, ours);
+}
+
+// Each stage failing on the sample: its message, owned by the progress
+// dialog; the installed files never touched; the registry touched only by
+// the stages that ran.
+TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
+    struct Case {
+        const char *what;
+        void (*arrange)();
+        UINT message;
+        bool registryChanged;  // the shared usage stage ran (in part)
+    };
+    const Case cases[] = {
+        {"too little free space",
+         [] {
+             winsim::DiskGeometry small;
+             small.freeClusters = 10;
+             winsim::SetDiskGeometry('C', small);
+         },
+         MSG_NO_DISK_SPACE, false},
+        {"patch directory cannot be entered", [] { winsim::InjectFault({"SetCurrentDirectoryA", "PatchB2C"}); },
+         MSG_DIRECTORY_FAILED, false},
+        {"expansion fails", [] { winsim::InjectFault({"LZCopy", "", 3, 1, ERROR_DISK_FULL}); }, MSG_EXTRACT_FAILED,
+         false},
+        {"an installed file is missing",
+         [] { ASSERT_TRUE(DeleteFileA((std::string(kSampleInstallDir) + "\\" + Name(2003)).c_str())); },
+         MSG_STAGING_FAILED, false},
+        {"an installed file is another version",
+         [] {
+             const std::string path = std::string(kSampleInstallDir) + "\\" + Name(2004);
+             std::string bytes;
+             ASSERT_TRUE(winsim::ReadWholeFile(path, &bytes));
+             bytes[bytes.size() / 3] ^= 0x20;
+             ASSERT_TRUE(winsim::WriteWholeFile(path, bytes));
+         },
+         MSG_PATCH_FAILED, false},
+        {"a shared count of another type",
+         [] {
+             HKEY key;
+             ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                                                    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs", 0,
+                                                    KEY_ALL_ACCESS, &key));
+             const DWORD two = 2;
+             RegSetValueExA(key, "C:\\Quenmark\\Shared\\qmsound.dll", 0, REG_DWORD,
+                            reinterpret_cast<const BYTE *>(&two), 4);
+             RegCloseKey(key);
+         },
+         MSG_REGISTRY_FAILED, true},
+        {"a new file cannot be placed",
+         [] {
+             // The move fails, and so does the copy that stands in for it.
+             std::string replacement = Name(4005);
+             replacement.back() = 'X';
+             winsim::InjectFault({"MoveFileA", Name(4005)});
+             winsim::InjectFault({"CopyFileA", replacement});
+         },
+         MSG_SCHEDULE_FAILED, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        c.arrange();
+        const std::string registry = winsim::ExportRegText({"HKEY_LOCAL_MACHINE"});
+        std::vector<std::pair<std::string, std::string>> installed;
+        for (const std::string &name : winsim::ListTree(kSampleInstallDir)) {
+            std::string bytes;
+            if (winsim::ReadWholeFile(std::string(kSampleInstallDir) + "\\" + name, &bytes))
+                installed.emplace_back(name, bytes);
+        }
+
+        winsim::QueueAnswers({IDYES});
+        EXPECT_EQ(0, RunPatch(winsim::ModuleInstance(), nullptr, nullptr, 0));
+        const std::vector<winsim::UiEvent> boxes = winsim::MessageBoxes();
+        ASSERT_EQ(2u, boxes.size());
+        EXPECT_EQ(Text(c.message), boxes[1].text);
+
+        EXPECT_NE(nullptr, boxes[1].window);
+        EXPECT_EQ(c.registryChanged, registry != winsim::ExportRegText({"HKEY_LOCAL_MACHINE"}));
+        EXPECT_EQ(std::string::npos, winsim::ExportRegText({"HKEY_LOCAL_MACHINE"}).find("PendingFileRename"));
+
+        // After a restart every installed file is what it was.
+        winsim::Restart();
+        for (const auto &file : installed) {
+            std::string now;
+            EXPECT_TRUE(winsim::ReadWholeFile(std::string(kSampleInstallDir) + "\\" + file.first, &now)) << file.first;
+            EXPECT_TRUE(now == file.second) << file.first << " changed";
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPlatforms, WholeRunTest,

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "commit/pending_ops.h"
 #include "commit/windows_version.h"
 #include "manifest/manifest.h"
 
@@ -39,6 +40,9 @@ void MachineTest::InstallSample() {
 
 void MachineTest::TearDown() {
     if (root_.empty()) return;
+    // A failed run leaves its records in the process-wide list; they live on
+    // this machine's heap, which the next Reset() frees.
+    while (PendingFileOp *record = PopPendingOp()) FreePendingOp(record);
     std::error_code ignored;
     std::filesystem::remove_all(root_, ignored);
     root_.clear();
