@@ -274,10 +274,11 @@ bool CloseProcessHandle(HANDLE handle) {
 using winsim::detail::Enter;
 using winsim::detail::SetError;
 
-// NT and 95 for programs and PIFs, the default verb only. lpFile holds the
-// program and its arguments in one string, split at the first blank (the
-// installer passes a short path, which holds none); lpParameters, when given,
-// adds arguments. Arguments are split at blanks, without quoting. A PIF runs
+// NT and 95 for programs and PIFs, the default verb only. lpFile is the
+// file's name as a whole, blanks included: the shell does not take
+// arguments out of it (Wine looks for a file named "patch.exe patch.rtp"
+// and shows "File not found"); they come in lpParameters, split at blanks,
+// without quoting. A PIF runs
 // the program it names (ReadPif). The program must exist (ERROR_FILE_NOT_FOUND,
 // hInstApp SE_ERR_FNF; a missing directory ERROR_PATH_NOT_FOUND, SE_ERR_PNF)
 // and have a twin (else ERROR_BAD_FORMAT, as for a file that is no program).
@@ -300,9 +301,7 @@ BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA *pExecInfo) {
         return fail(winsim::LaunchError{ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED});
     info.hProcess = nullptr;
 
-    const std::string file = info.lpFile ? info.lpFile : "";
-    const size_t blank = file.find(' ');
-    const std::string target = file.substr(0, blank);
+    const std::string target = info.lpFile ? info.lpFile : "";
     if (target.empty()) return fail(winsim::kFileNotFound);
     winsim::LaunchError error;
     winsim::detail::FileLookup found;
@@ -313,8 +312,6 @@ BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA *pExecInfo) {
         if (!winsim::ReadPif(found, &launch, &error)) return fail(error);
     } else {
         launch.program = found;
-        if (blank != std::string::npos)
-            launch.arguments = winsim::SplitAtBlanks(file.substr(blank));
     }
     if (info.lpParameters)
         for (const std::string &word : winsim::SplitAtBlanks(info.lpParameters))
@@ -330,7 +327,7 @@ BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA *pExecInfo) {
     auto twin = winsim::P().twins.find(name);
     if (twin == winsim::P().twins.end()) return fail(winsim::kBadFormat);
 
-    winsim::P().started.push_back(winsim::StartedProcess{file, launch.program.winPath,
+    winsim::P().started.push_back(winsim::StartedProcess{target, launch.program.winPath,
                                                          launch.arguments, directory.winPath,
                                                          !winsim::P().returnNoProcess});
     if (winsim::P().returnNoProcess) {

@@ -66,21 +66,25 @@ static int PreparePif(LPCSTR programPath, LPCSTR patchDir, LPSTR pifPath)
 
 int RunAndWait(LPCSTR commandLine, LPCSTR patchDir)
 {
-    char launchTarget[MAX_PATH];
     char programPath[MAX_PATH];
     char pifPath[MAX_PATH];
+    LPCSTR launchTarget = programPath;
+    LPCSTR arguments = NULL;
     int pifReady = 0;
     int result = 0;
 
     if (commandLine == NULL || commandLine[0] == '\0')
         return 0;
-    if (!CopyString(launchTarget, sizeof(launchTarget), commandLine))
+    if (!CopyString(programPath, sizeof(programPath), commandLine))
         return 0;
-    lstrcpynA(programPath, commandLine, sizeof(programPath));
     pifPath[0] = '\0';
+    // The program path ends at the first blank; what follows is its
+    // argument. The shell takes them apart: handed the whole command line as
+    // the file to start, it looks for a file of that name.
     for (LPSTR p = programPath; *p != '\0'; p = CharNextA(p)) {
         if (*p == ' ') {
             *p = '\0';
+            arguments = commandLine + (p - programPath) + 1;
             break;
         }
     }
@@ -89,7 +93,8 @@ int RunAndWait(LPCSTR commandLine, LPCSTR patchDir)
     if (IsDosExecutable(programPath, &kind) && kind == EXECUTABLE_DOS &&
         PreparePif(programPath, patchDir, pifPath)) {
         pifReady = 1;
-        lstrcpynA(launchTarget, pifPath, sizeof(launchTarget));
+        launchTarget = pifPath;
+        arguments = NULL;  // the PIF carries none
     }
 
     SHELLEXECUTEINFOA request;
@@ -99,6 +104,7 @@ int RunAndWait(LPCSTR commandLine, LPCSTR patchDir)
     request.cbSize = sizeof(request);
     request.fMask = SEE_MASK_NOCLOSEPROCESS;
     request.lpFile = launchTarget;
+    request.lpParameters = arguments;
     request.nShow = SW_SHOW;
     if (ShellExecuteExA(&request)) {
         result = 1;

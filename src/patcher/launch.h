@@ -10,8 +10,9 @@
 // result. 0 when the command line cannot be built.
 int RunPatcherFromManifest(UINT programId, UINT parameterId, LPCSTR patchDir);
 
-// Starts `commandLine` through the shell (a DOS program through a PIF in the
-// patch directory) and waits for its process to end, servicing the thread's
+// Starts `commandLine` through the shell, the program path (up to the first
+// blank) as the file and the rest as its parameters, or a DOS program
+// through a PIF in the patch directory, and waits for its process to end, servicing the thread's
 // window messages meanwhile. 1 when the program was started and, where its
 // exit code can be read (a direct start with a process handle), ended with
 // 0; 0 otherwise.

@@ -73,8 +73,8 @@ TEST_F(SampleRunTest, StagingAndPatchingMakeTheNewFiles) {
     // Nothing else: no stored name, no temporary file, no PIF.
     EXPECT_EQ(19u, winsim::ListTree(kPatchDir).size());
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
-    EXPECT_EQ("C:\\PROGRA~1\\Quenmark\\Wayfront\\PatchB2C\\patch.exe patch.rtp",
-              winsim::StartedProcesses()[0].file);
+    EXPECT_EQ("C:\\PROGRA~1\\Quenmark\\Wayfront\\PatchB2C\\patch.exe", winsim::StartedProcesses()[0].file);
+    EXPECT_EQ(std::vector<std::string>{"patch.rtp"}, winsim::StartedProcesses()[0].arguments);
 }
 
 // A patcher that cannot patch (an installed file that is not the version

@@ -2,6 +2,7 @@
 // the wait with its message pump, and what is left afterwards. The patcher
 // is a host twin: a shell command run in place of patch.exe.
 #include <string>
+#include <vector>
 
 #include "manifest/manifest.h"
 #include "patcher/launch.h"
@@ -52,8 +53,10 @@ TEST_F(LaunchTest, ThePatcherRunsDirectlyInThePatchDirectory) {
     winsim::RegisterShellTwin("patch.exe", "echo \"$@\" > args.txt; pwd > cwd.txt");
     EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
-    // The short form holds no blank: the first blank is the argument's.
-    EXPECT_EQ(std::string(kShortPatchDir) + "\\patch.exe patch.rtp", winsim::StartedProcesses()[0].file);
+    // The short form holds no blank: the first blank is the argument's, and
+    // the shell gets the program and its argument apart.
+    EXPECT_EQ(std::string(kShortPatchDir) + "\\patch.exe", winsim::StartedProcesses()[0].file);
+    EXPECT_EQ(std::vector<std::string>{"patch.rtp"}, winsim::StartedProcesses()[0].arguments);
     EXPECT_EQ("patch.rtp\n", File(InPatchDir("args.txt")));
     EXPECT_EQ(winsim::HostPath(kPatchDir) + "\n", File(InPatchDir("cwd.txt")));
     EXPECT_FALSE(winsim::Exists(InPatchDir("pcpcwf.pif")));
@@ -72,12 +75,14 @@ TEST_F(LaunchTest, WithoutAPatcherNothingIsStarted) {
     }
 }
 
-TEST_F(LaunchTest, AMissingArgumentLeavesATrailingBlank) {
+// The command line then ends in the blank, and the patcher gets no argument.
+TEST_F(LaunchTest, AMissingArgumentPassesNone) {
     winsim::RegisterShellTwin("patch.exe", "exit 0");
     winsim::RemoveString(7001);
     EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
-    EXPECT_EQ(std::string(kShortPatchDir) + "\\patch.exe ", winsim::StartedProcesses()[0].file);
+    EXPECT_EQ(std::string(kShortPatchDir) + "\\patch.exe", winsim::StartedProcesses()[0].file);
+    EXPECT_EQ(std::vector<std::string>{}, winsim::StartedProcesses()[0].arguments);
 }
 
 // A patcher that could not patch its files says so through its exit code;
@@ -130,6 +135,7 @@ TEST_F(LaunchTest, ADosPatcherIsStartedThroughAPif) {
     EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
     EXPECT_EQ(std::string(kShortPatchDir) + "\\pcpcwf.pif", winsim::StartedProcesses()[0].file);
+    EXPECT_EQ(std::vector<std::string>{}, winsim::StartedProcesses()[0].arguments);
     EXPECT_NE(std::string::npos, File(InPatchDir("seen.txt")).find("pcpcwf.pif"));
     EXPECT_FALSE(winsim::Exists(InPatchDir("pcpcwf.pif")));
     EXPECT_EQ(-1, winsim::FindCall("GetExitCodeProcess"));
@@ -163,7 +169,8 @@ TEST_F(LaunchTest, AFailedPifPreparationFallsBackToADirectStart) {
     winsim::RemoveResource(10, 116);
     EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
-    EXPECT_EQ(std::string(kShortPatchDir) + "\\patch.exe patch.rtp", winsim::StartedProcesses()[0].file);
+    EXPECT_EQ(std::string(kShortPatchDir) + "\\patch.exe", winsim::StartedProcesses()[0].file);
+    EXPECT_EQ(std::vector<std::string>{"patch.rtp"}, winsim::StartedProcesses()[0].arguments);
 }
 
 TEST_F(LaunchTest, ANonProgramIsStartedDirectly) {
@@ -171,7 +178,7 @@ TEST_F(LaunchTest, ANonProgramIsStartedDirectly) {
     winsim::RegisterShellTwin("patch.exe", "exit 0");
     EXPECT_EQ(1, RunAndWait("patch.exe patch.rtp", kPatchDir));
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
-    EXPECT_EQ("patch.exe patch.rtp", winsim::StartedProcesses()[0].file);
+    EXPECT_EQ("patch.exe", winsim::StartedProcesses()[0].file);
     EXPECT_EQ(-1, winsim::FindCall("CreateFileA", "pcpcwf"));
 }
 

@@ -29,19 +29,20 @@ protected:
     }
 
     // ShellExecuteExA as the patcher launch fills it in.
-    static BOOL Launch(const std::string &file, SHELLEXECUTEINFOA *info) {
+    static BOOL Launch(const std::string &file, SHELLEXECUTEINFOA *info, const char *parameters = nullptr) {
         std::memset(info, 0, sizeof *info);
         info->cbSize = sizeof *info;
         info->fMask = SEE_MASK_NOCLOSEPROCESS;
         info->lpFile = file.c_str();
+        info->lpParameters = parameters;
         info->nShow = SW_SHOW;
         return ShellExecuteExA(info);
     }
     // Starts the patcher by its short path and argument; returns its handle.
     static HANDLE StartPatcher() {
         SHELLEXECUTEINFOA info;
-        const std::string file = "C:\\PROGRA~1\\QUENMARK\\WAYFRONT\\PATCHB2C\\patch.exe patch.rtp";
-        EXPECT_TRUE(Launch(file, &info)) << "error " << GetLastError();
+        const std::string file = "C:\\PROGRA~1\\QUENMARK\\WAYFRONT\\PATCHB2C\\patch.exe";
+        EXPECT_TRUE(Launch(file, &info, "patch.rtp")) << "error " << GetLastError();
         EXPECT_NE(nullptr, info.hProcess);
         return info.hProcess;
     }
@@ -111,8 +112,10 @@ TEST_F(ProcessTest, RefusedLaunchesAndBadHandles) {
         DWORD error;
         intptr_t shellError;
     } cases[] = {
-        {"C:\\PatchB2C\\patch.exe patch.rtp", ERROR_PATH_NOT_FOUND, SE_ERR_PNF},
-        {"missing.exe patch.rtp", ERROR_FILE_NOT_FOUND, SE_ERR_FNF},
+        {"C:\\PatchB2C\\patch.exe", ERROR_PATH_NOT_FOUND, SE_ERR_PNF},
+        {"missing.exe", ERROR_FILE_NOT_FOUND, SE_ERR_FNF},
+        // The whole string is the file's name; arguments go in lpParameters.
+        {"patch.exe patch.rtp", ERROR_FILE_NOT_FOUND, SE_ERR_FNF},
         {"", ERROR_FILE_NOT_FOUND, SE_ERR_FNF},
         {"readme.txt", ERROR_BAD_FORMAT, ERROR_BAD_FORMAT},  // no twin
     };
@@ -138,7 +141,7 @@ TEST_F(ProcessTest, ShellWithoutProcessStartsNothing) {
     winsim::RegisterShellTwin("patch.exe", "exit 0");
     winsim::SetShellReturnsNoProcess(true);
     SHELLEXECUTEINFOA info;
-    EXPECT_TRUE(Launch("patch.exe patch.rtp", &info));
+    EXPECT_TRUE(Launch("patch.exe", &info, "patch.rtp"));
     EXPECT_EQ(nullptr, info.hProcess);
     EXPECT_GT(reinterpret_cast<intptr_t>(info.hInstApp), 32);
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
