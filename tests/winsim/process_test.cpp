@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,15 +47,18 @@ protected:
         EXPECT_NE(nullptr, info.hProcess);
         return info.hProcess;
     }
-    // The content of a file in the patch directory once the twin wrote it.
+    // The first line of a file in the patch directory once the twin has
+    // written it whole (the file may exist before its line is complete).
     std::string WaitForHostFile(const std::string &name) const {
         const fs::path path = fs::path(winsim::HostPath(kPatchDir)) / name;
-        for (int i = 0; i < 2000 && !fs::exists(path); ++i)
+        std::string content;
+        for (int i = 0; i < 5000; ++i) {
+            std::ifstream in(path, std::ios::binary);
+            content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            if (!content.empty() && content.back() == '\n') break;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        std::ifstream in(path);
-        std::string line;
-        std::getline(in, line);
-        return line;
+        }
+        return content.substr(0, content.find('\n'));
     }
     static long ElapsedMs(std::chrono::steady_clock::time_point since) {
         return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
