@@ -18,23 +18,6 @@ namespace {
 
 const char kPatchDir[] = "C:\\Program Files\\Quenmark\\Wayfront\\PatchB2C";
 
-std::string HostFile(const std::string &hostPath) {
-    std::ifstream in(hostPath, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-std::string Name(UINT id) {
-    char name[MAX_PATH];
-    LoadManifestString(id, name, sizeof name);
-    return name;
-}
-
-std::string Text(UINT id) {
-    char text[512];
-    LoadManifestString(id, text, sizeof text);
-    return text;
-}
-
 class SampleRunTest : public MachineTest {
 protected:
     void SetUp() override {
@@ -63,11 +46,11 @@ TEST_F(SampleRunTest, StagingAndPatchingMakeTheNewFiles) {
     EXPECT_EQ(HostFile(WF_PATCHER_EXE), PatchDirFile("patch.exe"));
     EXPECT_EQ(HostFile(SamplePath("patch.rtp")), PatchDirFile("patch.rtp"));
     for (UINT k = 3; k <= 14; ++k) {
-        const std::string name = Name(1100 + k);
+        const std::string name = ManifestString(1100 + k);
         EXPECT_EQ(HostFile(SamplePath("pe/new/" + name)), PatchDirFile(name)) << name;
     }
     for (UINT k = 1; k <= 5; ++k) {
-        const std::string name = Name(2000 + k);
+        const std::string name = ManifestString(2000 + k);
         EXPECT_EQ(HostFile(SamplePath("pe/new/" + name)), PatchDirFile(name)) << name << " not patched";
     }
     // Nothing else: no stored name, no temporary file, no PIF.
@@ -80,7 +63,7 @@ TEST_F(SampleRunTest, StagingAndPatchingMakeTheNewFiles) {
 // A patcher that cannot patch (an installed file that is not the version
 // the patch is for) fails the stage: message 204, nothing later runs.
 TEST_F(SampleRunTest, AnInstalledFileOfAnotherVersionStopsThePatch) {
-    const std::string changed = std::string(kSampleInstallDir) + "\\" + Name(2003);
+    const std::string changed = std::string(kSampleInstallDir) + "\\" + ManifestString(2003);
     std::string bytes;
     ASSERT_TRUE(winsim::ReadWholeFile(changed, &bytes));
     bytes[bytes.size() / 2] ^= 0x55;
@@ -90,7 +73,7 @@ TEST_F(SampleRunTest, AnInstalledFileOfAnotherVersionStopsThePatch) {
     ASSERT_EQ(1, ExtractPayloads(kPatchDir));
     ASSERT_EQ(1, StageInstalledFiles(kSampleInstallDir, kPatchDir));
     EXPECT_EQ(0, RunPatcherFromManifest(STR_PATCHER_PROGRAM, STR_PATCHER_ARGUMENT, kPatchDir));
-    EXPECT_EQ(bytes, PatchDirFile(Name(2003)));  // left as it was
+    EXPECT_EQ(bytes, PatchDirFile(ManifestString(2003)));  // left as it was
 }
 
 // ---- The whole run, through the restart ------------------------------------
@@ -150,7 +133,7 @@ TEST_P(WholeRunTest, APatchedMachineMatchesTheSampleAfterTheRestart) {
     }
     winsim::QueueAnswers({IDYES, IDNO});
     EXPECT_EQ(0, RunPatch(winsim::ModuleInstance(), nullptr, nullptr, 0));
-    EXPECT_EQ((std::vector<std::string>{Text(MSG_CONFIRM), Text(MSG_RESTART_QUESTION)}), BoxTexts());
+    EXPECT_EQ((std::vector<std::string>{ManifestString(MSG_CONFIRM), ManifestString(MSG_RESTART_QUESTION)}), BoxTexts());
     // Before the restart: the new version-check file waits beside the old
     // one, the patcher and the patch directory are gone.
     EXPECT_TRUE(winsim::Exists(std::string(kSampleInstallDir) + "\\wayfront.exX"));
@@ -160,7 +143,7 @@ TEST_P(WholeRunTest, APatchedMachineMatchesTheSampleAfterTheRestart) {
     // A second run before the restart refuses.
     winsim::QueueAnswers({IDOK});
     RunPatch(winsim::ModuleInstance(), nullptr, nullptr, 0);
-    EXPECT_EQ(Text(MSG_RESTART_PENDING), BoxTexts().back());
+    EXPECT_EQ(ManifestString(MSG_RESTART_PENDING), BoxTexts().back());
 
     winsim::Restart();
     ExpectTreeAsAfter("Program Files/Quenmark/Wayfront");
@@ -216,11 +199,11 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
         {"expansion fails", [] { winsim::InjectFault({"LZCopy", "", 3, 1, ERROR_DISK_FULL}); }, MSG_EXTRACT_FAILED,
          false},
         {"an installed file is missing",
-         [] { ASSERT_TRUE(DeleteFileA((std::string(kSampleInstallDir) + "\\" + Name(2003)).c_str())); },
+         [] { ASSERT_TRUE(DeleteFileA((std::string(kSampleInstallDir) + "\\" + ManifestString(2003)).c_str())); },
          MSG_STAGING_FAILED, false},
         {"an installed file is another version",
          [] {
-             const std::string path = std::string(kSampleInstallDir) + "\\" + Name(2004);
+             const std::string path = std::string(kSampleInstallDir) + "\\" + ManifestString(2004);
              std::string bytes;
              ASSERT_TRUE(winsim::ReadWholeFile(path, &bytes));
              bytes[bytes.size() / 3] ^= 0x20;
@@ -242,9 +225,9 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
         {"a new file cannot be placed",
          [] {
              // The move fails, and so does the copy that stands in for it.
-             std::string replacement = Name(4005);
+             std::string replacement = ManifestString(4005);
              replacement.back() = 'X';
-             winsim::InjectFault({"MoveFileA", Name(4005)});
+             winsim::InjectFault({"MoveFileA", ManifestString(4005)});
              winsim::InjectFault({"CopyFileA", replacement});
          },
          MSG_SCHEDULE_FAILED, true},
@@ -265,7 +248,7 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
         EXPECT_EQ(0, RunPatch(winsim::ModuleInstance(), nullptr, nullptr, 0));
         const std::vector<winsim::UiEvent> boxes = winsim::MessageBoxes();
         ASSERT_EQ(2u, boxes.size());
-        EXPECT_EQ(Text(c.message), boxes[1].text);
+        EXPECT_EQ(ManifestString(c.message), boxes[1].text);
 
         EXPECT_NE(nullptr, boxes[1].window);
         EXPECT_EQ(c.registryChanged, registry != winsim::ExportRegText({"HKEY_LOCAL_MACHINE"}));

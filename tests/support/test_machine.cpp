@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "commit/pending_ops.h"
 #include "commit/windows_version.h"
@@ -23,6 +25,23 @@ void MachineTest::SetUp() {
 const char kSampleInstallDir[] = "C:\\Program Files\\Quenmark\\Wayfront";
 const char kSampleSharedDir[] = "C:\\Quenmark\\Shared";
 const char kSampleVersionFile[] = "C:\\Program Files\\Quenmark\\Wayfront\\wayfront.exe";
+
+std::string ManifestString(UINT id) {
+    char text[512];
+    LoadManifestString(id, text, sizeof text);
+    return text;
+}
+
+std::string SimFile(const std::string &winPath) {
+    std::string bytes;
+    winsim::ReadWholeFile(winPath, &bytes);
+    return bytes;
+}
+
+std::string HostFile(const std::string &hostPath) {
+    std::ifstream in(hostPath, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 std::string MachineTest::SamplePath(const std::string &relative) { return std::string(WF_SAMPLE_DIR) + "/" + relative; }
 

@@ -14,6 +14,13 @@ extern const char kSampleInstallDir[];
 extern const char kSampleSharedDir[];
 extern const char kSampleVersionFile[];  // full path of the version-check file
 
+// The manifest's string `id` (up to 511 characters), empty when absent.
+std::string ManifestString(UINT id);
+// The bytes of a file on the simulated machine, empty when it is missing.
+std::string SimFile(const std::string &winPath);
+// The bytes of a file on the host.
+std::string HostFile(const std::string &hostPath);
+
 class MachineTest : public ::testing::Test {
 protected:
     void SetUp() override;

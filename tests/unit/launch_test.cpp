@@ -42,11 +42,6 @@ protected:
         ASSERT_TRUE(SetCurrentDirectoryA(kPatchDir));
     }
 
-    static std::string File(const std::string &path) {
-        std::string bytes;
-        winsim::ReadWholeFile(path, &bytes);
-        return bytes;
-    }
 };
 
 TEST_F(LaunchTest, ThePatcherRunsDirectlyInThePatchDirectory) {
@@ -57,8 +52,8 @@ TEST_F(LaunchTest, ThePatcherRunsDirectlyInThePatchDirectory) {
     // the shell gets the program and its argument apart.
     EXPECT_EQ(std::string(kShortPatchDir) + "\\patch.exe", winsim::StartedProcesses()[0].file);
     EXPECT_EQ(std::vector<std::string>{"patch.rtp"}, winsim::StartedProcesses()[0].arguments);
-    EXPECT_EQ("patch.rtp\n", File(InPatchDir("args.txt")));
-    EXPECT_EQ(winsim::HostPath(kPatchDir) + "\n", File(InPatchDir("cwd.txt")));
+    EXPECT_EQ("patch.rtp\n", SimFile(InPatchDir("args.txt")));
+    EXPECT_EQ(winsim::HostPath(kPatchDir) + "\n", SimFile(InPatchDir("cwd.txt")));
     EXPECT_FALSE(winsim::Exists(InPatchDir("pcpcwf.pif")));
     EXPECT_EQ(1, winsim::CallCount("GetExitCodeProcess"));
     EXPECT_NE(-1, winsim::FindCall("CloseHandle"));
@@ -117,7 +112,7 @@ TEST_F(LaunchTest, AQuitRequestDuringTheWaitStaysPending) {
     winsim::PostDuringWait(WM_USER + 5, 0);
     winsim::PostDuringWait(WM_QUIT, 0);
     EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
-    EXPECT_EQ("done\n", File(InPatchDir("done.txt")));
+    EXPECT_EQ("done\n", SimFile(InPatchDir("done.txt")));
     EXPECT_GT(winsim::CallCount("WaitForSingleObject"), 2);
     EXPECT_NE(-1, winsim::FindCall("DispatchMessageA"));
     const std::vector<MSG> pending = winsim::PendingMessages();
@@ -136,7 +131,7 @@ TEST_F(LaunchTest, ADosPatcherIsStartedThroughAPif) {
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
     EXPECT_EQ(std::string(kShortPatchDir) + "\\pcpcwf.pif", winsim::StartedProcesses()[0].file);
     EXPECT_EQ(std::vector<std::string>{}, winsim::StartedProcesses()[0].arguments);
-    EXPECT_NE(std::string::npos, File(InPatchDir("seen.txt")).find("pcpcwf.pif"));
+    EXPECT_NE(std::string::npos, SimFile(InPatchDir("seen.txt")).find("pcpcwf.pif"));
     EXPECT_FALSE(winsim::Exists(InPatchDir("pcpcwf.pif")));
     EXPECT_EQ(-1, winsim::FindCall("GetExitCodeProcess"));
 }
@@ -148,7 +143,7 @@ TEST_F(LaunchTest, APifLeftByAnEarlierRunIsReusedAndDeleted) {
     ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("pcpcwf.pif"), old));
     winsim::RegisterShellTwin("patch.exe", "cp pcpcwf.pif seen.pif");
     EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
-    const std::string seen = File(InPatchDir("seen.pif"));
+    const std::string seen = SimFile(InPatchDir("seen.pif"));
     EXPECT_EQ("OLDPF", seen.substr(0, 5));  // not written again from the template
     EXPECT_EQ(std::string("patch.exe\0", 10), seen.substr(36, 10));
     EXPECT_FALSE(winsim::Exists(InPatchDir("pcpcwf.pif")));

@@ -74,11 +74,6 @@ protected:
         EXPECT_TRUE(winsim::GetResource(10, 116, &bytes));
         return bytes;
     }
-    static std::string File(const std::string &path) {
-        std::string bytes;
-        winsim::ReadWholeFile(path, &bytes);
-        return bytes;
-    }
 };
 
 const char kPif[] = "C:\\PatchB2C\\pcpcwf.pif";
@@ -87,11 +82,11 @@ TEST_F(PifTest, TheTemplateIsWrittenOnlyWhereNothingIs) {
     ASSERT_TRUE(CreateDirectoryA("C:\\PatchB2C", nullptr));
     ASSERT_EQ(967u, Template().size());
     EXPECT_EQ(1, WritePifTemplate(kPif));
-    EXPECT_EQ(Template(), File(kPif));
+    EXPECT_EQ(Template(), SimFile(kPif));
 
     ASSERT_TRUE(winsim::WriteWholeFile(kPif, "left by an earlier run"));
     EXPECT_EQ(1, WritePifTemplate(kPif));
-    EXPECT_EQ("left by an earlier run", File(kPif));
+    EXPECT_EQ("left by an earlier run", SimFile(kPif));
 
     // A directory of that name counts as there; the fields then cannot be
     // written into it.
@@ -120,7 +115,7 @@ TEST_F(PifTest, FieldsAreWrittenWithZerosAfterThem) {
     ASSERT_EQ(30u, directory.size());
     EXPECT_EQ(1, PatchPifFields(kPif, directory.c_str(), "PATCH.EXE", nullptr));
 
-    const std::string pif = File(kPif);
+    const std::string pif = SimFile(kPif);
     ASSERT_EQ(967u, pif.size());
     EXPECT_EQ("PATCH.EXE", pif.substr(36, 9));
     EXPECT_EQ(std::string(48, '\0'), pif.substr(45, 48));   // 45..92
@@ -143,15 +138,15 @@ TEST_F(PifTest, FieldsAreWrittenWithZerosAfterThem) {
 TEST_F(PifTest, StringsThatDoNotFitAreRefusedWhole) {
     ASSERT_TRUE(CreateDirectoryA("C:\\PatchB2C", nullptr));
     ASSERT_EQ(1, WritePifTemplate(kPif));
-    const std::string before = File(kPif);
+    const std::string before = SimFile(kPif);
     const std::string name56(56, 'n'), dir46(46, 'd'), params62(62, 'p');
     EXPECT_EQ(0, PatchPifFields(kPif, dir46.c_str(), (name56 + "n").c_str(), nullptr));
     EXPECT_EQ(0, PatchPifFields(kPif, (dir46 + "d").c_str(), name56.c_str(), nullptr));
     EXPECT_EQ(0, PatchPifFields(kPif, dir46.c_str(), name56.c_str(), (params62 + "p").c_str()));
-    EXPECT_EQ(before, File(kPif));
+    EXPECT_EQ(before, SimFile(kPif));
 
     EXPECT_EQ(1, PatchPifFields(kPif, dir46.c_str(), name56.c_str(), params62.c_str()));
-    const std::string pif = File(kPif);
+    const std::string pif = SimFile(kPif);
     EXPECT_EQ(name56 + '\0', pif.substr(36, 57));
     EXPECT_EQ(dir46 + '\0', pif.substr(101, 47));
     EXPECT_EQ(params62 + '\0', pif.substr(165, 63));
@@ -166,7 +161,7 @@ TEST_F(PifTest, AMissingFileIsNotCreatedAndAFailedWriteStops) {
     ASSERT_EQ(1, WritePifTemplate(kPif));
     winsim::InjectFault({"WriteFile", "", 2, 1, ERROR_DISK_FULL});  // the third field
     EXPECT_EQ(0, PatchPifFields(kPif, "C:\\DIR\\", "PATCH.EXE", "abc"));
-    const std::string pif = File(kPif);
+    const std::string pif = SimFile(kPif);
     EXPECT_EQ("PATCH.EXE", pif.substr(36, 9));
     EXPECT_EQ("C:\\DIR\\", pif.substr(101, 7));
     EXPECT_EQ(std::string(63, '\0'), pif.substr(165, 63));  // not reached

@@ -15,17 +15,6 @@ namespace {
 const char kInstalledApps[] = "Software\\Quenmark\\InstalledApps";
 const char kSharedUsage[] = "Software\\Quenmark\\SharedUsage";
 
-std::string Text(UINT id) {
-    char buffer[512];
-    LoadManifestString(id, buffer, sizeof buffer);
-    return buffer;
-}
-
-std::string HostFile(const std::string &hostPath) {
-    std::ifstream in(hostPath, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // The UTF-16 form of an ASCII text, as it stands in a version resource.
 std::string Utf16(const std::string &text) {
     std::string wide;
@@ -133,7 +122,7 @@ TEST_F(ProbeTest, AnInstallationThatCannotBeFoundIsMessage219) {
         SetUp();
         c.change();
         EXPECT_EQ(0, Probe());
-        ExpectOneRefusal(Text(MSG_NOT_INSTALLED));
+        ExpectOneRefusal(ManifestString(MSG_NOT_INSTALLED));
         EXPECT_LT(std::strlen(installDir_), sizeof installDir_);
         EXPECT_LT(std::strlen(sharedDir_), sizeof sharedDir_);
     }
@@ -147,7 +136,7 @@ TEST_F(ProbeTest, BothKeysAreReadEvenWhenTheFirstIsMissing) {
     EXPECT_EQ(0, Probe());
     EXPECT_NE(-1, winsim::FindCall("RegQueryValueExA", "Location1"));
     EXPECT_STREQ(kSampleSharedDir, sharedDir_);
-    ExpectOneRefusal(Text(MSG_NOT_INSTALLED));
+    ExpectOneRefusal(ManifestString(MSG_NOT_INSTALLED));
 }
 
 // A value stored without its terminator, and one of exactly 260 bytes, still
@@ -170,7 +159,7 @@ TEST_F(ProbeTest, AManifestWithoutItsVersionStringsIsMessage216) {
         SetUp();
         winsim::RemoveString(missing);
         EXPECT_EQ(0, Probe());
-        ExpectOneRefusal(Text(MSG_CORRUPT_PATCH));
+        ExpectOneRefusal(ManifestString(MSG_CORRUPT_PATCH));
     }
 }
 
@@ -198,21 +187,21 @@ TEST_F(ProbeTest, AFileWithoutAProductVersionIsMessage218) {
             ASSERT_TRUE(DeleteFileA(kSampleVersionFile));
         }
         EXPECT_EQ(0, Probe());
-        ExpectOneRefusal(Text(MSG_UNKNOWN_VERSION));
+        ExpectOneRefusal(ManifestString(MSG_UNKNOWN_VERSION));
         EXPECT_EQ(0u, winsim::GetHeapStats().liveBytes);
     }
 
     SetUp();
     SetValue(kInstalledApps, "Tolvane Wayfront", REG_SZ, "C:\\" + std::string(250, 'w') + '\0');
     EXPECT_EQ(0, Probe());
-    ExpectOneRefusal(Text(MSG_UNKNOWN_VERSION));
+    ExpectOneRefusal(ManifestString(MSG_UNKNOWN_VERSION));
     EXPECT_EQ(-1, winsim::FindCall("GetFileVersionInfoSizeA"));
 }
 
 TEST_F(ProbeTest, ANoMemoryVersionReadIsMessage218) {
     winsim::InjectFault({"HeapAlloc", "", 0, -1, ERROR_NOT_ENOUGH_MEMORY});
     EXPECT_EQ(0, Probe());
-    ExpectOneRefusal(Text(MSG_UNKNOWN_VERSION));
+    ExpectOneRefusal(ManifestString(MSG_UNKNOWN_VERSION));
 }
 
 TEST_F(ProbeTest, AnotherVersionIsMessage200NamingBoth) {
@@ -254,13 +243,13 @@ TEST_F(ProbeTest, AChangedVersionCheckFileIsMessage217) {
     ASSERT_TRUE(winsim::ReadWholeFile(kSampleVersionFile, &bytes));
     ASSERT_TRUE(winsim::WriteWholeFile(kSampleVersionFile, bytes + '!'));
     EXPECT_EQ(0, Probe());
-    ExpectOneRefusal(Text(MSG_NOT_ENGLISH));
+    ExpectOneRefusal(ManifestString(MSG_NOT_ENGLISH));
 
     // The expected value is read as 32 unsigned bits: one more is another.
     SetUp();
     winsim::SetString(STR_EXPECTED_CHECKSUM, "1281953887 Checksum");
     EXPECT_EQ(0, Probe());
-    ExpectOneRefusal(Text(MSG_NOT_ENGLISH));
+    ExpectOneRefusal(ManifestString(MSG_NOT_ENGLISH));
 }
 
 // A new file waiting under the replacement name ("...X") is the marker
@@ -276,7 +265,7 @@ TEST_F(ProbeTest, AWaitingReplacementIsMessage220) {
             ASSERT_TRUE(winsim::WriteWholeFile(marker, "new"));
         }
         EXPECT_EQ(0, Probe());
-        ExpectOneRefusal(Text(MSG_RESTART_PENDING));
+        ExpectOneRefusal(ManifestString(MSG_RESTART_PENDING));
         EXPECT_NE(-1, winsim::FindCall("GetFileAttributesA", "wayfront.exx"));
     }
 }

@@ -18,12 +18,6 @@ using winsim::UiEvent;
 const char kInstallDir[] = "C:\\Wayfront";
 const char kPatchDir[] = "C:\\Wayfront\\PatchB2C";
 
-std::string Text(UINT id) {
-    char buffer[512];
-    LoadManifestString(id, buffer, sizeof buffer);
-    return buffer;
-}
-
 const std::vector<std::string> kAllStages = {"probe", "free space", "extract", "stage", "patcher",
                                              "shared usage", "schedule", "viewer dialog"};
 
@@ -45,7 +39,7 @@ protected:
         for (const UiEvent &box : winsim::MessageBoxes()) {
             UINT found = 0;
             for (UINT id = 200; id <= 220; ++id)
-                if (box.text == Text(id)) found = id;
+                if (box.text == ManifestString(id)) found = id;
             ids.push_back(found);
         }
         return ids;
@@ -102,7 +96,7 @@ TEST_F(RunPatchTest, AnythingButYesToTheConfirmationChangesNothing) {
         EXPECT_EQ(0, Run({answer}));
         const std::vector<UiEvent> boxes = winsim::MessageBoxes();
         ASSERT_EQ(1u, boxes.size());
-        EXPECT_EQ(Text(MSG_CONFIRM), boxes[0].text);
+        EXPECT_EQ(ManifestString(MSG_CONFIRM), boxes[0].text);
         EXPECT_EQ("Tolvane Wayfront Patch", boxes[0].caption);
         EXPECT_EQ(static_cast<UINT>(MB_YESNO), boxes[0].type);
         EXPECT_EQ(nullptr, boxes[0].window);
@@ -121,9 +115,9 @@ TEST_F(RunPatchTest, GoodRunAnsweredNoLeavesWindowsRunning) {
     EXPECT_EQ(ProgressDialog(), question.window);
     EXPECT_NE(nullptr, question.window);
     EXPECT_EQ(static_cast<UINT>(MB_YESNO), question.type);
-    EXPECT_EQ((std::vector<std::string>{Text(STATUS_DISK_SPACE), Text(STATUS_EXTRACTING),
-                                        Text(STATUS_COPYING), Text(STATUS_PATCHING),
-                                        Text(STATUS_REGISTRY)}),
+    EXPECT_EQ((std::vector<std::string>{ManifestString(STATUS_DISK_SPACE), ManifestString(STATUS_EXTRACTING),
+                                        ManifestString(STATUS_COPYING), ManifestString(STATUS_PATCHING),
+                                        ManifestString(STATUS_REGISTRY)}),
               StatusTexts());
     // What the stages were given.
     EXPECT_EQ(REQUIRED_FREE_BYTES, Stages().requiredBytes);
@@ -224,7 +218,7 @@ TEST_F(RunPatchTest, TooLittleFreeSpaceStopsBeforeTheDirectoryIsMade) {
     EXPECT_EQ((std::vector<UINT>{MSG_CONFIRM, MSG_NO_DISK_SPACE}), BoxIds());
     EXPECT_EQ(ProgressDialog(), winsim::MessageBoxes()[1].window);
     EXPECT_EQ((std::vector<std::string>{"probe", "free space"}), Stages().order);
-    EXPECT_EQ(std::vector<std::string>{Text(STATUS_DISK_SPACE)}, StatusTexts());
+    EXPECT_EQ(std::vector<std::string>{ManifestString(STATUS_DISK_SPACE)}, StatusTexts());
     EXPECT_EQ(-1, winsim::FindCall("CreateDirectoryA", "PatchB2C"));
     EXPECT_EQ(-1, winsim::FindCall("RemoveDirectoryA"));
     EXPECT_FALSE(winsim::Exists(kPatchDir));
@@ -288,11 +282,11 @@ TEST_F(RunPatchTest, TheDialogShowsItsTemplateTextUntilTheFirstStatus) {
     ASSERT_NE(nullptr, dialog);
     EXPECT_EQ("Searching for installation of Tolvane Wayfront", winsim::DialogItemText(dialog, 101));
     SetStatusText(STATUS_COPYING);
-    EXPECT_EQ(Text(STATUS_COPYING), winsim::DialogItemText(dialog, 101));
+    EXPECT_EQ(ManifestString(STATUS_COPYING), winsim::DialogItemText(dialog, 101));
     // A missing string leaves the status line as it was.
     winsim::RemoveString(STATUS_PATCHING);
     SetStatusText(STATUS_PATCHING);
-    EXPECT_EQ(Text(STATUS_COPYING), winsim::DialogItemText(dialog, 101));
+    EXPECT_EQ(ManifestString(STATUS_COPYING), winsim::DialogItemText(dialog, 101));
     DestroyProgressDialog();
     EXPECT_EQ(nullptr, GetProgressDialog());
     SetStatusText(STATUS_COPYING);  // no dialog: nothing to write to

@@ -15,12 +15,6 @@ namespace {
 const char kPatchDir[] = "C:\\Program Files\\Quenmark\\Wayfront\\PatchB2C";
 const char kWininit[] = "C:\\WINDOWS\\WININIT.INI";
 
-std::string Name(UINT id) {
-    char name[MAX_PATH];
-    LoadManifestString(id, name, sizeof name);
-    return name;
-}
-
 std::string Install(const std::string &name) { return std::string(kSampleInstallDir) + "\\" + name; }
 std::string Patch(const std::string &name) { return std::string(kPatchDir) + "\\" + name; }
 std::string Replacement(std::string path) {
@@ -97,10 +91,10 @@ TEST_F(ScheduleTest, WindowsNTRegistersEveryReplacementWithReplaceExisting) {
     ASSERT_EQ(1, Schedule());
     const std::vector<std::string> pairs = DelayedOperations();
     ASSERT_EQ(7u, pairs.size());  // the shared usage stage did not run here
-    const std::string shared = std::string(kSampleSharedDir) + "\\" + Name(5001);
+    const std::string shared = std::string(kSampleSharedDir) + "\\" + ManifestString(5001);
     EXPECT_EQ("\\??\\" + Short(Replacement(shared)) + "|!\\??\\" + shared, pairs[0]);
     for (UINT k = 6; k >= 1; --k) {
-        const std::string target = Install(Name(4000 + k));
+        const std::string target = Install(ManifestString(4000 + k));
         EXPECT_EQ("\\??\\" + Short(Replacement(target)) + "|!\\??\\" + target, pairs[7 - k]) << k;
         EXPECT_TRUE(winsim::Exists(Replacement(target)));
     }
@@ -128,10 +122,10 @@ TEST_F(ScheduleTest, Windows95AppendsToTheRenameSection) {
     ASSERT_EQ(1, Schedule());
     std::string expected = "C:\\OTHER\\LIB.DLL=C:\\OTHER\\LIB.NEW\n";
     expected += "NUL=" + Short(Patch("patch.rtp")) + "\n";
-    const std::string shared = std::string(kSampleSharedDir) + "\\" + Name(5001);
+    const std::string shared = std::string(kSampleSharedDir) + "\\" + ManifestString(5001);
     expected += Short(shared) + "=" + Short(Replacement(shared)) + "\n";
     for (UINT k = 6; k >= 1; --k) {
-        const std::string target = Install(Name(4000 + k));
+        const std::string target = Install(ManifestString(4000 + k));
         expected += Short(target) + "=" + Short(Replacement(target)) + "\n";
     }
     EXPECT_EQ(expected, RenameSection());
@@ -144,12 +138,12 @@ TEST_F(ScheduleTest, Windows95AppendsToTheRenameSection) {
 TEST_F(ScheduleTest, Windows95MovesAtOnceWhereItCan) {
     winsim::SetPlatform(winsim::Platform::Windows95);
     winsim::SetString(4000, "1 Count");
-    winsim::SetString(4001, Name(4003));  // wfspell.dll, moved away first
-    ASSERT_TRUE(DeleteFileA(Install(Name(4003)).c_str()));
+    winsim::SetString(4001, ManifestString(4003));  // wfspell.dll, moved away first
+    ASSERT_TRUE(DeleteFileA(Install(ManifestString(4003)).c_str()));
     winsim::SetString(5000, "0");
     ASSERT_EQ(1, Schedule());
-    EXPECT_TRUE(winsim::Exists(Install(Name(4003))));
-    EXPECT_FALSE(winsim::Exists(Replacement(Install(Name(4003)))));
+    EXPECT_TRUE(winsim::Exists(Install(ManifestString(4003))));
+    EXPECT_FALSE(winsim::Exists(Replacement(Install(ManifestString(4003)))));
     EXPECT_FALSE(winsim::Exists(kWininit));
 }
 
@@ -164,14 +158,14 @@ TEST_F(ScheduleTest, WithNothingToDoNothingIsTouched) {
 // A missing source stops the stage before anything is moved: the first two
 // entries are queued, blocks 5000 and 6000 are not read.
 TEST_F(ScheduleTest, AMissingSourceFailsBeforeAnythingIsMoved) {
-    ASSERT_TRUE(DeleteFileA(Patch(Name(4003)).c_str()));
+    ASSERT_TRUE(DeleteFileA(Patch(ManifestString(4003)).c_str()));
     EXPECT_EQ(0, Schedule());
     int queued = 0;
     for (PendingFileOp *r = FirstPendingOp(); r != nullptr; r = r->next) ++queued;
     EXPECT_EQ(2, queued);
     EXPECT_EQ(-1, winsim::FindCall("LoadStringA", "5000"));
     EXPECT_EQ(-1, winsim::FindCall("MoveFileA"));
-    EXPECT_FALSE(winsim::Exists(Replacement(Install(Name(4001)))));
+    EXPECT_FALSE(winsim::Exists(Replacement(Install(ManifestString(4001)))));
 }
 
 TEST_F(ScheduleTest, AMissingEntryStringIsSkipped) {
@@ -183,27 +177,27 @@ TEST_F(ScheduleTest, AMissingEntryStringIsSkipped) {
 
 // A replacement left by an earlier run is overwritten by a copy.
 TEST_F(ScheduleTest, AnEarlierReplacementIsOverwritten) {
-    const std::string target = Install(Name(4002));
+    const std::string target = Install(ManifestString(4002));
     ASSERT_TRUE(winsim::WriteWholeFile(Replacement(target), "stale"));
     std::string fresh;
-    ASSERT_TRUE(winsim::ReadWholeFile(Patch(Name(4002)), &fresh));
+    ASSERT_TRUE(winsim::ReadWholeFile(Patch(ManifestString(4002)), &fresh));
     ASSERT_EQ(1, Schedule());
     std::string waiting;
     ASSERT_TRUE(winsim::ReadWholeFile(Replacement(target), &waiting));
     EXPECT_EQ(fresh, waiting);
-    EXPECT_FALSE(winsim::Exists(Patch(Name(4002))));
+    EXPECT_FALSE(winsim::Exists(Patch(ManifestString(4002))));
 }
 
 // A new file that cannot be placed fails the stage: nothing is carried out
 // or registered; files placed before it stay where they are.
 TEST_F(ScheduleTest, AFileThatCannotBePlacedFailsTheStage) {
-    winsim::InjectFault({"MoveFileA", Name(4004)});
-    winsim::InjectFault({"CopyFileA", Name(4004)});
+    winsim::InjectFault({"MoveFileA", ManifestString(4004)});
+    winsim::InjectFault({"CopyFileA", ManifestString(4004)});
     EXPECT_EQ(0, Schedule());
     EXPECT_EQ(std::vector<std::string>{}, DelayedOperations());
     EXPECT_TRUE(winsim::Exists(Patch("patch.exe")));
-    EXPECT_TRUE(winsim::Exists(Replacement(Install(Name(4006)))));  // placed before
-    EXPECT_TRUE(winsim::Exists(Patch(Name(4004))));
+    EXPECT_TRUE(winsim::Exists(Replacement(Install(ManifestString(4006)))));  // placed before
+    EXPECT_TRUE(winsim::Exists(Patch(ManifestString(4004))));
 }
 
 }  // namespace

@@ -23,12 +23,6 @@ const std::vector<std::string> kTouchedKeys = {
     "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
     "HKEY_LOCAL_MACHINE\\Software\\Quenmark\\SharedUsage"};
 
-std::string Name(UINT id) {
-    char name[MAX_PATH];
-    LoadManifestString(id, name, sizeof name);
-    return name;
-}
-
 std::string Shared(const std::string &name) { return std::string(kSampleSharedDir) + "\\" + name; }
 std::string Patch(const std::string &name) { return std::string(kPatchDir) + "\\" + name; }
 
@@ -105,14 +99,14 @@ TEST_F(SharedUsageTest, TheSampleQueuesEveryBranchOfTheComparison) {
     // The list meets block 3000 last entry first, then block 3100 likewise.
     std::vector<std::string> expected;
     for (UINT id = 3010; id > 3000; --id) {
-        const std::string name = Name(id);
+        const std::string name = ManifestString(id);
         ASSERT_EQ(1u, added.count(name)) << name;
         expected.push_back(added.at(name) == "replace"
                                ? "replace " + Patch(name) + " -> " + Shared(name)
                                : "delete " + Patch(name));
     }
     for (UINT id = 3109; id > 3100; --id) {
-        if (lastUse.count(Name(id))) expected.push_back("delete " + Shared(Name(id)));
+        if (lastUse.count(ManifestString(id))) expected.push_back("delete " + Shared(ManifestString(id)));
     }
     EXPECT_EQ(expected, Records());
 

@@ -13,19 +13,7 @@ namespace {
 
 const char kPatchDir[] = "C:\\Program Files\\Quenmark\\Wayfront\\PatchB2C";
 
-std::string Name(UINT id) {
-    char name[MAX_PATH];
-    LoadManifestString(id, name, sizeof name);
-    return name;
-}
-
 std::string InPatchDir(const std::string &name) { return std::string(kPatchDir) + "\\" + name; }
-
-std::string File(const std::string &path) {
-    std::string bytes;
-    winsim::ReadWholeFile(path, &bytes);
-    return bytes;
-}
 
 // The expanded length an SZDD header declares, or -1 for a file stored plain.
 int64_t SzddLength(const std::string &bytes) {
@@ -47,19 +35,19 @@ protected:
 TEST_F(StagingTest, TheShippedPayloadIsExpandedUnderItsNames) {
     ASSERT_EQ(1, ExtractPayloads(kPatchDir));
     for (UINT k = 1; k <= 14; ++k) {
-        SCOPED_TRACE(Name(1100 + k));
+        SCOPED_TRACE(ManifestString(1100 + k));
         std::string resource;
         ASSERT_TRUE(winsim::GetResource(10, static_cast<WORD>(100 + k), &resource));
-        const std::string expanded = File(InPatchDir(Name(1100 + k)));
+        const std::string expanded = SimFile(InPatchDir(ManifestString(1100 + k)));
         const int64_t declared = SzddLength(resource);
         if (declared < 0) {
             EXPECT_EQ(resource, expanded);  // stored plain: copied unchanged
         } else {
             EXPECT_EQ(declared, static_cast<int64_t>(expanded.size()));
         }
-        EXPECT_FALSE(winsim::Exists(InPatchDir(Name(1000 + k)))) << "stored file left";
+        EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(1000 + k)))) << "stored file left";
     }
-    EXPECT_EQ(-1, SzddLength(File(InPatchDir("patch.rtp"))));
+    EXPECT_EQ(-1, SzddLength(SimFile(InPatchDir("patch.rtp"))));
     EXPECT_EQ(14u, winsim::ListTree(kPatchDir).size());
 }
 
@@ -94,12 +82,12 @@ TEST_F(StagingTest, EachFailingStepOfAnEntry) {
         {"stored name missing", [] { winsim::RemoveString(1003); }, false},
         {"resource missing", [] { winsim::RemoveResource(10, 103); }, false},
         {"stored file cannot be created",
-         [] { winsim::InjectFault({"CreateFileA", Name(1003), 0, -1, ERROR_ACCESS_DENIED}); }, false},
-        {"write fails", [] { winsim::InjectFault({"WriteFile", Name(1003), 0, -1, ERROR_DISK_FULL}); }, true},
+         [] { winsim::InjectFault({"CreateFileA", ManifestString(1003), 0, -1, ERROR_ACCESS_DENIED}); }, false},
+        {"write fails", [] { winsim::InjectFault({"WriteFile", ManifestString(1003), 0, -1, ERROR_DISK_FULL}); }, true},
         {"expanded name missing", [] { winsim::RemoveString(1103); }, false},
         {"expanded file read-only",
          [] {
-             const std::string path = InPatchDir(Name(1103));
+             const std::string path = InPatchDir(ManifestString(1103));
              ASSERT_TRUE(winsim::WriteWholeFile(path, "old"));
              ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
          },
@@ -109,7 +97,7 @@ TEST_F(StagingTest, EachFailingStepOfAnEntry) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
-        const std::string first = Name(1101), second = Name(1102), stored = Name(1003), later = Name(1104);
+        const std::string first = ManifestString(1101), second = ManifestString(1102), stored = ManifestString(1003), later = ManifestString(1104);
         c.arrange();
         EXPECT_EQ(0, ExtractPayloads(kPatchDir));
         EXPECT_TRUE(winsim::Exists(InPatchDir(first)));  // earlier entries stay
@@ -121,22 +109,22 @@ TEST_F(StagingTest, EachFailingStepOfAnEntry) {
 
 TEST_F(StagingTest, APlainResourceIsCopiedAndStaleFilesAreReplaced) {
     winsim::SetResource(10, 103, "not compressed at all");
-    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir(Name(1003)), std::string(5000, 's')));
-    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir(Name(1103)), std::string(9000, 'x')));
+    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir(ManifestString(1003)), std::string(5000, 's')));
+    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir(ManifestString(1103)), std::string(9000, 'x')));
     EXPECT_EQ(1, ExtractPayloads(kPatchDir));
-    EXPECT_EQ("not compressed at all", File(InPatchDir(Name(1103))));
-    EXPECT_FALSE(winsim::Exists(InPatchDir(Name(1003))));
+    EXPECT_EQ("not compressed at all", SimFile(InPatchDir(ManifestString(1103))));
+    EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(1003))));
 }
 
 // ---- Staging copy -------------------------------------------------------------
 
 TEST_F(StagingTest, TheInstalledFilesAreCopiedByteForByte) {
     const std::vector<std::string> installed = winsim::ListTree(kSampleInstallDir);
-    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir(Name(2001)), "stale copy of an earlier run"));
+    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir(ManifestString(2001)), "stale copy of an earlier run"));
     EXPECT_EQ(1, StageInstalledFiles(kSampleInstallDir, kPatchDir));
     for (UINT k = 1; k <= 5; ++k) {
-        const std::string name = Name(2000 + k);
-        EXPECT_EQ(File(std::string(kSampleInstallDir) + "\\" + name), File(InPatchDir(name))) << name;
+        const std::string name = ManifestString(2000 + k);
+        EXPECT_EQ(SimFile(std::string(kSampleInstallDir) + "\\" + name), SimFile(InPatchDir(name))) << name;
     }
     EXPECT_EQ(5u, winsim::ListTree(kPatchDir).size());
     // The install directory is only read (the patch directory lies in it).
@@ -152,12 +140,12 @@ TEST_F(StagingTest, TheInstalledFilesAreCopiedByteForByte) {
 }
 
 TEST_F(StagingTest, ACopyStopsAtTheFirstMissingFile) {
-    ASSERT_TRUE(DeleteFileA((std::string(kSampleInstallDir) + "\\" + Name(2003)).c_str()));
+    ASSERT_TRUE(DeleteFileA((std::string(kSampleInstallDir) + "\\" + ManifestString(2003)).c_str()));
     EXPECT_EQ(0, StageInstalledFiles(kSampleInstallDir, kPatchDir));
-    EXPECT_TRUE(winsim::Exists(InPatchDir(Name(2001))));
-    EXPECT_TRUE(winsim::Exists(InPatchDir(Name(2002))));
-    EXPECT_FALSE(winsim::Exists(InPatchDir(Name(2004))));
-    EXPECT_FALSE(winsim::Exists(InPatchDir(Name(2005))));
+    EXPECT_TRUE(winsim::Exists(InPatchDir(ManifestString(2001))));
+    EXPECT_TRUE(winsim::Exists(InPatchDir(ManifestString(2002))));
+    EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(2004))));
+    EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(2005))));
 }
 
 TEST_F(StagingTest, EmptyAndMissingStagingBlocks) {
