@@ -30,6 +30,17 @@
  *
  * Exit code: 0 when the program ended by itself, 2 on timeout, 3 on a usage
  * or start-up error.
+ *
+ * Screenshots: when the environment variable BOXANSWER_SHOTS names a
+ * directory (a Windows path), every box is captured before its button is
+ * pressed, and the progress dialog each time its status text changes, as
+ * 24-bit BMP files numbered in the order they were taken:
+ *
+ *   01-box-yesno.bmp, 02-status-extracting.bmp, ...
+ *
+ * (the buttons of the box; the first word of the status text). A shot that
+ * cannot be taken is skipped silently; the log is the same with or without
+ * shots.
  */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -37,6 +48,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <ctype.h>
+#include <wctype.h>
 #include <wchar.h>
 
 #define POLL_MS 50
@@ -150,7 +163,10 @@ static void append_arg(wchar_t *out, size_t cap, const wchar_t *arg)
 
 /* A window already looked at: an answered box, or a progress dialog with
  * the status text last logged for it. */
-struct tracked { HWND hwnd; int is_box; int reported; wchar_t status[1024]; };
+struct tracked {
+    HWND hwnd; int is_box; int reported; wchar_t status[1024];
+    int shot; DWORD shot_at; wchar_t shot_kind[64];    /* the status's screenshot */
+};
 
 static struct {
     DWORD pid;
@@ -227,6 +243,176 @@ static int is_box_window(HWND hwnd, unsigned set)
            has_button(set, IDYES) || has_button(set, IDNO);
 }
 
+/* ---- screenshots -------------------------------------------------------- */
+
+static const wchar_t *g_shot_dir;   /* BOXANSWER_SHOTS, or NULL */
+static int g_shots;
+
+/* gdi32 is loaded only when shots are asked for, so the tool's link line
+ * stays what it was. */
+static struct {
+    HDC (WINAPI *CreateCompatibleDC)(HDC);
+    HBITMAP (WINAPI *CreateDIBSection)(HDC, const BITMAPINFO *, UINT, void **, HANDLE, DWORD);
+    HGDIOBJ (WINAPI *SelectObject)(HDC, HGDIOBJ);
+    BOOL (WINAPI *BitBlt)(HDC, int, int, int, int, HDC, int, int, DWORD);
+    BOOL (WINAPI *GdiFlush)(void);
+    BOOL (WINAPI *DeleteObject)(HGDIOBJ);
+    BOOL (WINAPI *DeleteDC)(HDC);
+} gdi;
+
+static int load_gdi(void)
+{
+    HMODULE m = LoadLibraryW(L"gdi32.dll");
+    if (!m)
+        return 0;
+#define GET(name) (*(FARPROC *)&gdi.name = GetProcAddress(m, #name)) != NULL
+    return GET(CreateCompatibleDC) && GET(CreateDIBSection) && GET(SelectObject) &&
+           GET(BitBlt) && GET(GdiFlush) && GET(DeleteObject) && GET(DeleteDC);
+#undef GET
+}
+
+static int write_all(HANDLE f, const void *data, DWORD size)
+{
+    DWORD done = 0;
+    return WriteFile(f, data, size, &done, NULL) && done == size;
+}
+
+/* Captures the window as it is on screen (frame included) to
+ * <dir>\<nn>-<kind>.bmp. With `repaint` the window is asked to paint afresh
+ * and given a moment first, so a box caught the instant it appears is not
+ * captured blank. With `repaint` < 0 (a retake) a mostly black picture is
+ * not written over the one taken before. */
+/* Mostly black: what Wine gives for a window whose picture is not there. */
+static int is_dark(const BYTE *bits, DWORD size)
+{
+    DWORD i, dark = 0;
+    for (i = 0; i < size; i++)
+        dark += bits[i] < 16;
+    return dark > size / 2;
+}
+
+static void take_shot(HWND hwnd, int number, const wchar_t *kind, int repaint)
+{
+    wchar_t path[MAX_PATH];
+    RECT r;
+    int w, h;
+    HDC wdc, mdc;
+    HBITMAP bmp;
+    HGDIOBJ old;
+    void *bits = NULL;
+    BITMAPINFOHEADER bi;
+    BITMAPFILEHEADER bf;
+    DWORD stride, size;
+    HANDLE f;
+    DWORD_PTR unused;
+
+    if (!g_shot_dir || !GetWindowRect(hwnd, &r))
+        return;
+    w = r.right - r.left;
+    h = r.bottom - r.top;
+    if (w <= 0 || h <= 0 || w > 4096 || h > 4096)
+        return;
+    if (repaint > 0) {
+        /* a box waits in its own message loop: have it paint afresh */
+        RedrawWindow(hwnd, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+        SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, &unused);
+        Sleep(150);
+    }
+    /* The progress dialog is taken as it is: its thread may be busy and
+     * waiting for it could miss the next status. */
+
+    memset(&bi, 0, sizeof bi);
+    bi.biSize = sizeof bi;
+    bi.biWidth = w;
+    bi.biHeight = h;            /* bottom-up, as a BMP file stores it */
+    bi.biPlanes = 1;
+    bi.biBitCount = 24;
+    bi.biCompression = BI_RGB;
+    stride = ((DWORD)w * 3 + 3) & ~3u;
+    size = stride * (DWORD)h;
+
+    wdc = GetWindowDC(hwnd);
+    if (!wdc)
+        return;
+    mdc = gdi.CreateCompatibleDC(wdc);
+    bmp = mdc ? gdi.CreateDIBSection(wdc, (BITMAPINFO *)&bi, DIB_RGB_COLORS, &bits, NULL, 0) : NULL;
+    if (!bmp || !bits) {
+        if (mdc)
+            gdi.DeleteDC(mdc);
+        ReleaseDC(hwnd, wdc);
+        return;
+    }
+    old = gdi.SelectObject(mdc, bmp);
+    gdi.BitBlt(mdc, 0, 0, w, h, wdc, 0, 0, SRCCOPY);
+    gdi.GdiFlush();
+    if (repaint < 0 && is_dark(bits, size))
+        goto done;              /* a retake no better than what was kept */
+
+    _snwprintf(path, MAX_PATH, L"%ls\\%02d-%ls.bmp", g_shot_dir, number, kind);
+    path[MAX_PATH - 1] = 0;
+    f = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (f != INVALID_HANDLE_VALUE) {
+        memset(&bf, 0, sizeof bf);
+        bf.bfType = 0x4D42;     /* "BM" */
+        bf.bfOffBits = sizeof bf + sizeof bi;
+        bf.bfSize = bf.bfOffBits + size;
+        bi.biSizeImage = size;
+        if (!write_all(f, &bf, sizeof bf) || !write_all(f, &bi, sizeof bi) ||
+            !write_all(f, bits, size)) {
+            CloseHandle(f);
+            DeleteFileW(path);
+        } else {
+            CloseHandle(f);
+        }
+    }
+done:
+    gdi.SelectObject(mdc, old);
+    gdi.DeleteObject(bmp);
+    gdi.DeleteDC(mdc);
+    ReleaseDC(hwnd, wdc);
+}
+
+/* "box-yesno" for a box with Yes and No. */
+static void box_shot(HWND hwnd, const char *buttons)
+{
+    wchar_t kind[64] = L"box-";
+    size_t n = wcslen(kind);
+    for (; *buttons && n + 1 < 64; buttons++)
+        kind[n++] = (wchar_t)tolower((unsigned char)*buttons);
+    kind[n] = 0;
+    take_shot(hwnd, ++g_shots, kind, 1);
+}
+
+/* "status-extracting" for "Extracting files, please wait...". The dialog's
+ * thread may not have painted the new text yet: while the text stays the
+ * same, the shot is taken again on each look for STATUS_RETAKE_MS, so the
+ * file ends with the dialog as it was shown. */
+#define STATUS_RETAKE_MS 600
+
+static void status_shot(HWND hwnd, struct tracked *t, int is_new)
+{
+    const wchar_t *text = t->status;
+    size_t n;
+    if (!g_shot_dir)
+        return;
+    if (is_new) {
+        wcscpy(t->shot_kind, L"status");
+        n = wcslen(t->shot_kind);
+        while (*text && !iswalnum(*text))
+            text++;
+        if (*text)
+            t->shot_kind[n++] = L'-';
+        for (; *text && iswalnum(*text) && n + 1 < 24; text++)
+            t->shot_kind[n++] = (wchar_t)towlower(*text);
+        t->shot_kind[n] = 0;
+        t->shot = ++g_shots;
+        t->shot_at = GetTickCount();
+    } else if (!t->shot || GetTickCount() - t->shot_at > STATUS_RETAKE_MS) {
+        return;
+    }
+    take_shot(hwnd, t->shot, t->shot_kind, is_new ? 0 : -1);
+}
+
 static void handle_box(HWND hwnd, const wchar_t *caption, unsigned set)
 {
     wchar_t text[4096], owner_caption[512];
@@ -276,6 +462,7 @@ static void handle_box(HWND hwnd, const wchar_t *caption, unsigned set)
     put_field(text);
     log_line("");
 
+    box_shot(hwnd, names);
     PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
                  (LPARAM)GetDlgItem(hwnd, answer));
 }
@@ -288,13 +475,16 @@ static void handle_status(HWND hwnd, struct tracked *t)
     GetWindowTextW(ctl, text, 1024);
     if (!IsWindow(ctl))
         return;                 /* torn down while we read it */
-    if (t->reported && !wcscmp(text, t->status))
+    if (t->reported && !wcscmp(text, t->status)) {
+        status_shot(hwnd, t, 0);
         return;
+    }
     wcscpy(t->status, text);
     t->reported = 1;
     fputs("status|text=", g_log);
     put_field(text);
     log_line("");
+    status_shot(hwnd, t, 1);
 }
 
 static BOOL CALLBACK visit_window(HWND hwnd, LPARAM unused)
@@ -424,6 +614,9 @@ int wmain(int argc, wchar_t **argv)
     timeout = wcstod(argv[2], NULL);
     g.caption = argv[3];
     parse_answers(argv[4]);
+    g_shot_dir = _wgetenv(L"BOXANSWER_SHOTS");
+    if (g_shot_dir && (!*g_shot_dir || !load_gdi()))
+        g_shot_dir = NULL;
 
     for (i = 5; i < argc; i++)
         append_arg(cmd, sizeof cmd / sizeof cmd[0], argv[i]);
