@@ -10,11 +10,21 @@
 #                                       import the registry file (if given),
 #                                       then run the installer; the log is
 #                                       $work/boxes.log
-#   wf_expect_boxes <spec>...           the boxes shown, in order; a spec is
+#   wf_expect_boxes <box>...            the boxes shown, in order; each is
 #                                       "BUTTONS|owner|text" (owner "none" or
 #                                       the owner's caption)
 #   wf_expect_exit_0, wf_expect_no_progress_dialog
 #   wf_finish <pass message>            prints PASS or the failures, exits
+#
+# Whole runs through the restart, held against winsim (wfstate):
+#   wf_prepare <step>...                change the sample on drive C: as
+#                                       "wfstate run --prepare" does
+#   wf_session <step>...                one boot of the prefix (see below)
+#   wf_wine_state <name> <out>          the state saved by "state=<name>",
+#                                       normalised by wfstate
+#   wf_expect_same_as_winsim <name> <wfstate run args>...
+#                                       runs the same on winsim, requires the
+#                                       two states to be identical
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/prefix.sh"
@@ -67,12 +77,12 @@ wf_expect_boxes() {
     [[ -f "$log" ]] || return
     mapfile -t boxes < <(grep '^box|' "$log")
     [[ ${#boxes[@]} -eq $# ]] || fail "expected $# message box(es), saw ${#boxes[@]}"
-    local i=0 spec box
-    for spec in "$@"; do
+    local i=0 want box
+    for want in "$@"; do
         box=${boxes[$i]:-}
         i=$((i + 1))
         [[ -n "$box" ]] || break
-        local buttons=${spec%%|*} rest=${spec#*|}
+        local buttons=${want%%|*} rest=${want#*|}
         local owner=${rest%%|*} text=${rest#*|}
         [[ "$(wf_box_field "$box" caption)" == "$CAPTION" ]] || fail "box $i: caption '$(wf_box_field "$box" caption)'"
         [[ "$(wf_box_field "$box" buttons)" == "$buttons" ]] || fail "box $i: buttons '$(wf_box_field "$box" buttons)', want $buttons"
@@ -109,3 +119,180 @@ wf_finish() {
     echo "(work files in $work)"
     exit 1
 }
+
+# ---- Whole runs, one boot at a time --------------------------------------
+#
+# Every Wine session (a new wineserver for the prefix) starts with wineboot,
+# which carries out PendingFileRenameOperations and WININIT.INI: to Wine a
+# new session is a restart. So everything that must happen before the
+# restart (the run, a second run, saving the state) happens in one session,
+# and the restart is the next session ("reboot" then only makes it explicit).
+#
+# wf_session steps, in order, in one session:
+#   version=<v>       HKCU\Software\Wine Version (win95, nt40, winxp ...)
+#   import=<file>     wine regedit /S <file>
+#   run=<answers>     the installer answered by boxanswer; the logs are
+#                     $work/boxes-<n>.log, n counting the runs of the scenario
+#   state=<name>      saves the machine: the touched keys exported by regedit
+#                     and the files wfstate lists, under $work/<name>
+#   prepare=<step>    a wf_prepare step, made after this boot (WININIT.INI
+#                     written before the session would be carried out by it)
+#   session-ends      waits up to 30 s for the session to end by itself
+#                     (as a restart request ends it); touches
+#                     $work/session-ended if it did. Later steps start a new
+#                     session, which is a boot
+#   reboot            wine wineboot -r
+# WF_WFSTATE, WF_INSTALLER and WF_BOXANSWER must be set.
+
+WF_TOUCHED_KEYS=(
+    'HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\SharedDLLs'
+    'HKEY_LOCAL_MACHINE\Software\Quenmark'
+    'HKEY_CURRENT_USER\Software\Quenmark'
+    'HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Session Manager'
+)
+wf_runs=0
+
+wf_session() {
+    local step
+    for step in "$@"; do
+        [[ "$step" == run=* ]] && wf_runs=$((wf_runs + 1))
+    done
+    (cd "$prefix/drive_c" &&
+     WF_RUNS_BEFORE=$((wf_runs - $(printf '%s\n' "$@" | grep -c '^run='))) work=$work prefix=$prefix \
+         wf_run "$prefix" -- bash "$here/lib.sh" --session-steps "$@") >>"$work/wine.out" 2>&1 ||
+        fail "session failed ($*); see $work/wine.out"
+    local n
+    for ((n = 1; n <= wf_runs; n++)); do
+        [[ -f "$work/boxes-$n.log" ]] || continue
+        grep -q '^timeout$' "$work/boxes-$n.log" && fail "run $n: installer did not finish within $BOX_TIMEOUT s"
+        grep -q '^error|' "$work/boxes-$n.log" && fail "run $n: $(grep '^error|' "$work/boxes-$n.log")"
+    done
+    return 0
+}
+
+# Inside the session (lib.sh run as a script): carries out the steps.
+wf_session_steps() {
+    local step n=${WF_RUNS_BEFORE:-0}
+    for step in "$@"; do
+        echo "== $step"
+        case "$step" in
+        version=*)
+            wine reg add 'HKCU\Software\Wine' /v Version /d "${step#version=}" /f ;;
+        import=*)
+            wine regedit /S "$(wf_winpath "${step#import=}")" ;;
+        run=*)
+            n=$((n + 1))
+            # +process shows the wineboot that a restart request starts.
+            WINEDEBUG=+process wine "$WF_BOXANSWER" "$(wf_winpath "$work/boxes-$n.log")" "$BOX_TIMEOUT" \
+                "$CAPTION" "${step#run=}" "$(wf_winpath "$WF_INSTALLER")" 2>"$work/run-$n.trace"
+            echo "run $n ended: $?"
+            sed 's/^/  | /' "$work/boxes-$n.log" ;;
+        state=*)
+            local dir=$work/${step#state=} key i=0
+            rm -rf "$dir"
+            mkdir -p "$dir/drive_c/windows"
+            echo "$n" >"$dir/runs"
+            for key in "${WF_TOUCHED_KEYS[@]}"; do
+                i=$((i + 1))
+                wine regedit /E "$(wf_winpath "$dir/$i.reg")" "$key"
+            done
+            local c=$prefix/drive_c
+            [[ -d "$c/Program Files/Quenmark" ]] && mkdir -p "$dir/drive_c/Program Files" &&
+                cp -a "$c/Program Files/Quenmark" "$dir/drive_c/Program Files/"
+            [[ -d "$c/Quenmark" ]] && cp -a "$c/Quenmark" "$dir/drive_c/"
+            find "$c/windows" -maxdepth 1 -iname 'wininit.*' -exec cp -a {} "$dir/drive_c/windows/" \; ;;
+        prepare=*)
+            wf_prepare "${step#prepare=}"
+            if [[ ${#failures[@]} -ne 0 ]]; then
+                printf '%s\n' "${failures[@]}" >&2
+                return 1
+            fi ;;
+        session-ends)
+            # The wineserver goes once the session has ended; a session
+            # that does not end keeps it (services.exe, explorer.exe).
+            if timeout 30 wineserver -w; then
+                echo "the session ended"
+                touch "$work/session-ended"
+            fi ;;
+        reboot)
+            wine wineboot -r ;;
+        *)
+            echo "unknown session step $step" >&2
+            return 2 ;;
+        esac
+    done
+}
+
+# Whether run <n> asked Wine to restart: ExitWindowsEx starts
+# "wineboot --end-session ..." to end the session.
+wf_restart_requested() {
+    grep -q 'wineboot.exe.*--end-session' "$work/run-$1.trace" 2>/dev/null
+}
+
+# wf_prepare <step>...: the steps of "wfstate run --prepare" on the prefix.
+wf_prepare() {
+    local step arg path
+    for step in "$@"; do
+        arg=${step#*:}
+        case "$step" in
+        remove:*) rm -- "$(wf_host_path "$arg")" || fail "prepare: cannot remove $arg" ;;
+        mkdir:*)  mkdir -p -- "$(wf_host_path "$arg")" ;;
+        file:*)   path=$(wf_host_path "${arg%%=*}")
+                  mkdir -p -- "$(dirname "$path")"
+                  printf '%s' "${arg#*=}" >"$path" ;;
+        add-rename-line:*)
+                  path=$prefix/drive_c/windows/WININIT.INI
+                  [[ -f "$path" ]] || printf '[Rename]\r\n' >"$path"
+                  printf '%s\r\n' "$arg" >>"$path" ;;
+        *)        fail "unknown prepare step $step" ;;
+        esac
+    done
+}
+
+# The host path of a C:\ path in the prefix, as written (no case folding).
+wf_host_path() {
+    local rest=${1#[Cc]:\\}
+    printf '%s/drive_c/%s\n' "$prefix" "${rest//\\//}"
+}
+
+# wf_wine_state <name> <out> [--restart-requested]: the state saved by
+# state=<name>, with the boxes of the runs before it.
+wf_wine_state() {
+    local name=$1 out=$2
+    shift 2
+    local regs=() logs=() f n
+    for f in "$work/$name"/*.reg; do [[ -f "$f" ]] && regs+=(--reg "$f"); done
+    local runs
+    runs=$(cat "$work/$name/runs" 2>/dev/null || echo 0)
+    for ((n = 1; n <= runs; n++)); do
+        [[ -f "$work/boxes-$n.log" ]] && logs+=(--boxes "$work/boxes-$n.log")
+    done
+    "$WF_WFSTATE" normalize --drive-c "$work/$name/drive_c" "${regs[@]}" "${logs[@]}" "$@" --out "$out" ||
+        fail "wfstate normalize failed for $name"
+}
+
+# wf_expect_same_as_winsim <name> <wfstate run args>...: the Wine state of
+# <name> (made with wf_wine_state into $work/<name>.wine) against winsim's.
+wf_expect_same_as_winsim() {
+    local name=$1
+    shift
+    "$WF_WFSTATE" run "$@" --out "$work/$name.winsim" >"$work/$name.winsim.out" 2>&1 ||
+        { fail "wfstate run failed for $name: $(tail -3 "$work/$name.winsim.out")"; return; }
+    if ! cmp -s "$work/$name.wine" "$work/$name.winsim"; then
+        echo "Wine (<) and winsim (>) differ at $name:"
+        diff "$work/$name.wine" "$work/$name.winsim" | head -60
+        fail "$name: winsim does not end where Wine ends (diff above)"
+    else
+        echo "$name: Wine and winsim agree ($(grep -c . "$work/$name.wine") lines)"
+    fi
+}
+
+# A section of a state file ("files", "registry", "boxes" ...).
+wf_state_section() {
+    awk -v want="# $2" '/^# / { on = ($0 == want); next } on' "$1"
+}
+
+if [[ "${BASH_SOURCE[0]}" == "$0" && "${1:-}" == "--session-steps" ]]; then
+    shift
+    wf_session_steps "$@"
+fi

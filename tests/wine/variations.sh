@@ -1,0 +1,125 @@
+#!/bin/bash
+# End-to-end: runs that differ from the plain good run in one way, each on
+# a fresh prefix, each held against winsim.
+#
+#   variations.sh <wfpatch.exe> <boxanswer.exe> <template prefix> <work dir> <sample dir> <wfstate> <case>
+#
+# Cases:
+#   restart-yes      NT: the restart question answered Yes; the installer's
+#                    ExitWindowsEx reaches Wine (it starts wineboot to end
+#                    the session) and the next boot installs 95.0.C
+#   leftover-dir     NT: the patch directory of an earlier failed run, with
+#                    a stale file in it, is still there; the run succeeds
+#                    over it and the stale file stays, so the directory does
+#   staging-fails    95: one installed file the patch copies is missing;
+#                    message 205, nothing is installed or counted, the
+#                    extracted files stay in the patch directory
+#   foreign-rename   95: WININIT.INI already holds another program's
+#                    [Rename] line; it survives the patch and is carried
+#                    out at the restart with ours
+set -u
+export WF_INSTALLER=$1 WF_BOXANSWER=$2 WF_WFSTATE=$6
+work=$4 sample=$5 case=$7
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+install='C:\Program Files\Quenmark\Wayfront'
+confirm="Are you sure you want to upgrade Tolvane Wayfront to version 95.0.C?"
+restart_question="Patch successful.  Windows must be restarted to complete the changes.  Would you like to restart Windows now?"
+
+wf_scenario_start "$3"
+wf_install_sample_files "$sample/before"
+
+# files_as_after <state>: the product's files are the sample's 95.0.C tree.
+files_as_after() {
+    "$WF_WFSTATE" normalize --drive-c "$sample/after/drive_c" --out "$work/sample-after.state"
+    cmp -s <(wf_state_section "$1" files | grep -v '^windows/' | grep -v '^quenmark/quayside/') \
+           <(wf_state_section "$work/sample-after.state" files) ||
+        fail "the files are not the sample's 95.0.C tree:
+$(diff <(wf_state_section "$1" files) <(wf_state_section "$work/sample-after.state" files))"
+}
+
+case "$case" in
+restart-yes)
+    wf_session version=nt40 "import=$sample/before/machine.reg" run=Yes,Yes session-ends state=restarted
+    log=$work/boxes-1.log
+    wf_expect_boxes "YESNO|none|$confirm" "YESNO|Tolvane Wayfront Patch|$restart_question"
+    wf_expect_exit_0
+    # ExitWindowsEx(EWX_REBOOT) under Wine starts "wineboot --end-session",
+    # which ends the session; the next command starts a new one, which is
+    # a boot, and the replacements are carried out.
+    if wf_restart_requested 1; then
+        echo "restart request seen: $(grep -m1 -o 'wineboot.exe[^"]*' "$work/run-1.trace")"
+    else
+        fail "the restart request did not reach Wine (no wineboot --end-session in $work/run-1.trace)"
+    fi
+    [[ -f "$work/session-ended" ]] || fail "the Wine session did not end after the restart request"
+    wf_wine_state restarted "$work/restarted.wine" --restart-requested
+    files_as_after "$work/restarted.wine"
+    grep -q 'PendingFileRenameOperations (' "$work/restarted.wine" && fail "PendingFileRenameOperations is left"
+    wf_expect_same_as_winsim restarted --before "$sample/before" --platform nt --run Yes,Yes --restart
+    ;;
+leftover-dir)
+    steps=("mkdir:$install\\PatchB2C" "file:$install\\PatchB2C\\stale.tmp=left by an earlier run")
+    wf_prepare "${steps[@]}"
+    wf_session version=nt40 "import=$sample/before/machine.reg" run=Yes,No state=patched
+    log=$work/boxes-1.log
+    wf_expect_boxes "YESNO|none|$confirm" "YESNO|Tolvane Wayfront Patch|$restart_question"
+    wf_wine_state patched "$work/patched.wine"
+    wf_state_section "$work/patched.wine" files | grep -q '^program files/quenmark/wayfront/wayfront.exx ' ||
+        fail "the run over the old patch directory did not patch"
+    wf_state_section "$work/patched.wine" files | grep -q '/patchb2c/stale.tmp ' ||
+        fail "the earlier run's file is gone"
+    wf_expect_same_as_winsim patched --before "$sample/before" --platform nt \
+        "${steps[@]/#/--prepare=}" --run Yes,No
+    ;;
+staging-fails)
+    steps=("remove:$install\\wfprint.dll")
+    wf_prepare "${steps[@]}"
+    wf_session version=win95 "import=$sample/before/machine.reg" run=Yes,OK state=failed
+    log=$work/boxes-1.log
+    wf_expect_boxes "YESNO|none|$confirm" \
+        "OK|Tolvane Wayfront Patch|Error copying files from install directory to tempory patch directory, patch failed."
+    wf_wine_state failed "$work/failed.wine"
+    files=$(wf_state_section "$work/failed.wine" files)
+    grep -Eq '^(program files/quenmark/wayfront|quenmark/shared)/[^/]*x ' <<<"$files" &&
+        fail "a replacement was installed: $(grep -E '/[^/]*x ' <<<"$files" | head -1)"
+    grep -q '^windows/wininit' <<<"$files" && fail "WININIT.INI was written"
+    "$WF_WFSTATE" normalize --drive-c "$sample/before/drive_c" --reg "$sample/before/machine.reg" \
+        --out "$work/sample-before.state"
+    cmp -s <(wf_state_section "$work/failed.wine" registry | grep -vi '^\[hkey_current_user') \
+           <(wf_state_section "$work/sample-before.state" registry) ||
+        fail "the registry changed: $(diff <(wf_state_section "$work/failed.wine" registry) \
+            <(wf_state_section "$work/sample-before.state" registry) | head -5)"
+    wf_expect_same_as_winsim failed --before "$sample/before" --platform 95 \
+        "${steps[@]/#/--prepare=}" --run Yes,OK
+    ;;
+foreign-rename)
+    steps=('file:C:\Quenmark\Quayside\qsdata.dat=old data' 'file:C:\Quenmark\Quayside\qsdata.new=new data'
+           'add-rename-line:C:\Quenmark\Quayside\qsdata.dat=C:\Quenmark\Quayside\qsdata.new')
+    # Written after the boot that starts the session, or that boot would
+    # carry the line out before the installer runs.
+    wf_session version=win95 "import=$sample/before/machine.reg" "${steps[@]/#/prepare=}" \
+        run=Yes,No state=patched
+    wf_wine_state patched "$work/patched.wine"
+    wf_state_section "$work/patched.wine" wininit |
+        grep -qx 'c:\\quenmark\\quayside\\qsdata.dat=c:\\quenmark\\quayside\\qsdata.new' ||
+        fail "the other program's [Rename] line is gone"
+    wf_state_section "$work/patched.wine" wininit | grep -q 'wayfront\.exe=' || fail "our lines are missing"
+    wf_expect_same_as_winsim patched --before "$sample/before" --platform 95 \
+        "${steps[@]/#/--prepare=}" --run Yes,No
+    wf_session reboot state=restarted
+    wf_wine_state restarted "$work/restarted.wine"
+    files=$(wf_state_section "$work/restarted.wine" files)
+    grep -q "^quenmark/quayside/qsdata.dat 8 $(printf 'new data' | gzip -c | tail -c8 | od -An -tx4 -N4 | tr -d ' ')\$" \
+        <<<"$files" || fail "the other program's rename was not carried out: $(grep quayside <<<"$files")"
+    grep -q '^quenmark/quayside/qsdata.new ' <<<"$files" && fail "qsdata.new is still there"
+    files_as_after "$work/restarted.wine"
+    wf_expect_same_as_winsim restarted --before "$sample/before" --platform 95 \
+        "${steps[@]/#/--prepare=}" --run Yes,No --restart
+    ;;
+*)
+    echo "unknown case $case"
+    exit 2 ;;
+esac
+
+wf_finish "$case: as winsim has it"
