@@ -18,7 +18,7 @@ set_source_files_properties(${WF_RESOURCE_SCRIPT} PROPERTIES
 target_compile_options(wfpatch PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-threadsafe-statics
   -fno-asynchronous-unwind-tables -fno-stack-protector -fno-tree-loop-distribute-patterns
-  -ffunction-sections -fdata-sections -Wall -Wextra -Werror>)
+  -ffunction-sections -Wall -Wextra -Werror>)
 # The entry point is __stdcall, hence its decorated name. Windows 95 runs a
 # program only if its subsystem version is 4.0 or lower.
 target_link_options(wfpatch PRIVATE
@@ -28,7 +28,9 @@ target_link_options(wfpatch PRIVATE
   -Wl,--major-os-version,4 -Wl,--minor-os-version,0
   -Wl,--gc-sections)
 # libgcc is linked statically, for the helpers GCC may call on i386.
-target_link_libraries(wfpatch PRIVATE kernel32 user32 advapi32 shell32 version lz32 gcc)
+# lz32 before kernel32: NT's kernel32 exports the LZ functions too, but
+# Windows 95 has them in LZ32.DLL only.
+target_link_libraries(wfpatch PRIVATE lz32 kernel32 user32 advapi32 shell32 version gcc)
 set_target_properties(wfpatch PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WF_DIST_DIR})
 
 # ---- patch.exe: the external patcher ----------------------------------------

@@ -39,4 +39,7 @@ done
 for needed in $required; do
   echo "$dlls" | grep -qx "$needed" || fail "does not import $needed"
 done
+# Windows 95's kernel32 has no LZ functions; they must come from LZ32.DLL.
+lz_from=$(echo "$dump" | awk '/DLL Name:/ { dll = tolower($3) } /[[:space:]]LZ(OpenFileA|Copy|Close)$/ { print dll }' | sort -u)
+[ -z "$lz_from" ] || [ "$lz_from" = lz32.dll ] || fail "LZ functions imported from $lz_from"
 echo "PASS: $(echo $dlls)"
