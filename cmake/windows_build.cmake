@@ -28,8 +28,8 @@ target_link_options(wfpatch PRIVATE
   -Wl,--major-os-version,4 -Wl,--minor-os-version,0
   -Wl,--gc-sections)
 # libgcc is linked statically, for the helpers GCC may call on i386.
-# lz32 before kernel32: NT's kernel32 exports the LZ functions too, but
-# Windows 95 has them in LZ32.DLL only.
+# lz32 before kernel32: LZ32.DLL is where both Windows 95 and NT provide the
+# LZ functions; kernel32 exports them only on some versions.
 target_link_libraries(wfpatch PRIVATE lz32 kernel32 user32 advapi32 shell32 version gcc)
 set_target_properties(wfpatch PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WF_DIST_DIR})
 
