@@ -316,9 +316,9 @@ static int ApplyEntry(const PatchEntry *entry, TextLine *line)
     return result;
 }
 
-int ApplyPatchData(LPCSTR patchFile, PatchOutput write, void *context)
+int ApplyPatchData(LPCSTR patchFile, PatchOutput output, void *context)
 {
-    Output out = {write, context};
+    Output out = {output, context};
     TextLine line;
     BYTE *data = NULL;
     DWORD size = 0, error = 0;

@@ -10,4 +10,5 @@ scripts/deps.sh
 rm -rf build
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug
 cmake --build build -j"$(nproc)"
+scripts/lint.sh build
 ctest --test-dir build --output-on-failure -j"$(nproc)"

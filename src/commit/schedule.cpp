@@ -56,14 +56,19 @@ static void ShortForm(LPCSTR path, LPSTR out)
 }
 
 // Moves a Replace record's new file beside its destination and makes the
-// record's source the short form of where it now lies.
+// record's source the short form of where it now lies. The replacement name
+// is the destination's with its last character, one byte or two, made "X",
+// as the probe makes its marker.
 static int StageRecord(PendingFileOp *record)
 {
     char replacement[MAX_PATH];
     lstrcpynA(replacement, record->destination, sizeof(replacement));
     int length = lstrlenA(replacement);
-    if (length > 0)
-        *CharPrevA(replacement, replacement + length) = 'X';
+    if (length > 0) {
+        LPSTR last = CharPrevA(replacement, replacement + length);
+        last[0] = 'X';
+        last[1] = '\0';
+    }
     // A replacement left by an earlier run makes the move fail; the copy
     // then overwrites it.
     int staged = MoveFileA(record->source, replacement) ||

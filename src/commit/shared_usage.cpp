@@ -91,11 +91,10 @@ static int AddUse(HKEY sharedDlls, HKEY usage, LPCSTR product, LPCSTR patchDir, 
 {
     char countPath[MAX_PATH];
     char newCopy[MAX_PATH];
-    char newVersion[128];
-    char sharedVersion[128];
     int ok = JoinPath(countPath, sizeof(countPath), sharedDir, name) &&
              JoinPath(newCopy, sizeof(newCopy), patchDir, name);
     if (ok) {
+        char newVersion[128];
         LONG count = 0;
         int read = ReadCount(sharedDlls, countPath, &count);
         if (read == COUNT_BAD_TYPE)
@@ -110,6 +109,7 @@ static int AddUse(HKEY sharedDlls, HKEY usage, LPCSTR product, LPCSTR patchDir, 
         if (ok) {
             // The shared copy is the count's path. No copy, or one without a
             // version, counts as version "0".
+            char sharedVersion[128];
             if (!GetFileVersion(countPath, sharedVersion, sizeof(sharedVersion)))
                 lstrcpynA(sharedVersion, "0", sizeof(sharedVersion));
             if (CompareVersions(newVersion, sharedVersion) > 0)

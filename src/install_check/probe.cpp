@@ -35,14 +35,18 @@ static void ReadDirectoryValue(LPCSTR keyPath, LPCSTR valueName, LPSTR buffer, i
 
 // The pending-restart marker: the version-check path with its last
 // character made "x". A new file waiting to replace the version-check file
-// carries the same name with "X", and names compare without case.
+// carries the same name with "X", and names compare without case. A last
+// character of two bytes is replaced whole: a trail byte left behind would
+// be read as a character of its own, and 0x5C as a "\".
 static void MakeMarkerName(LPSTR path)
 {
     LPSTR last = path;
     for (LPSTR p = path; *p != '\0'; p = CharNextA(p))
         last = p;
-    if (*last != '\0')
-        *last = 'x';
+    if (*last != '\0') {
+        last[0] = 'x';
+        last[1] = '\0';
+    }
 }
 
 // The wrong-version box names the version found and the one expected. The
