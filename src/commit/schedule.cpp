@@ -145,6 +145,25 @@ static int WriteRenameSection(void)
     return WritePrivateProfileSectionA("Rename", g_section, iniPath);
 }
 
+// A shared file whose last use goes and which this run installs anew has
+// both a deletion and a replacement. The deletion is dropped: carried out
+// now it would leave the file missing until the restart, and for good if
+// the run ended before the replacement was registered; put off to the
+// restart, after the replacement, it would delete the new file.
+static void DropSupersededDeletions(void)
+{
+    for (PendingFileOp *deletion = FirstPendingOp(); deletion != NULL; deletion = deletion->next) {
+        if (deletion->kind != Delete)
+            continue;
+        for (PendingFileOp *other = FirstPendingOp(); other != NULL; other = other->next) {
+            if (other->kind == Replace && lstrcmpiA(other->destination, deletion->source) == 0) {
+                deletion->source[0] = '\0';
+                break;
+            }
+        }
+    }
+}
+
 int ScheduleReplacements(LPCSTR patchDir, LPCSTR installDir, LPCSTR sharedDir)
 {
     int success = QueueBlock(BLOCK_INSTALL_MOVES, patchDir, installDir) &&
@@ -161,11 +180,14 @@ int ScheduleReplacements(LPCSTR patchDir, LPCSTR installDir, LPCSTR sharedDir)
     }
     if (!success)
         return 0;
+    DropSupersededDeletions();
 
     int nt = IsWindowsNT();
     PendingFileOp *record;
     while ((record = PopPendingOp()) != NULL) {
-        if (nt)
+        if (record->source[0] == '\0')
+            ;  // a dropped deletion
+        else if (nt)
             ApplyOnNT(record);
         else if (!ApplyOn95(record))
             success = 0;  // a line that does not fit: the exchange would not happen

@@ -200,4 +200,37 @@ TEST_F(ScheduleTest, AFileThatCannotBePlacedFailsTheStage) {
     EXPECT_TRUE(winsim::Exists(Patch(ManifestString(4004))));
 }
 
+// A shared file whose last use goes and which the run installs anew is
+// replaced, not deleted: not at once, which would leave it missing until the
+// restart, and not at the restart either, where a deletion put off because
+// the file is in use would come after the replacement and delete the new
+// copy.
+TEST_F(ScheduleTest, ASharedFileDeletedAndReplacedEndsUpReplaced) {
+    for (winsim::Platform platform : {winsim::Platform::WindowsNT, winsim::Platform::Windows95}) {
+        SCOPED_TRACE(platform == winsim::Platform::WindowsNT ? "NT" : "95");
+        TearDown();
+        SetUp();
+        winsim::SetPlatform(platform);
+        const std::string shared = std::string(kSampleSharedDir) + "\\qmlink.dll";
+        std::string before, fresh;
+        ASSERT_TRUE(winsim::ReadWholeFile(shared, &before));
+        ASSERT_TRUE(winsim::ReadWholeFile(Patch("qmlink.dll"), &fresh));
+        ASSERT_NE(before, fresh);
+        // As the shared usage stage leaves them: the deletion, then the
+        // replacement.
+        ASSERT_EQ(1, PushPendingOp(shared.c_str(), nullptr, Delete));
+        ASSERT_EQ(1, PushPendingOp(Patch("qmlink.dll").c_str(), shared.c_str(), Replace));
+        winsim::HeldFile held = winsim::HoldOpen(shared);
+        ASSERT_EQ(1, Schedule());
+        std::string waiting;
+        ASSERT_TRUE(winsim::ReadWholeFile(shared, &waiting));
+        EXPECT_EQ(before, waiting);  // the old copy serves until the restart
+        winsim::Restart();
+        std::string after;
+        ASSERT_TRUE(winsim::ReadWholeFile(shared, &after));
+        EXPECT_EQ(fresh, after);
+        EXPECT_FALSE(winsim::Exists(Replacement(shared)));
+    }
+}
+
 }  // namespace
