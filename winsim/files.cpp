@@ -547,6 +547,19 @@ void ResetFiles(const std::string &hostRoot) {
     MapDrive('C', (fs::path(hostRoot) / "c").string());
 }
 
+void EndProcessFiles() {
+    for (auto it = F().handles.begin(); it != F().handles.end();) {
+        if (IsHeldFile(reinterpret_cast<HANDLE>(it->first))) {
+            ++it;
+            continue;
+        }
+        ::close(it->second.fd);
+        it = F().handles.erase(it);
+    }
+    F().currentDrive = 'C';
+    F().currentParts.clear();
+}
+
 bool LookUpPath(const std::string &path, FileLookup *out, DWORD *error) {
     WinPath parsed;
     if (DWORD parseError = ParsePath(path, &parsed)) return *error = parseError, false;

@@ -84,6 +84,18 @@ void DropHeldFiles();
 bool ReadProfileSection(const std::string &file, const std::string &section,
                         std::vector<std::string> *lines);
 
+
+// ---- The process killed (kill.cpp) ---------------------------------------------
+// Enter's hook: throws ProcessKilled when the call at `index` is the armed one.
+void CheckKill(size_t index);
+// EndProcess's parts, each in the family that owns the state.
+bool IsHeldFile(HANDLE file);   // movefile.cpp: one of HoldOpen's handles
+void EndProcessFiles();         // files.cpp: every file handle but the held ones
+                                // closed, the current directory back to "C:\"
+void CloseProcessKeys();        // registry.cpp: every key handle but the roots
+void EndProcessUi();            // ui.cpp: dialogs gone, answers dropped
+void WaitForChildren();         // process.cpp: children run to their end, let go
+
 }  // namespace detail
 }  // namespace winsim
 

@@ -196,6 +196,8 @@ void DropHeldFiles() {
     HeldHandles().clear();
 }
 
+bool IsHeldFile(HANDLE file) { return HeldHandles().count(file) != 0; }
+
 }  // namespace detail
 
 HeldFile &HeldFile::operator=(HeldFile &&other) noexcept {

@@ -260,6 +260,18 @@ void ResetProcesses() {
     P().returnNoProcess = false;
 }
 
+void WaitForChildren() {
+    for (auto &entry : P().handles)
+        if (!entry.second.ended) P().unowned.push_back(entry.second.pid);
+    P().handles.clear();
+    for (pid_t pid : P().unowned) {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    P().unowned.clear();
+}
+
 bool CloseProcessHandle(HANDLE handle) {
     Process *process = FindProcess(handle);
     if (!process) return false;

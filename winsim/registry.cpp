@@ -672,6 +672,12 @@ namespace detail {
 
 void ResetRegistry() { R() = Registry(); }
 
+void CloseProcessKeys() {
+    std::map<std::uintptr_t, Handle> &handles = R().handles;
+    for (auto it = handles.begin(); it != handles.end();)
+        it = it->second.predefined ? std::next(it) : handles.erase(it);
+}
+
 }  // namespace detail
 }  // namespace winsim
 

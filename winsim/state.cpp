@@ -76,6 +76,7 @@ namespace detail {
 
 bool Enter(const char *function, const std::string &arg) {
     S().calls.push_back(Call{function, arg});
+    CheckKill(S().calls.size() - 1);  // the process may end here (kill.cpp)
     for (ActiveFault &active : S().faults) {
         if (active.fault.function != function || !ContainsFolded(arg, active.fault.argContains))
             continue;

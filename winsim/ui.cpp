@@ -65,6 +65,10 @@ int LiveDialogCount() {
 
 namespace detail {
 void ResetUi() { U() = Ui(); }
+void EndProcessUi() {
+    for (auto &entry : U().dialogs) entry.second.alive = false;
+    U().answers.clear();
+}
 void RecordRestart(UINT flags) {
     UiEvent event;
     event.kind = UiEvent::ExitWindows;

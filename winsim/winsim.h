@@ -249,6 +249,32 @@ void Restart();
 // ("rename C:\A~1.DLX -> C:\A.DLL: done", "... : failed, target exists").
 const std::vector<std::string> &RestartLog();
 
+
+// ---- The program's process killed (winsim/kill.cpp) ---------------------------
+// Thrown by the Win32 call KillAtCall chose, in place of the call: the process
+// ends just before that call takes effect. Nothing in the program catches it.
+struct ProcessKilled {
+    int index = -1;        // the call's index in Calls()
+    std::string function;  // and what it was
+    std::string arg;
+};
+// Arms the kill: the call that gets index `index` in Calls() is logged, then
+// throws ProcessKilled. It fires once; -1 disarms. Reset() does not disarm
+// it, so a test that may not reach the call disarms it itself.
+void KillAtCall(int index);
+// The same for the `occurrence`-th call from now (1 is the next) whose
+// function and argument are exactly these: a point that stays put when the
+// number of calls before it varies, as a wait's polls do.
+void KillAtCall(const std::string &function, const std::string &arg, int occurrence);
+// What is left once the killed process is gone, as Windows cleans up after
+// it: the files, LZ files, registry keys and tokens it held open are closed,
+// its heap, dialogs and message queue are gone, the answers scripted for its
+// boxes are dropped, and the children it started run to their end (a patcher
+// outlives the program that started it) and are let go. Disk, registry
+// contents, files that HoldOpen holds, faults and the logs are untouched.
+// The program's own statics are the test's business.
+void EndProcess();
+
 }  // namespace winsim
 
 #endif  // WINSIM_WINSIM_H
