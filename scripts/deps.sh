@@ -8,6 +8,7 @@ packages=(
   gcc-mingw-w64-i686 g++-mingw-w64-i686 binutils-mingw-w64-i686  # the PE
   wine wine32:i386 xvfb xauth                 # end-to-end runs under Wine
   xdelta3 mscompress libmspack-dev            # patch data, payload, LZ expansion
+  clang libclang-rt-14-dev                    # fuzzing (libFuzzer, sanitizers)
   cppcheck clang-tidy                         # scripts/lint.sh
   imagemagick                                 # the demo's screenshots, BMP to PNG
 )

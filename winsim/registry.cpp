@@ -558,11 +558,21 @@ std::string Quote(const std::string &text) {
 
 // A REG_SZ is written as "text" only when reading that back gives the same
 // bytes: a single terminator at the end and no control characters (regedit
-// would write a line break as it stands). Other strings go out as hex(1).
+// would write a line break as it stands), and no lead byte last, which the
+// reader would pair with the closing quote. Other strings go out as hex(1).
 bool IsPlainString(const std::string &data) {
     if (data.empty() || data.back() != '\0') return false;
-    return std::none_of(data.begin(), data.end() - 1,
-                        [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+    const size_t length = data.size() - 1;
+    if (std::any_of(data.begin(), data.end() - 1,
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+        return false;
+    for (size_t i = 0; i < length; ++i) {
+        if (detail::IsLeadByte(static_cast<unsigned char>(data[i]))) {
+            if (i + 1 == length) return false;
+            ++i;  // the trail byte, as Quote steps over it
+        }
+    }
+    return true;
 }
 
 std::string Hex(DWORD number, int digits) {

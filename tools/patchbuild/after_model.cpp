@@ -1,5 +1,7 @@
 #include "after_model.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <fstream>
 
 #include "machine.h"
@@ -24,8 +26,10 @@ std::int32_t CompareVersions(const std::string& first, const std::string& second
   std::int32_t result = 0;
   auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
   while (*a && *b) {
-    result = static_cast<std::int32_t>(static_cast<std::uint32_t>(ParseCount(a)) -
-                                       static_cast<std::uint32_t>(ParseCount(b)));
+    // In 64 bits and saturated, as the installer does: a 32-bit difference
+    // would wrap ("3000000000" reads as a negative number) and turn the sign.
+    const std::int64_t difference = static_cast<std::int64_t>(ParseCount(a)) - ParseCount(b);
+    result = static_cast<std::int32_t>(std::clamp<std::int64_t>(difference, INT32_MIN, INT32_MAX));
     for (const char** p : {&a, &b}) {
       while (isDigit(**p)) ++*p;
       while (**p && !isDigit(**p)) ++*p;

@@ -1,0 +1,56 @@
+// The builder's description parser on any text. A description it accepts
+// (no diagnostic) must hold only what the installer can read: counts that
+// ParseCount reads as the number of entries and that fit its buffer, bare
+// names that fit MAX_PATH buffers, settings within their buffers.
+#include <string>
+#include <vector>
+
+#include "after_model.h"
+#include "description.h"
+#include "fuzz_check.h"
+
+using namespace patchbuild;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
+{
+    if (size > (1u << 16))
+        return 0;
+    const std::string text(reinterpret_cast<const char *>(bytes), size);
+    Description d;
+    std::vector<Diagnostic> diagnostics;
+    ParseDescription(text, "fuzz.patch", d, diagnostics);
+    for (const Diagnostic &diagnostic : diagnostics)
+        FUZZ_CHECK(!diagnostic.Text().empty(), "empty diagnostic");
+    if (!diagnostics.empty())
+        return 0;
+
+    FUZZ_CHECK(d.FindBlock(kBlockPayload) && d.FindBlock(kBlockStaged), "required block missing");
+    for (const auto &[base, block] : d.blocks) {
+        FUZZ_CHECK(base == block.base, "block %d filed under %d", block.base, base);
+        FUZZ_CHECK(block.countText.size() < kShortBuffer, "block %d: count text of %zu", base,
+                   block.countText.size());
+        const int32_t count = ParseCount(block.countText.c_str());
+        FUZZ_CHECK(count >= 0 && (size_t)count == block.entries.size(),
+                   "block %d: count text \"%s\" reads as %d, %zu entries", base,
+                   block.countText.c_str(), count, block.entries.size());
+        for (const Entry &e : block.entries) {
+            FUZZ_CHECK(BareNameFault(e.name).empty(), "block %d: name \"%s\"", base, e.name.c_str());
+            if (base == kBlockPayload)
+                FUZZ_CHECK(BareNameFault(e.stored).empty() && !SameName(e.stored, e.name),
+                           "stored name \"%s\" for \"%s\"", e.stored.c_str(), e.name.c_str());
+        }
+        for (const Extra &x : block.extras)
+            FUZZ_CHECK(x.text.size() < kNameBuffer && x.expandedText.size() < kNameBuffer,
+                       "block %d: extra of %zu", base, x.text.size());
+    }
+    FUZZ_CHECK(!d.versionCheck.value.empty() && d.versionCheck.value.size() < kShortBuffer,
+               "version-check of %zu", d.versionCheck.value.size());
+    FUZZ_CHECK(!d.expectedVersion.value.empty() && d.expectedVersion.value.size() < kShortBuffer,
+               "expected-version of %zu", d.expectedVersion.value.size());
+    FUZZ_CHECK(!d.registryName.value.empty() && d.registryName.value.size() < kValueNameBuffer,
+               "registry-name of %zu", d.registryName.value.size());
+    const std::vector<Entry> staged = d.EntriesOf(kBlockStaged);
+    FUZZ_CHECK(!staged.empty() && SameName(staged.front().name, d.versionCheck.value),
+               "the version-check file is not the first of block 2000");
+    return 0;
+}
