@@ -12,6 +12,10 @@ packages=(
   cppcheck clang-tidy                         # scripts/lint.sh
   imagemagick                                 # the demo's screenshots, BMP to PNG
 )
+# scripts/bench.sh: the benchmarks and the tools measured beside ours.
+if [ "${1:-}" = "--bench" ]; then
+  packages+=(libbenchmark-dev hyperfine bsdiff nsis bsdextrautils)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
