@@ -3,7 +3,9 @@
 // one published with the algorithm).
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <vector>
 
 #include "crc32.h"
 
@@ -40,6 +42,30 @@ TEST(Crc32Test, PiecesGiveTheCrcOfTheWhole) {
         running = Crc32Update(running, reinterpret_cast<const BYTE *>(text.data()) + cut,
                               static_cast<DWORD>(text.size() - cut));
         EXPECT_EQ(whole, Crc32Finish(running)) << "cut at " << cut;
+    }
+}
+
+// Four bytes a step, then the rest one by one: every length and start
+// (aligned or not) of random data gives what the bit-at-a-time definition
+// gives, from any running value.
+TEST(Crc32Test, AgreesWithTheBitwiseDefinitionOnRandomData) {
+    auto bitwise = [](DWORD running, const BYTE *data, size_t size) {
+        for (size_t i = 0; i < size; ++i) {
+            running ^= data[i];
+            for (int bit = 0; bit < 8; ++bit) running = (running & 1) ? (running >> 1) ^ 0xEDB88320u : running >> 1;
+        }
+        return running;
+    };
+    std::mt19937 random(20261208);
+    std::vector<BYTE> data(4096 + 8);
+    for (BYTE &b : data) b = static_cast<BYTE>(random());
+    for (size_t start = 0; start < 8; ++start) {
+        for (size_t size : {0u, 1u, 2u, 3u, 4u, 5u, 7u, 8u, 9u, 31u, 255u, 1024u, 4093u, 4096u}) {
+            const DWORD seed = static_cast<DWORD>(random());
+            EXPECT_EQ(bitwise(seed, data.data() + start, size),
+                      Crc32Update(seed, data.data() + start, static_cast<DWORD>(size)))
+                << "start " << start << ", " << size << " bytes";
+        }
     }
 }
 
