@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <string>
 #include <memory>
 
 namespace winsim {
@@ -88,12 +89,26 @@ bool WriteAt(int fd, std::int64_t offset, const char *buffer, size_t size) {
 // the address of a Stream over a host descriptor, so the decoder reads and
 // writes the files that the LZ handles hold.
 
+// The decoder hands over its output a byte or a few at a time: what it
+// writes is gathered in `pending` and goes to the file in large pieces.
 struct Stream {
     int fd = -1;
     std::int64_t position = 0;
     std::int64_t written = 0;
     bool failed = false;  // a write failed (the disk is full)
+    std::string pending;  // written bytes not yet on disk, from `position` on
 };
+
+constexpr size_t kFlushSize = 64 * 1024;
+
+bool Flush(Stream *stream) {
+    if (stream->pending.empty()) return true;
+    const bool ok = WriteAt(stream->fd, stream->position, stream->pending.data(), stream->pending.size());
+    stream->position += static_cast<std::int64_t>(stream->pending.size());
+    stream->pending.clear();
+    if (!ok) stream->failed = true;
+    return ok;
+}
 
 Stream *AsStream(mspack_file *file) { return reinterpret_cast<Stream *>(file); }
 
@@ -103,6 +118,7 @@ mspack_file *StreamOpen(mspack_system *, const char *name, int) {
 void StreamClose(mspack_file *) {}
 int StreamRead(mspack_file *file, void *buffer, int bytes) {
     Stream *stream = AsStream(file);
+    if (!Flush(stream)) return -1;
     size_t got = 0;
     if (!ReadAt(stream->fd, stream->position, static_cast<char *>(buffer),
                 static_cast<size_t>(bytes), &got))
@@ -112,17 +128,19 @@ int StreamRead(mspack_file *file, void *buffer, int bytes) {
 }
 int StreamWrite(mspack_file *file, void *buffer, int bytes) {
     Stream *stream = AsStream(file);
-    if (!WriteAt(stream->fd, stream->position, static_cast<const char *>(buffer),
-                 static_cast<size_t>(bytes))) {
-        stream->failed = true;
-        return -1;
-    }
-    stream->position += bytes;
+    if (stream->failed || bytes < 0) return -1;
+    if (stream->pending.capacity() < kFlushSize) stream->pending.reserve(kFlushSize);
+    if (bytes == 1)
+        stream->pending.push_back(*static_cast<const char *>(buffer));  // the usual case
+    else
+        stream->pending.append(static_cast<const char *>(buffer), static_cast<size_t>(bytes));
     stream->written += bytes;
+    if (stream->pending.size() >= kFlushSize && !Flush(stream)) return -1;
     return bytes;
 }
 int StreamSeek(mspack_file *file, off_t offset, int mode) {
     Stream *stream = AsStream(file);
+    if (!Flush(stream)) return -1;
     std::int64_t base = 0;
     if (mode == MSPACK_SYS_SEEK_CUR) {
         base = stream->position;
@@ -135,7 +153,10 @@ int StreamSeek(mspack_file *file, off_t offset, int mode) {
     stream->position = base + offset;
     return 0;
 }
-off_t StreamTell(mspack_file *file) { return static_cast<off_t>(AsStream(file)->position); }
+off_t StreamTell(mspack_file *file) {
+    const Stream *stream = AsStream(file);
+    return static_cast<off_t>(stream->position + static_cast<std::int64_t>(stream->pending.size()));
+}
 void StreamMessage(mspack_file *, const char *, ...) {}
 void *StreamAlloc(mspack_system *, size_t bytes) { return std::malloc(bytes); }
 void StreamFree(void *block) { std::free(block); }
@@ -170,8 +191,11 @@ LONG ErrorFromMspack(int error) {
 // unnoticed there; here it fails with LZERROR_READ. Returns bytes written or
 // an LZERROR_* code.
 LONG Expand(LzFile *source, LzFile *destination) {
-    Stream in{detail::HostDescriptor(source->file), 0};
-    Stream out{detail::HostDescriptor(destination->file), destination->position};
+    Stream in;
+    in.fd = detail::HostDescriptor(source->file);
+    Stream out;
+    out.fd = detail::HostDescriptor(destination->file);
+    out.position = destination->position;
     std::unique_ptr<msszdd_decompressor, SzddDecompressorDeleter> szdd(
         mspack_create_szdd_decompressor(StreamSystem()));
     if (!szdd) return LZERROR_GLOBALLOC;
@@ -179,6 +203,7 @@ LONG Expand(LzFile *source, LzFile *destination) {
     if (!header) return ErrorFromMspack(szdd->last_error(szdd.get()));
     const std::int64_t expected = header->length;
     const int error = szdd->extract(szdd.get(), header, reinterpret_cast<const char *>(&out));
+    Flush(&out);
     szdd->close(szdd.get(), header);
     destination->position = out.position;
     source->position = expected;  // the whole content has been read
