@@ -177,3 +177,36 @@ TEST(PatchDataTest, NamesTheWriterRefuses) {
 }
 
 }  // namespace
+
+// The builder decodes every delta with the patcher's decoder before it
+// writes patch.rtp: a delta that fails, or makes other bytes, stops it.
+TEST(PatchDataTest, TheBuilderChecksEachDelta) {
+    patchbuild::PatchDataFile file;
+    file.name = "wfcore.dll";
+    const std::string oldBytes = SampleBytes(1, 3000), newBytes = SampleBytes(2, 3100);
+    file.oldBytes.assign(oldBytes.begin(), oldBytes.end());
+    file.newBytes.assign(newBytes.begin(), newBytes.end());
+    const std::string good = MakeDelta(oldBytes, newBytes);
+    const std::string other = MakeDelta(oldBytes, newBytes.substr(0, 3099) + "?");
+    const std::string longer = MakeDelta(oldBytes, newBytes + "!");
+    struct Case {
+        const char *what;
+        std::string delta;
+        const char *error;  // expected in the message; nullptr: accepted
+    } cases[] = {
+        {"good", good, nullptr},
+        {"another file's delta", other, "does not make the new version"},
+        {"a delta making a byte more", longer, "does not make the new version"},
+        {"cut short", good.substr(0, good.size() - 1), "cannot apply"},
+        {"empty", "", "cannot apply"},
+    };
+    for (const Case &c : cases) {
+        file.delta.assign(c.delta.begin(), c.delta.end());
+        std::string error;
+        EXPECT_EQ(c.error == nullptr, patchbuild::CheckVcdiffDelta(file, &error)) << c.what << ": " << error;
+        if (c.error) {
+            EXPECT_NE(std::string::npos, error.find(c.error)) << c.what << ": " << error;
+            EXPECT_EQ(0u, error.find("wfcore.dll: ")) << c.what << ": " << error;
+        }
+    }
+}

@@ -9,7 +9,8 @@
 //   patchbuild fix-checksum   IN OUT VALUE
 //   patchbuild payload        DESC --new DIR --patcher FILE --patcher-data FILE
 //                             --pif FILE --out DIR -o FILE.rc
-//   patchbuild patch-data     DESC --before DIR --new DIR -o FILE [--xdelta3 PROGRAM]
+//   patchbuild patch-data     DESC --before DIR --new DIR -o FILE
+//                             [--encoder builtin|xdelta3] [--xdelta3 PROGRAM]
 //
 // --before is a machine image (drive_c/ and machine.reg) with the old
 // version installed; --new is the folder of new builds (payload files and
@@ -23,6 +24,9 @@
 // (see payload.h) and writes the resource script that names them and the PIF
 // template; the patcher and its data come from --patcher and --patcher-data,
 // every other file from --new. Files are rewritten only when they change.
+// patch-data makes each delta with our own VCDIFF encoder, or with
+// `xdelta3 -e -S none` (--encoder xdelta3, the program named by --xdelta3),
+// and checks it with the patcher's decoder before writing anything.
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -40,6 +44,7 @@
 #include "patch_data_writer.h"
 #include "payload.h"
 #include "pe_version.h"
+#include "vcdiff_encode.h"
 
 namespace fs = std::filesystem;
 using namespace patchbuild;
@@ -56,7 +61,8 @@ int Usage() {
                "  patchbuild fix-checksum   IN OUT VALUE\n"
                "  patchbuild payload        DESC --new DIR --patcher FILE --patcher-data FILE\n"
                "                             --pif FILE --out DIR -o FILE.rc\n"
-               "  patchbuild patch-data     DESC --before DIR --new DIR -o FILE [--xdelta3 PROGRAM]\n";
+               "  patchbuild patch-data     DESC --before DIR --new DIR -o FILE\n"
+               "                             [--encoder builtin|xdelta3] [--xdelta3 PROGRAM]\n";
   return 2;
 }
 
@@ -69,7 +75,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--before" || a == "--new" || a == "--out" || a == "--log" || a == "-o" ||
-        a == "--patcher" || a == "--patcher-data" || a == "--pif" || a == "--xdelta3") {
+        a == "--patcher" || a == "--patcher-data" || a == "--pif" || a == "--xdelta3" ||
+        a == "--encoder") {
       if (i + 1 >= argc) return false;
       o.named[a] = argv[++i];
     } else if (a == "--strict-renames") {
@@ -271,6 +278,11 @@ int Payload(const Options& o) {
 // patch-data: the patcher's data for the installed files of block 2000,
 // their old versions from the machine image and their new ones from --new.
 int PatchDataCommand(const Options& o) {
+  const std::string encoder = o.named.count("--encoder") ? o.named.at("--encoder") : "builtin";
+  if (encoder != "builtin" && encoder != "xdelta3") {
+    std::cerr << "unknown encoder " << encoder << " (builtin or xdelta3)\n";
+    return 2;
+  }
   Description d;
   MachineImage machine;
   if (!LoadChecked(o, d, machine)) return 1;
@@ -290,8 +302,15 @@ int PatchDataCommand(const Options& o) {
     file.oldBytes = *oldBytes;
     file.newBytes = *newBytes;
     std::string error;
-    if (!MakeVcdiffDelta(xdelta3, *oldFile, *newFile, &file.delta, &error)) {
+    const bool made = encoder == "xdelta3"
+                          ? MakeVcdiffDelta(xdelta3, *oldFile, *newFile, &file.delta, &error)
+                          : vcdiff::Encode(file.oldBytes, file.newBytes, &file.delta, &error);
+    if (!made) {
       std::cerr << entry.name << ": " << error << "\n";
+      return 1;
+    }
+    if (!CheckVcdiffDelta(file, &error)) {
+      std::cerr << error << "\n";
       return 1;
     }
     files.push_back(std::move(file));

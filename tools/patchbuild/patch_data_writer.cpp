@@ -5,11 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
 #include "crc32.h"
 #include "patch_data.h"
+#include "vcdiff.h"
 
 extern char** environ;
 
@@ -78,6 +80,30 @@ bool EncodePatchData(const std::vector<PatchDataFile>& files, std::string* out, 
           Crc32(reinterpret_cast<const BYTE*>(data.data()) + PATCH_HEADER_SIZE,
                 static_cast<DWORD>(data.size() - PATCH_HEADER_SIZE)));
   *out = std::move(data);
+  return true;
+}
+
+bool CheckVcdiffDelta(const PatchDataFile& file, std::string* error) {
+  const std::uint64_t limit = 0xFFFFFFFFull;
+  if (file.oldBytes.size() >= limit || file.newBytes.size() >= limit || file.delta.size() >= limit) {
+    *error = file.name + ": too large for patch data";
+    return false;
+  }
+  // One byte more than the new file, so that a delta making too much is
+  // told apart from one making the right amount.
+  std::vector<BYTE> decoded(file.newBytes.size() + 1);
+  DWORD size = 0;
+  const int result = VcdiffDecode(file.oldBytes.data(), static_cast<DWORD>(file.oldBytes.size()),
+                                  file.delta.data(), static_cast<DWORD>(file.delta.size()), decoded.data(),
+                                  static_cast<DWORD>(decoded.size()), &size);
+  if (result != VCDIFF_OK) {
+    *error = file.name + ": the patcher cannot apply its delta: " + VcdiffResultText(result);
+    return false;
+  }
+  if (size != file.newBytes.size() || !std::equal(file.newBytes.begin(), file.newBytes.end(), decoded.begin())) {
+    *error = file.name + ": its delta does not make the new version";
+    return false;
+  }
   return true;
 }
 

@@ -1,7 +1,8 @@
 // Writing patch.rtp, the data of the external patcher (patch.exe): for each
 // installed file the patch changes, its name, the old and new sizes and
-// CRC-32s, and a VCDIFF delta made by xdelta3. The layout is defined by
-// delta/patch_data.h, which the patcher reads with.
+// CRC-32s, and a VCDIFF delta (made by our own encoder, delta/vcdiff_encode.h,
+// or by xdelta3). The layout is defined by delta/patch_data.h, which the
+// patcher reads with.
 #ifndef PATCHBUILD_PATCH_DATA_WRITER_H
 #define PATCHBUILD_PATCH_DATA_WRITER_H
 
@@ -22,6 +23,12 @@ struct PatchDataFile {
 // when a name cannot be in patch data, a file or delta is 4 GB or more, or
 // there are more entries than the header can count.
 bool EncodePatchData(const std::vector<PatchDataFile>& files, std::string* out, std::string* error);
+
+// Decodes file.delta against file.oldBytes with the patcher's own decoder.
+// Returns false with *error unless that gives file.newBytes exactly: the
+// builder checks every delta this way before it writes patch.rtp, whichever
+// encoder made it.
+bool CheckVcdiffDelta(const PatchDataFile& file, std::string* error);
 
 // Runs `xdelta3 -e -S none -s OLD NEW DELTA` and reads the delta back.
 // Returns false with *error (the program's status or its complaint).
