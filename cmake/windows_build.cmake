@@ -7,31 +7,39 @@ if(NOT WF_DIST_DIR)
   set(WF_DIST_DIR ${CMAKE_BINARY_DIR}/dist)
 endif()
 
-add_executable(wfpatch WIN32
-  ${WF_COMMON_SOURCES} ${WF_DRIVER_SOURCES} ${WF_STAGE_SOURCES} ${WF_PE_ONLY_SOURCES}
-  ${WF_RESOURCE_SCRIPT})
-target_include_directories(wfpatch PRIVATE src src/resources ${WF_GENERATED_DIR})
+add_library(wfpatch_code OBJECT
+  ${WF_COMMON_SOURCES} ${WF_DRIVER_SOURCES} ${WF_STAGE_SOURCES} ${WF_PE_ONLY_SOURCES})
+target_include_directories(wfpatch_code PRIVATE src)
+target_compile_options(wfpatch_code PRIVATE
+  $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-threadsafe-statics
+  -fno-asynchronous-unwind-tables -fno-stack-protector -fno-tree-loop-distribute-patterns
+  -ffunction-sections -Wall -Wextra -Werror>)
+
+# wfpatch.exe, and the same program without the payload and the PIF
+# template (wfpatch_bare.exe, in this build directory): the size of the
+# installer's own code and resources, which bench/size.sh reports.
 # windres's includes are not scanned for changes: name them. payload.rc
 # carries a digest of the files it names, so it changes whenever they do.
 set_source_files_properties(${WF_RESOURCE_SCRIPT} PROPERTIES
   OBJECT_DEPENDS "${WF_RESOURCE_INPUTS};${WF_GENERATED_DIR}/manifest.rc;${WF_GENERATED_DIR}/payload.rc")
-target_compile_options(wfpatch PRIVATE
-  $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-threadsafe-statics
-  -fno-asynchronous-unwind-tables -fno-stack-protector -fno-tree-loop-distribute-patterns
-  -ffunction-sections -Wall -Wextra -Werror>)
-# The entry point is __stdcall, hence its decorated name. Windows 95 runs a
-# program only if its subsystem version is 4.0 or lower.
-target_link_options(wfpatch PRIVATE
-  -nostdlib -s
-  -Wl,-e,_PatchEntry@0
-  -Wl,--subsystem,windows:4.0
-  -Wl,--major-os-version,4 -Wl,--minor-os-version,0
-  -Wl,--gc-sections)
-# libgcc is linked statically, for the helpers GCC may call on i386.
-# lz32 before kernel32: LZ32.DLL is where both Windows 95 and NT provide the
-# LZ functions; kernel32 exports them only on some versions.
-target_link_libraries(wfpatch PRIVATE lz32 kernel32 user32 advapi32 shell32 version gcc)
+foreach(exe wfpatch wfpatch_bare)
+  add_executable(${exe} WIN32 $<TARGET_OBJECTS:wfpatch_code> ${WF_RESOURCE_SCRIPT})
+  target_include_directories(${exe} PRIVATE src src/resources ${WF_GENERATED_DIR})
+  # The entry point is __stdcall, hence its decorated name. Windows 95 runs
+  # a program only if its subsystem version is 4.0 or lower.
+  target_link_options(${exe} PRIVATE
+    -nostdlib -s
+    -Wl,-e,_PatchEntry@0
+    -Wl,--subsystem,windows:4.0
+    -Wl,--major-os-version,4 -Wl,--minor-os-version,0
+    -Wl,--gc-sections)
+  # libgcc is linked statically, for the helpers GCC may call on i386.
+  # lz32 before kernel32: LZ32.DLL is where both Windows 95 and NT provide
+  # the LZ functions; kernel32 exports them only on some versions.
+  target_link_libraries(${exe} PRIVATE lz32 kernel32 user32 advapi32 shell32 version gcc)
+endforeach()
 set_target_properties(wfpatch PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WF_DIST_DIR})
+target_compile_definitions(wfpatch_bare PRIVATE WF_WITHOUT_PAYLOAD)
 
 # ---- patch.exe: the external patcher ----------------------------------------
 # A console program with the same rules as the installer (no C runtime, own
