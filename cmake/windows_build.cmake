@@ -26,13 +26,16 @@ foreach(exe wfpatch wfpatch_bare)
   add_executable(${exe} WIN32 $<TARGET_OBJECTS:wfpatch_code> ${WF_RESOURCE_SCRIPT})
   target_include_directories(${exe} PRIVATE src src/resources ${WF_GENERATED_DIR})
   # The entry point is __stdcall, hence its decorated name. Windows 95 runs
-  # a program only if its subsystem version is 4.0 or lower.
+  # a program only if its subsystem version is 4.0 or lower. An EXE is
+  # always loaded at its preferred base on Windows 95 and NT 4, so it
+  # carries no relocations.
   target_link_options(${exe} PRIVATE
     -nostdlib -s
     -Wl,-e,_PatchEntry@0
     -Wl,--subsystem,windows:4.0
     -Wl,--major-os-version,4 -Wl,--minor-os-version,0
-    -Wl,--gc-sections)
+    -Wl,--gc-sections
+    -Wl,--disable-dynamicbase -Wl,--disable-reloc-section)
   # libgcc is linked statically, for the helpers GCC may call on i386.
   # lz32 before kernel32: LZ32.DLL is where both Windows 95 and NT provide
   # the LZ functions; kernel32 exports them only on some versions.
