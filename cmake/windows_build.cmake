@@ -7,13 +7,33 @@ if(NOT WF_DIST_DIR)
   set(WF_DIST_DIR ${CMAKE_BINARY_DIR}/dist)
 endif()
 
+# Code generation for size. Arguments are pushed rather than stored into a
+# frame reserved in advance, which is what makes the code compact on i386;
+# GCC only does that without stack probes, so no function may have a frame
+# that could step over the stack's guard page (4000 bytes is where GCC
+# would probe). The files in WF_PE_LARGE_FRAME_SOURCES keep the probe.
+# Link-time optimisation sees the whole program, drops what no path calls
+# and lets local functions take their arguments in registers; inlining
+# every function that has one caller makes the code larger, not smaller.
+# The flags go to the link too, where the code is generated.
+set(WF_PE_CODE_FLAGS
+  -Oz -fno-exceptions -fno-rtti -fno-threadsafe-statics
+  -fno-asynchronous-unwind-tables -fno-stack-protector -fno-tree-loop-distribute-patterns
+  -fomit-frame-pointer -mpreferred-stack-boundary=2
+  -mno-accumulate-outgoing-args -mno-stack-arg-probe -Wframe-larger-than=4000
+  -fno-inline-functions-called-once -flto -Wall -Wextra -Werror)
+# Outside link-time optimisation: the memory functions, which GCC may call
+# in code it generates at the link; and the files whose frames exceed a
+# page, which are compiled with the stack probe.
+set(WF_PE_LARGE_FRAME_SOURCES src/install_check/checksum.cpp)
+set_source_files_properties(src/app/nocrt.cpp PROPERTIES COMPILE_OPTIONS -fno-lto)
+set_source_files_properties(${WF_PE_LARGE_FRAME_SOURCES} PROPERTIES COMPILE_OPTIONS
+  "-fno-lto;-mstack-arg-probe;-maccumulate-outgoing-args;-Wno-frame-larger-than")
+
 add_library(wfpatch_code OBJECT
   ${WF_COMMON_SOURCES} ${WF_DRIVER_SOURCES} ${WF_STAGE_SOURCES} ${WF_PE_ONLY_SOURCES})
 target_include_directories(wfpatch_code PRIVATE src)
-target_compile_options(wfpatch_code PRIVATE
-  $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-threadsafe-statics
-  -fno-asynchronous-unwind-tables -fno-stack-protector -fno-tree-loop-distribute-patterns
-  -ffunction-sections -Wall -Wextra -Werror>)
+target_compile_options(wfpatch_code PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${WF_PE_CODE_FLAGS} -ffunction-sections>)
 
 # wfpatch.exe, and the same program without the payload and the PIF
 # template (wfpatch_bare.exe, in this build directory): the size of the
@@ -30,6 +50,7 @@ foreach(exe wfpatch wfpatch_bare)
   # always loaded at its preferred base on Windows 95 and NT 4, so it
   # carries no relocations.
   target_link_options(${exe} PRIVATE
+    ${WF_PE_CODE_FLAGS}
     -nostdlib -s
     -Wl,-e,_PatchEntry@0
     -Wl,--subsystem,windows:4.0
