@@ -1,6 +1,7 @@
 // Preparing the PIF from the template the program carries.
 #include "patcher/pif.h"
 #include "manifest/manifest.h"
+#include "staging/extract.h"
 
 int WritePifTemplate(LPCSTR path)
 {
@@ -8,24 +9,7 @@ int WritePifTemplate(LPCSTR path)
         return 0;
     if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
         return 1;
-    HMODULE module = GetPatchModule();
-    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(ID_PIF_TEMPLATE), RT_RCDATA);
-    if (found == NULL)
-        return 0;
-    HGLOBAL loaded = LoadResource(module, found);
-    LPVOID bytes = loaded != NULL ? LockResource(loaded) : NULL;
-    if (bytes == NULL)
-        return 0;
-    DWORD size = SizeofResource(module, found);
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    DWORD written = 0;
-    int ok = WriteFile(file, bytes, size, &written, NULL) && written == size;
-    CloseHandle(file);
-    if (!ok)
-        DeleteFileA(path);
-    return ok;
+    return WriteResourceFile(ID_PIF_TEMPLATE, path, CREATE_NEW, 1);
 }
 
 // The fields written, in order: where each lies and how many bytes of it

@@ -6,7 +6,7 @@
 #include "manifest/manifest.h"
 #include "manifest/paths.h"
 
-int WriteResourceToFile(WORD id, LPCSTR path)
+int WriteResourceFile(WORD id, LPCSTR path, DWORD creation, int deleteIfShort)
 {
     HMODULE module = GetPatchModule();
     HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(id), RT_RCDATA);
@@ -19,7 +19,7 @@ int WriteResourceToFile(WORD id, LPCSTR path)
     if (bytes == NULL)
         return 0;
     DWORD size = SizeofResource(module, found);
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, creation, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     // A short write (a full disk) is a failure: the stored file would
@@ -27,7 +27,14 @@ int WriteResourceToFile(WORD id, LPCSTR path)
     DWORD written = 0;
     int ok = WriteFile(file, bytes, size, &written, NULL) && written == size;
     CloseHandle(file);
+    if (!ok && deleteIfShort)
+        DeleteFileA(path);
     return ok;
+}
+
+int WriteResourceToFile(WORD id, LPCSTR path)
+{
+    return WriteResourceFile(id, path, CREATE_ALWAYS, 0);
 }
 
 int ExpandFile(LPCSTR source, LPCSTR destination)
