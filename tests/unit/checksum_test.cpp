@@ -1,6 +1,12 @@
 // The version-check file's checksum: the table, the update step, and the
-// file reader's pieces and failures.
+// file reader's pieces and failures. ChecksumBytes folds most bytes
+// together rather than stepping through each, so it is held against the
+// byte-at-a-time loop (Model) on random data of every short length, start
+// and initial value.
+#include <algorithm>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "install_check/checksum.h"
 #include "test_machine.h"
@@ -15,6 +21,18 @@ DWORD Bytes(const std::string &text, DWORD value = 0) {
 DWORD TableEntry(DWORD i) {
     for (int bit = 0; bit < 8; ++bit) i = (i & 1) ? (i >> 1) ^ 0xEDB88320u : i >> 1;
     return i;
+}
+
+// The update as the manifest's values were computed: one table step per byte.
+DWORD Model(const BYTE *bytes, size_t count, DWORD value) {
+    for (size_t i = 0; i < count; ++i) value ^= TableEntry((value ^ bytes[i]) & 0xFF);
+    return value;
+}
+
+std::vector<BYTE> RandomBytes(size_t count, std::mt19937 *random) {
+    std::vector<BYTE> bytes(count);
+    for (BYTE &b : bytes) b = static_cast<BYTE>((*random)());
+    return bytes;
 }
 
 TEST(ChecksumBytes, KnownValues) {
@@ -45,6 +63,71 @@ TEST(ChecksumBytes, PiecesGiveTheSameValueAsTheWhole) {
     pieces = Bytes(data.substr(4096, 4096), pieces);
     pieces = Bytes(data.substr(8192), pieces);
     EXPECT_EQ(whole, pieces);
+}
+
+// Every length up to past the seventh group of 28 folded bytes (folding
+// starts at 30), from every start within a DWORD and a few more, with
+// initial values of every kind: the folding must not depend on any of them.
+TEST(ChecksumBytes, MatchesTheByteLoopAtEveryShortLengthAndStart) {
+    std::mt19937 random(1);
+    const std::vector<BYTE> data = RandomBytes(256, &random);
+    for (size_t start = 0; start < 9; ++start) {
+        for (size_t length = 0; start + length <= 9 + 200; ++length) {
+            for (DWORD value : {0u, 0xFFFFFFFFu, static_cast<DWORD>(random())}) {
+                ASSERT_EQ(Model(&data[start], length, value), ChecksumBytes(&data[start], static_cast<DWORD>(length), value))
+                    << "start " << start << ", length " << length << ", value " << value;
+            }
+        }
+    }
+}
+
+// The start's low byte enters every byte; the folded ones leave it out,
+// where it adds up to nothing. With one, two and three groups folded and
+// every length of what is left after them, each of the 256 must give the
+// byte loop's result.
+TEST(ChecksumBytes, EveryLowByteOfTheStartWithOneTwoAndThreeGroups) {
+    std::mt19937 random(2);
+    const std::vector<BYTE> data = RandomBytes(1000, &random);
+    for (size_t length : {30u, 31u, 57u, 58u, 86u, 1000u}) {
+        for (DWORD low = 0; low < 256; ++low) {
+            const DWORD value = (static_cast<DWORD>(random()) & 0xFFFFFF00u) | low;
+            ASSERT_EQ(Model(data.data(), length, value), ChecksumBytes(data.data(), static_cast<DWORD>(length), value))
+                << "length " << length << ", value " << value;
+        }
+    }
+}
+
+TEST(ChecksumBytes, MatchesTheByteLoopOnLongerRuns) {
+    std::mt19937 random(3);
+    const std::vector<BYTE> data = RandomBytes(70000, &random);
+    for (size_t length : {255u, 4095u, 4096u, 4097u, 65535u, 65536u, 69999u}) {
+        const DWORD value = static_cast<DWORD>(random());
+        EXPECT_EQ(Model(&data[1], length, value), ChecksumBytes(&data[1], static_cast<DWORD>(length), value))
+            << "length " << length;
+    }
+    // All zeros and all ones: every sum folds to 0 or to one value.
+    for (BYTE fill : {0x00, 0xFF}) {
+        const std::vector<BYTE> same(4321, fill);
+        EXPECT_EQ(Model(same.data(), same.size(), 0x5A5A5A5Au), ChecksumBytes(same.data(), 4321, 0x5A5A5A5Au))
+            << "fill " << int(fill);
+    }
+}
+
+// Callers chain calls: pieces of any size, each starting from the value the
+// one before it ended with, give the value of the whole.
+TEST(ChecksumBytes, ChainedPiecesOfAnySizeGiveTheWhole) {
+    std::mt19937 random(4);
+    const std::vector<BYTE> data = RandomBytes(20000, &random);
+    for (int round = 0; round < 20; ++round) {
+        const DWORD start = static_cast<DWORD>(random());
+        DWORD chained = start;
+        for (size_t at = 0; at < data.size();) {
+            const size_t piece = std::min<size_t>(random() % 100, data.size() - at);
+            chained = ChecksumBytes(&data[at], static_cast<DWORD>(piece), chained);
+            at += piece;
+        }
+        EXPECT_EQ(Model(data.data(), data.size(), start), chained) << "round " << round;
+    }
 }
 
 class FileChecksumTest : public MachineTest {};
