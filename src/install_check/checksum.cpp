@@ -65,9 +65,14 @@ DWORD ChecksumBytes(const BYTE *bytes, DWORD count, DWORD value)
     return value ^ TableEntry(s);
 }
 
+// The file is read in pieces of this buffer's size: a large file takes few
+// ReadFile calls. It is zero-filled static storage rather than a local, which
+// would make every call probe the stack page by page; FileChecksum is never
+// running twice at once.
+static BYTE g_readBuffer[65536];
+
 DWORD FileChecksum(LPCSTR path)
 {
-    BYTE buffer[4096];
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
@@ -78,18 +83,18 @@ DWORD FileChecksum(LPCSTR path)
     if (remaining == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS)
         remaining = 0;
     while (remaining != 0) {
-        DWORD wanted = remaining < sizeof(buffer) ? remaining : (DWORD)sizeof(buffer);
+        DWORD wanted = remaining < sizeof(g_readBuffer) ? remaining : (DWORD)sizeof(g_readBuffer);
         DWORD got = 0;
         // A read that brings nothing before the end (the file shrank) ends
         // the loop like a failed read; one that claims more than was asked
         // for would make `remaining` wrap. (cppcheck 2.10 takes `wanted` to
         // be 0 here although `remaining` is not.)
         // cppcheck-suppress knownConditionTrueFalse
-        if (!ReadFile(file, buffer, wanted, &got, NULL) || got == 0 || got > wanted) {
+        if (!ReadFile(file, g_readBuffer, wanted, &got, NULL) || got == 0 || got > wanted) {
             value = 0;
             break;
         }
-        value = ChecksumBytes(buffer, got, value);
+        value = ChecksumBytes(g_readBuffer, got, value);
         remaining -= got;
     }
     CloseHandle(file);

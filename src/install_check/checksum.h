@@ -8,7 +8,7 @@
 // value = value XOR T[(value XOR b) AND 0xFF], T the CRC-32 table.
 DWORD ChecksumBytes(const BYTE *bytes, DWORD count, DWORD value);
 
-// The checksum of a whole file, from 0, read in 4096-byte pieces. 0 when
+// The checksum of a whole file, from 0, read in 64 KB pieces. 0 when
 // the file cannot be opened or a read fails.
 DWORD FileChecksum(LPCSTR path);
 

@@ -134,10 +134,10 @@ class FileChecksumTest : public MachineTest {};
 
 TEST_F(FileChecksumTest, ReadsTheWholeFileInPieces) {
     std::string data;
-    for (int i = 0; i < 10000; ++i) data.push_back(static_cast<char>(i * 31 + (i >> 8)));
+    for (int i = 0; i < 150000; ++i) data.push_back(static_cast<char>(i * 31 + (i >> 8)));
     ASSERT_TRUE(winsim::WriteWholeFile("C:\\data.bin", data));
     EXPECT_EQ(Bytes(data), FileChecksum("C:\\data.bin"));
-    // Three reads: 4096, 4096 and 1808 bytes.
+    // Three reads: 65536, 65536 and 18928 bytes.
     EXPECT_EQ(3, winsim::CallCount("ReadFile"));
     EXPECT_EQ(1, winsim::CallCount("CloseHandle"));
 }
@@ -151,12 +151,20 @@ TEST_F(FileChecksumTest, EmptyZeroAndUnreadableFilesAreZero) {
 }
 
 TEST_F(FileChecksumTest, AFailedReadGivesZeroAndClosesTheFile) {
-    ASSERT_TRUE(winsim::WriteWholeFile("C:\\data.bin", std::string(9000, 'q')));
+    ASSERT_TRUE(winsim::WriteWholeFile("C:\\data.bin", std::string(70000, 'q')));
     winsim::InjectFault({"ReadFile", "", 1, 1, ERROR_READ_FAULT});  // the second read
     EXPECT_EQ(0u, FileChecksum("C:\\data.bin"));
     EXPECT_EQ(1, winsim::CallCount("CloseHandle"));
     // The file is not held open afterwards.
     EXPECT_TRUE(DeleteFileA("C:\\data.bin"));
+}
+
+TEST_F(FileChecksumTest, AFewMegabytesGiveTheByteLoopsValue) {
+    std::mt19937 random(5);
+    const std::vector<BYTE> data = RandomBytes(3 * 1024 * 1024 + 17, &random);
+    ASSERT_TRUE(winsim::WriteWholeFile("C:\\big.bin", std::string(data.begin(), data.end())));
+    EXPECT_EQ(Model(data.data(), data.size(), 0), FileChecksum("C:\\big.bin"));
+    EXPECT_EQ(49, winsim::CallCount("ReadFile"));  // 48 whole pieces and 17 bytes
 }
 
 TEST_F(FileChecksumTest, AFileSizeThatCannotBeHadGivesZero) {
