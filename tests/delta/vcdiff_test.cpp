@@ -547,6 +547,37 @@ TEST(VcdiffHand, Windows) {
     });
 }
 
+// Adler-32 the long way, one byte at a time.
+DWORD ModelAdler32(const Bytes &bytes) {
+    DWORD a = 1, b = 0;
+    for (BYTE byte : bytes) a = (a + byte) % 65521, b = (b + a) % 65521;
+    return b << 16 | a;
+}
+
+// The window checksum is worked out many bytes at a time, with the sums
+// reduced every few kilobytes: every short length, lengths about those
+// steps, and all-0xFF bytes, whose sums grow fastest, must check.
+TEST(VcdiffHand, ChecksumOfWindowsOfEveryLength) {
+    std::vector<size_t> lengths;
+    for (size_t n = 0; n <= 40; ++n) lengths.push_back(n);
+    for (size_t n : {4079, 4080, 4095, 4096, 4097, 4111, 4112, 5551, 5552, 5553, 8191, 8192, 8193, 70001})
+        lengths.push_back(n);
+    for (size_t n : lengths) {
+        for (bool ones : {false, true}) {
+            const Bytes data = ones ? Bytes(n, 0xFF) : Random(60 + n, n);
+            Bytes inst = {ADD};
+            PutVarint(inst, n);
+            Win w = NoSource(n, inst, {}, data);
+            w.indicator = 0x04, w.adler = ModelAdler32(data);
+            Decoded d = Decode({}, Header() + Window(w), n);
+            EXPECT_STREQ("OK", ResultName(d.result)) << n << (ones ? " bytes of 0xFF" : " random bytes");
+            w.adler ^= 0x00010000;
+            d = Decode({}, Header() + Window(w), n);
+            EXPECT_STREQ("BAD_CHECKSUM", ResultName(d.result)) << n << (ones ? " bytes of 0xFF" : " random bytes");
+        }
+    }
+}
+
 TEST(VcdiffHand, DamagedHeadersAndWindows) {
     const Bytes one = Window(NoSource(1, {ADD1}, {}, Str("x")));
     auto with = [&](void (*change)(Win &)) {
