@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Our VCDIFF decoder beside `xdelta3 -d`, on the same deltas (made here with
+# `xdelta3 -e -S none`), as whole programs timed by hyperfine:
+#   (a) the sample's five file pairs, one process per file on each side:
+#       patch_twin (the host build of patch.exe: it checks sizes and CRC-32s,
+#       decodes, writes the file beside the old one, reads it back and
+#       renames it) on one-entry patch data, against xdelta3 -d -s OLD DELTA OUT.
+#       Files of tens of kilobytes: process start-up weighs most.
+#   (b) a generated 48 MiB file and a new version made from it by edits:
+#       decode_bench decode (maps source and delta, decodes into memory with
+#       VcdiffDecode, writes the result) against xdelta3 -d -c, both writing
+#       to /dev/null. Both read the source from the page cache and check each
+#       window's Adler-32; xdelta3 decodes window by window into buffers it
+#       reuses, ours into one block of the whole target, as the patcher does.
+# Every output is compared with the new file before anything is timed. The
+# ratios are reference time / our time, from hyperfine's medians.
+#   bench/decode.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "${1:?usage: decode.sh BUILD_DIR}" && pwd)
+tool=$build/bench/decode_bench
+twin=$build/delta/patch_twin
+pairs=$build/sample/pe
+names=(wayfront.exe wfcore.dll wfview.dll wfprint.dll wfnet.dll)
+for f in "$tool" "$twin"; do [ -x "$f" ] || { echo "decode: $f is not built" >&2; exit 1; }; done
+[ -d "$pairs/old" ] && [ -d "$pairs/new" ] || { echo "decode: no sample pairs in $pairs" >&2; exit 1; }
+
+# Files in memory when they can be, for both sides alike: on a shared disk
+# the patcher's file creations and renames wait on other people's writes.
+base=${TMPDIR:-/tmp}
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then base=/dev/shm; fi
+work=$(mktemp -d "$base/wf-decode-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+export TMPDIR=$work  # where winsim makes its scratch folder in patch_twin
+mkdir -p "$work/deltas" "$work/twin" "$work/xdelta3"
+
+# hyperfine's median of one command, in milliseconds, from its CSV export
+# (command,mean,stddev,median,...).
+median_ms() { awk -F, -v name="$2" '$1 == name { printf "%.1f", $4 * 1000 }' "$1"; }
+verdict() { awk -v r="$1" 'BEGIN { print (r >= 1.0 ? "met" : "not met") }'; }
+ratio() { awk -v ours="$1" -v ref="$2" 'BEGIN { printf "%.2f", ref / ours }'; }
+
+# ---- (a) the sample's deltas --------------------------------------------------
+echo "decode: (a) the sample's five deltas" >&2
+for f in "${names[@]}"; do
+  xdelta3 -e -S none -f -s "$pairs/old/$f" "$pairs/new/$f" "$work/deltas/$f.vcdiff"
+  "$tool" pack "$f" "$pairs/old/$f" "$pairs/new/$f" "$work/deltas/$f.vcdiff" "$work/twin/$f.rtp"
+done
+restore_old="cp $(printf "'$pairs/old/%s' " "${names[@]}") '$work/twin/'"
+twin_run="cd '$work/twin' && for f in ${names[*]}; do '$twin' \$f.rtp >/dev/null; done"
+xdelta3_run="for f in ${names[*]}; do xdelta3 -d -f -s '$pairs/old/'\$f '$work/deltas/'\$f.vcdiff '$work/xdelta3/'\$f; done"
+# Both sides once, checked.
+eval "$restore_old" && eval "$twin_run" && eval "$xdelta3_run"
+for f in "${names[@]}"; do
+  cmp -s "$work/twin/$f" "$pairs/new/$f" || { echo "decode: patch_twin made a wrong $f" >&2; exit 1; }
+  cmp -s "$work/xdelta3/$f" "$pairs/new/$f" || { echo "decode: xdelta3 made a wrong $f" >&2; exit 1; }
+done
+hyperfine --style basic --warmup 3 --runs 40 --export-csv "$work/sample.csv" \
+  --prepare "$restore_old" -n ours "$twin_run" \
+  --prepare "rm -f '$work/xdelta3/'*" -n xdelta3 "$xdelta3_run" >&2
+ours=$(median_ms "$work/sample.csv" ours)
+reference=$(median_ms "$work/sample.csv" xdelta3)
+r=$(ratio "$ours" "$reference")
+printf '%s\t%s\t%s\t%s\t%s\t%s\n' \
+  "Decoding, sample's 5 deltas: patch_twin vs xdelta3 -d, whole programs, 1 process per file (all 5)" \
+  "$ours ms" "$reference ms" "${r}x as fast" ">= 1x" "$(verdict "$r")"
+
+# ---- (b) a large edited pair ----------------------------------------------------
+echo "decode: (b) a 48 MiB pair" >&2
+"$tool" make-pair 48 20240611 "$work/old.bin" "$work/new.bin"
+xdelta3 -e -S none -f -s "$work/old.bin" "$work/new.bin" "$work/big.vcdiff"
+"$tool" decode "$work/old.bin" "$work/big.vcdiff" "$work/ours.bin"
+xdelta3 -d -f -s "$work/old.bin" "$work/big.vcdiff" "$work/xdelta3.bin"
+cmp -s "$work/ours.bin" "$work/new.bin" || { echo "decode: decode_bench made a wrong file" >&2; exit 1; }
+cmp -s "$work/xdelta3.bin" "$work/new.bin" || { echo "decode: xdelta3 made a wrong file" >&2; exit 1; }
+rm -f "$work/ours.bin" "$work/xdelta3.bin"
+hyperfine --style basic -N --warmup 2 --runs 20 --export-csv "$work/big.csv" \
+  -n ours "'$tool' decode '$work/old.bin' '$work/big.vcdiff' /dev/null" \
+  -n xdelta3 "xdelta3 -d -c -s '$work/old.bin' '$work/big.vcdiff'" >&2
+ours=$(median_ms "$work/big.csv" ours)
+reference=$(median_ms "$work/big.csv" xdelta3)
+r=$(ratio "$ours" "$reference")
+megabytes=$(stat -c %s "$work/new.bin")
+mbs() { awk -v bytes="$megabytes" -v ms="$1" 'BEGIN { printf "%.0f", bytes / 1e6 / (ms / 1000) }'; }
+printf '%s\t%s\t%s\t%s\t%s\t%s\n' \
+  "Decoding, 48 MiB edited pair ($(du -h "$work/big.vcdiff" | cut -f1) delta): decode_bench (inputs mapped) vs xdelta3 -d -c, whole programs, to /dev/null" \
+  "$ours ms ($(mbs "$ours") MB/s)" "$reference ms ($(mbs "$reference") MB/s)" "${r}x as fast" ">= 1x" "$(verdict "$r")"
