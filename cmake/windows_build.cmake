@@ -25,10 +25,13 @@ set(WF_PE_CODE_FLAGS
 # Outside link-time optimisation: the memory functions, which GCC may call
 # in code it generates at the link; and the files whose frames exceed a
 # page, which are compiled with the stack probe.
-set(WF_PE_LARGE_FRAME_SOURCES src/install_check/checksum.cpp)
+# None has such a frame today: large buffers are static.
+set(WF_PE_LARGE_FRAME_SOURCES)
 set_source_files_properties(src/app/nocrt.cpp PROPERTIES COMPILE_OPTIONS -fno-lto)
-set_source_files_properties(${WF_PE_LARGE_FRAME_SOURCES} PROPERTIES COMPILE_OPTIONS
-  "-fno-lto;-mstack-arg-probe;-maccumulate-outgoing-args;-Wno-frame-larger-than")
+if(WF_PE_LARGE_FRAME_SOURCES)
+  set_source_files_properties(${WF_PE_LARGE_FRAME_SOURCES} PROPERTIES COMPILE_OPTIONS
+    "-fno-lto;-mstack-arg-probe;-maccumulate-outgoing-args;-Wno-frame-larger-than")
+endif()
 
 add_library(wfpatch_code OBJECT
   ${WF_COMMON_SOURCES} ${WF_DRIVER_SOURCES} ${WF_STAGE_SOURCES} ${WF_PE_ONLY_SOURCES})
@@ -82,7 +85,9 @@ target_include_directories(patch PRIVATE src delta)
 target_compile_options(patch PRIVATE
   -Os -fno-exceptions -fno-rtti -fno-threadsafe-statics
   -fno-asynchronous-unwind-tables -fno-stack-protector -fno-tree-loop-distribute-patterns
-  -ffunction-sections -fdata-sections -Wall -Wextra -Werror)
+  -ffunction-sections -Wall -Wextra -Werror)
+# No -fdata-sections: ld's default script for PE does not gather .bss.*
+# sections into .bss, so zero-filled tables would be stored in the file.
 target_link_options(patch PRIVATE
   -nostdlib -s
   -Wl,-e,_PatcherEntry@0
