@@ -1,8 +1,8 @@
-// A VCDIFF (RFC 3284) decoder for the deltas xdelta3 writes with "-S none":
-// windows with source and target segments, the default code table, ADD, RUN
-// and COPY with the near and same address caches, the application header,
-// and xdelta3's Adler-32 window checksum. Secondary compression and custom
-// code tables are refused.
+// A VCDIFF (RFC 3284) decoder for the deltas the builder's own encoder
+// writes, and xdelta3 with "-S none": windows with source and target
+// segments, the default code table, ADD, RUN and COPY with the near and same
+// address caches, the application header, and the Adler-32 window checksum
+// both write. Secondary compression and custom code tables are refused.
 //
 // Written in the installer's own style so the same file builds into the
 // Windows patcher without a C runtime: plain functions, no allocation, no
