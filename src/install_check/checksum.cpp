@@ -52,7 +52,7 @@ DWORD ChecksumBytes(const BYTE *bytes, DWORD count, DWORD value)
             sums[i] = 0;
         for (DWORD n = groups; n != 0; n--, bytes += kGroup) {
             for (DWORD i = 0; i < kGroup / 4; i++) {
-                const BYTE *word = bytes + 4 * i;
+                const BYTE *word = bytes + (SIZE_T)4 * i;
                 sums[i] ^= word[0] | (DWORD)word[1] << 8 | (DWORD)word[2] << 16 | (DWORD)word[3] << 24;
             }
         }

@@ -17,6 +17,7 @@
 // mingw-w64 declares the LZ and version functions without the import
 // attribute, so every call would go through a jump stub of its own. Declared
 // again as imports, they are called through the import table like the rest.
+// NOLINTBEGIN(readability-redundant-declaration): the point is the attribute.
 extern "C" {
 __declspec(dllimport) INT WINAPI LZOpenFileA(LPSTR, LPOFSTRUCT, WORD);
 __declspec(dllimport) LONG WINAPI LZCopy(INT, INT);
@@ -25,6 +26,7 @@ __declspec(dllimport) DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR, LPDWORD);
 __declspec(dllimport) BOOL WINAPI GetFileVersionInfoA(LPCSTR, DWORD, DWORD, LPVOID);
 __declspec(dllimport) BOOL WINAPI VerQueryValueA(LPCVOID, LPCSTR, LPVOID *, PUINT);
 }
+// NOLINTEND(readability-redundant-declaration)
 
 #else
 
