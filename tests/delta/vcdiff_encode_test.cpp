@@ -21,6 +21,7 @@
 
 #include "vcdiff.h"
 #include "vcdiff_encode.h"
+#include "random_bytes.h"
 
 namespace {
 
@@ -29,24 +30,6 @@ namespace fs = std::filesystem;
 
 // ---- Helpers -----------------------------------------------------------------
 
-struct Rng {
-    unsigned long long s;
-    explicit Rng(unsigned long long seed) : s(seed * 0x9E3779B97F4A7C15ull + 1) {}
-    unsigned Next() {
-        s ^= s << 13;
-        s ^= s >> 7;
-        s ^= s << 17;
-        return static_cast<unsigned>(s >> 11);
-    }
-    unsigned Below(unsigned n) { return n == 0 ? 0 : Next() % n; }
-};
-
-Bytes Random(unsigned seed, size_t n) {
-    Rng rng(seed);
-    Bytes b(n);
-    for (auto &x : b) x = static_cast<std::uint8_t>(rng.Next());
-    return b;
-}
 
 Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes out;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "vcdiff.h"
+#include "random_bytes.h"
 
 namespace {
 
@@ -65,24 +66,6 @@ Bytes Slice(const Bytes &b, size_t pos, size_t n) { return Bytes(b.begin() + pos
 
 // ---- Inputs ----------------------------------------------------------------
 
-struct Rng {
-    unsigned long long s;
-    explicit Rng(unsigned long long seed) : s(seed * 0x9E3779B97F4A7C15ull + 1) {}
-    unsigned Next() {
-        s ^= s << 13;
-        s ^= s >> 7;
-        s ^= s << 17;
-        return (unsigned)(s >> 11);
-    }
-    unsigned Below(unsigned n) { return Next() % n; }
-};
-
-Bytes Random(unsigned seed, size_t n) {
-    Rng rng(seed);
-    Bytes b(n);
-    for (auto &x : b) x = (BYTE)rng.Next();
-    return b;
-}
 
 Bytes Text(unsigned seed, size_t n) {
     static const char *const words[] = {"wayfront", "tolvane", "the ", "route", "harbour", "ledger",
