@@ -69,17 +69,15 @@ for ((i = 0; i < count; i++)); do
   echo "rtp_size: $n: ours ${deltas[$i]}, xdelta3 -9 $a, xdelta3 -9 -S none $b, bsdiff $c" >&2
 done
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-row() {  # FIGURE OURS REFERENCE GOAL VERDICT
-  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$(ratio "$2" "$3")" "$4" "$5"
-}
+. "$(dirname "$0")/lib.sh"
+# FIGURE OURS REFERENCE GOAL VERDICT, the ratio ours / reference between.
+sized_row() { row "$1" "$2" "$3" "$(ratio "$2" "$3")" "$4" "$5"; }
 
-verdict=missed
-[ "$ours" -le "$x9" ] && verdict=met
-row "rtp: $count deltas vs xdelta3 -9 (bytes)" "$ours" "$x9" "<= xdelta3 -9" "$verdict"
-row "rtp: $count deltas vs xdelta3 -9 -S none (bytes)" "$ours" "$x9plain" "-" "-"
-row "rtp: $count deltas vs bsdiff (bytes)" "$ours" "$bsd" "-" "-"
-row "rtp: patch.rtp vs --encoder xdelta3 (bytes)" "$(size "$work/ours.rtp")" "$(size "$work/xdelta3.rtp")" "-" "-"
+met=$(verdict "$ours <= $x9")
+sized_row "rtp: $count deltas vs xdelta3 -9 (bytes)" "$ours" "$x9" "<= xdelta3 -9" "$met"
+sized_row "rtp: $count deltas vs xdelta3 -9 -S none (bytes)" "$ours" "$x9plain" "-" "-"
+sized_row "rtp: $count deltas vs bsdiff (bytes)" "$ours" "$bsd" "-" "-"
+sized_row "rtp: patch.rtp vs --encoder xdelta3 (bytes)" "$(size "$work/ours.rtp")" "$(size "$work/xdelta3.rtp")" "-" "-"
 
 # Median of several runs of the whole patch-data command, each encoder.
 echo "rtp_size: timing patch-data" >&2
@@ -88,4 +86,4 @@ command+=" --new '$sample/pe/new' -o '$work/timed.rtp'"
 hyperfine -N --style none --warmup 1 --runs 7 --export-csv "$work/time.csv" \
   "$command" "$command --encoder xdelta3" >/dev/null
 median_ms() { awk -F, -v row="$1" 'NR == row + 1 { printf "%.0f", $4 * 1000 }' "$work/time.csv"; }
-row "rtp: patch-data time vs --encoder xdelta3 (ms)" "$(median_ms 1)" "$(median_ms 2)" "-" "-"
+sized_row "rtp: patch-data time vs --encoder xdelta3 (ms)" "$(median_ms 1)" "$(median_ms 2)" "-" "-"
