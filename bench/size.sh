@@ -45,18 +45,19 @@ imports=$(section "$bare" .idata)
 resources=$(section "$bare" .rsrc)
 padding=$((bare_bytes - code - rdata - imports - resources))
 
-ratio=$(awk -v a="$bare_bytes" -v b="$stub_bytes" 'BEGIN { printf "%.3f", a / b }')
+. "$(dirname "$0")/lib.sh"
+r=$(ratio "$bare_bytes" "$stub_bytes" 3)
 if [ "$bare_bytes" -le "$goal" ]; then
   verdict="met ($((goal - bare_bytes)) bytes to spare)"
 else
   verdict="missed by $((bare_bytes - goal)) bytes"
 fi
 
-t=$'\t'
-echo "installer without payload and PIF, bytes (ref: $(basename "$stub"))$t$bare_bytes$t$stub_bytes$t$ratio$t<= $goal bytes$t$verdict"
-echo "  of it: code (.text)$t$code$t-$t-$t-$t-"
-echo "  of it: constant data (.rdata)$t$rdata$t-$t-$t-$t-"
-echo "  of it: imports (.idata)$t$imports$t-$t-$t-$t-"
-echo "  of it: resources without payload (.rsrc)$t$resources$t-$t-$t-$t-"
-echo "  of it: headers, relocations, section alignment$t$padding$t-$t-$t-$t-"
-echo "whole installer with payload, bytes$t$whole_bytes$t-$t-$t(information)$t-"
+row "installer without payload and PIF, bytes (ref: $(basename "$stub"))" "$bare_bytes" "$stub_bytes" "$r" \
+    "<= $goal bytes" "$verdict"
+row "  of it: code (.text)" "$code" - - - -
+row "  of it: constant data (.rdata)" "$rdata" - - - -
+row "  of it: imports (.idata)" "$imports" - - - -
+row "  of it: resources without payload (.rsrc)" "$resources" - - - -
+row "  of it: headers, relocations, section alignment" "$padding" - - - -
+row "whole installer with payload, bytes" "$whole_bytes" - - "(information)" -
