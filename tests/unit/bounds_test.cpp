@@ -120,6 +120,23 @@ protected:
         return texts;
     }
 
+    // A whole run that ends in `message`: the patched files after the
+    // restart for the restart question, otherwise nothing replaced. The
+    // boxes' texts, for checks of their own.
+    std::vector<std::string> RunExpectingLastBox(UINT message) {
+        const auto installed = Snapshot(installDir_);
+        const auto shared = Snapshot(sharedDir_);
+        const std::vector<std::string> boxes = Run();
+        EXPECT_FALSE(boxes.empty());
+        if (boxes.empty()) return boxes;
+        EXPECT_EQ(ManifestString(message), boxes.back());
+        if (message == MSG_RESTART_QUESTION)
+            ExpectPatched();
+        else
+            ExpectNothingReplaced(installed, shared);
+        return boxes;
+    }
+
     // A failed run: after a restart the installed and shared files are
     // what they were, and no replacement was handed to the restart.
     void ExpectNothingReplaced(const std::vector<std::pair<std::string, std::string>> &installed,
@@ -175,18 +192,9 @@ TEST_F(BoundsRunTest, ALongInstallDirectoryEndsInTheFailingStagesMessage) {
         SetUp();
         MoveInstallation(DirectoryOfLength("C:\\Program Files", c.length));
         ASSERT_EQ(c.length, installDir_.size());
-        const auto installed = Snapshot(installDir_);
-        const auto shared = Snapshot(sharedDir_);
-        const std::vector<std::string> boxes = Run();
-        ASSERT_FALSE(boxes.empty());
-        EXPECT_EQ(ManifestString(c.message), boxes.back());
+        const std::vector<std::string> boxes = RunExpectingLastBox(c.message);
         if (c.message == MSG_UNKNOWN_VERSION) {
             EXPECT_EQ(1u, boxes.size());  // before the confirmation
-        }
-        if (c.message == MSG_RESTART_QUESTION) {
-            ExpectPatched();
-        } else {
-            ExpectNothingReplaced(installed, shared);
         }
     }
 }
@@ -210,16 +218,7 @@ TEST_F(BoundsRunTest, ALongSharedDirectoryEndsInTheRegistryMessage) {
         SetUp();
         MoveSharedDirectory(DirectoryOfLength("C:\\Quenmark", c.length));
         ASSERT_EQ(c.length, sharedDir_.size());
-        const auto installed = Snapshot(installDir_);
-        const auto shared = Snapshot(sharedDir_);
-        const std::vector<std::string> boxes = Run();
-        ASSERT_FALSE(boxes.empty());
-        EXPECT_EQ(ManifestString(c.message), boxes.back());
-        if (c.message == MSG_RESTART_QUESTION) {
-            ExpectPatched();
-        } else {
-            ExpectNothingReplaced(installed, shared);
-        }
+        RunExpectingLastBox(c.message);
     }
 }
 
@@ -252,12 +251,7 @@ TEST_F(BoundsRunTest, AManifestNameOf259CharactersFailsTheStageThatReadsIt) {
         SetUp();
         winsim::SetString(c.id, std::string(250, 'n') + ".longname");
         ASSERT_EQ(259u, ManifestString(c.id).size());
-        const auto installed = Snapshot(installDir_);
-        const auto shared = Snapshot(sharedDir_);
-        const std::vector<std::string> boxes = Run();
-        ASSERT_FALSE(boxes.empty());
-        EXPECT_EQ(ManifestString(c.message), boxes.back());
-        ExpectNothingReplaced(installed, shared);
+        RunExpectingLastBox(c.message);
     }
 }
 
