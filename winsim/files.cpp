@@ -500,6 +500,8 @@ HANDLE OpenResolved(const Resolved &r, DWORD access, DWORD share, DWORD disposit
     }
 
     int flags = (access & GENERIC_WRITE) ? O_RDWR : O_RDONLY;
+    // Write-through: each write reaches the disk before WriteFile returns.
+    if (flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) flags |= O_DSYNC;
     if (!r.exists) flags |= O_CREAT | O_EXCL;
     if (overwrite) flags |= O_TRUNC | ((access & GENERIC_WRITE) ? 0 : O_RDWR);
     const int fd = ::open(r.host.c_str(), flags | O_CLOEXEC, 0644);
@@ -736,7 +738,8 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
 // read-only attribute refuses write access and overwriting; CREATE_ALWAYS over
 // a hidden or system file must restate those attributes. Directories cannot be
 // opened (no backup semantics). CREATE_ALWAYS and OPEN_ALWAYS leave
-// ERROR_ALREADY_EXISTS or 0 behind on success. Template files are ignored.
+// ERROR_ALREADY_EXISTS or 0 behind on success. FILE_FLAG_WRITE_THROUGH makes
+// every write reach the disk before it returns. Template files are ignored.
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                           LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE) {
@@ -858,6 +861,18 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     const DWORD low = static_cast<DWORD>(size & 0xFFFFFFFFu);
     if (low == INVALID_FILE_SIZE) SetError(ERROR_SUCCESS);
     return low;
+}
+
+// NT and 95: writes what the file's buffers hold to the disk. Needs write
+// access (ERROR_ACCESS_DENIED on a handle opened for reading only); a handle
+// that is not an open file fails with ERROR_INVALID_HANDLE.
+BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
+    if (Enter("FlushFileBuffers", winsim::PathOfHandle(hFile))) return FALSE;
+    winsim::OpenFile *open = winsim::FindHandle(hFile);
+    if (!open) return SetError(ERROR_INVALID_HANDLE), FALSE;
+    if (!(open->access & GENERIC_WRITE)) return SetError(ERROR_ACCESS_DENIED), FALSE;
+    if (::fdatasync(open->fd) != 0) return SetError(ERROR_WRITE_FAULT), FALSE;
+    return TRUE;
 }
 
 // NT and 95: file handles here; any other handle goes to the family that owns it

@@ -139,6 +139,7 @@ typedef HANDLE HGLOBAL;
 #define FILE_ATTRIBUTE_DIRECTORY 0x10
 #define FILE_ATTRIBUTE_ARCHIVE 0x20
 #define FILE_ATTRIBUTE_NORMAL 0x80
+#define FILE_FLAG_WRITE_THROUGH 0x80000000u
 #define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
 #define INVALID_FILE_SIZE 0xFFFFFFFFu
 #define INVALID_SET_FILE_POINTER 0xFFFFFFFFu
@@ -337,6 +338,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
                             DWORD dwMoveMethod);
 DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
+BOOL WINAPI FlushFileBuffers(HANDLE hFile);
 BOOL WINAPI CloseHandle(HANDLE hObject);
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);

@@ -208,7 +208,8 @@ TEST_F(FilesTest, SharingModesAreCheckedBothWays) {
 }
 
 TEST_F(FilesTest, ReadWriteAndFilePointer) {
-    HANDLE file = Open("C:\\data.bin", GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
+    HANDLE file = CreateFileA("C:\\data.bin", GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
     DWORD done = 0;
     ASSERT_TRUE(WriteFile(file, "hello world", 11, &done, nullptr));
@@ -252,10 +253,15 @@ TEST_F(FilesTest, HandlesEnforceTheirAccess) {
     HANDLE writer = Open("C:\\f.txt", GENERIC_WRITE, OPEN_EXISTING, shareAll);
     EXPECT_EQ(ERROR_ACCESS_DENIED, ErrorOf(WriteFile(reader, "x", 1, &done, nullptr)));
     EXPECT_EQ(ERROR_ACCESS_DENIED, ErrorOf(ReadFile(writer, buffer, 1, &done, nullptr)));
+    // Flushing needs write access, as a probe under Wine showed.
+    EXPECT_EQ(ERROR_ACCESS_DENIED, ErrorOf(FlushFileBuffers(reader)));
+    EXPECT_EQ(kSucceeded, ErrorOf(FlushFileBuffers(writer)));
     EXPECT_TRUE(CloseHandle(reader));
     EXPECT_TRUE(CloseHandle(writer));
     EXPECT_EQ(ERROR_INVALID_HANDLE, ErrorOf(CloseHandle(writer)));
     EXPECT_EQ(ERROR_INVALID_HANDLE, ErrorOf(ReadFile(reader, buffer, 1, &done, nullptr)));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, ErrorOf(FlushFileBuffers(writer)));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, ErrorOf(FlushFileBuffers(INVALID_HANDLE_VALUE)));
     EXPECT_EQ(INVALID_FILE_SIZE, GetFileSize(reader, nullptr));
     EXPECT_EQ(ERROR_INVALID_HANDLE, LastError());
 
@@ -432,6 +438,10 @@ TEST_F(FilesTest, InjectedFaultsFailOnlyTheMatchingCall) {
     EXPECT_TRUE(WriteFile(file, "a", 1, &done, nullptr));
     EXPECT_EQ(ERROR_DISK_FULL, ErrorOf(WriteFile(file, "b", 1, &done, nullptr)));
     EXPECT_TRUE(WriteFile(file, "c", 1, &done, nullptr));
+    winsim::InjectFault({"FlushFileBuffers", "big.dat", 0, 1, ERROR_WRITE_FAULT});
+    EXPECT_EQ(ERROR_WRITE_FAULT, ErrorOf(FlushFileBuffers(file)));
+    EXPECT_TRUE(FlushFileBuffers(file));
+    EXPECT_NE(-1, winsim::FindCall("FlushFileBuffers", "big.dat"));
     CloseHandle(file);
     std::string bytes;
     ASSERT_TRUE(winsim::ReadWholeFile("C:\\big.dat", &bytes));
