@@ -3,9 +3,10 @@
 // directory lies in the Windows directory, as on both platforms.
 //
 // A file is lines ending in "\r\n" or "\n". A line whose first non-blank
-// character is "[" starts a section named by what follows up to "]", blanks
-// trimmed; names compare without regard to case, and the first section of a
-// name is the one read and replaced. Not modelled: the profile cache of both
+// character is "[" and that holds a "]" starts a section named by what lies
+// between them, blanks trimmed ("[broken" is an ordinary line, as in Wine);
+// names compare without regard to case, and the first section of a name is
+// the one read and replaced. Not modelled: the profile cache of both
 // systems (every call reads the file), WIN.INI mapping to the registry on
 // NT, Unicode files, the 64 KB limit of Windows 95.
 #include "internal.h"
@@ -19,7 +20,17 @@
 namespace winsim {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+// Ctrl-Z, the old end-of-file mark, counts as a blank, as in Wine.
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' ||
+           c == '\x1a';
+}
+
+std::string TrimStart(const std::string &text) {
+    size_t begin = 0;
+    while (begin < text.size() && IsBlank(text[begin])) ++begin;
+    return text.substr(begin);
+}
 
 std::string Trim(const std::string &text) {
     size_t begin = 0, end = text.size();
@@ -46,7 +57,8 @@ bool SectionName(const std::string &line, std::string *name) {
     const std::string text = Trim(line);
     if (text.empty() || text[0] != '[') return false;
     const size_t close = text.find(']');
-    *name = Trim(text.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+    if (close == std::string::npos) return false;
+    *name = Trim(text.substr(1, close - 1));
     return true;
 }
 
@@ -77,10 +89,11 @@ std::string ProfilePath(const std::string &file) {
     return windows + "\\" + file;
 }
 
-// The section's lines as both systems return them: blank lines and ";"
-// comments left out, blanks around the key and the value trimmed
-// ("key = value" gives "key=value"; Wine's behaviour), a line without "="
-// as it stands.
+// The section's lines as GetPrivateProfileSectionA returns them under Wine
+// (a probe decided): blank lines and ";" comments (also indented ones, also
+// ";x=y") left out, blanks around the key and the value trimmed ("key = value"
+// gives "key=value"), a line without "=" ("# note", "[broken") trimmed and
+// kept.
 std::vector<std::string> SectionLines(const std::string &content, const std::string &section) {
     std::vector<std::string> result;
     const std::vector<std::string> lines = SplitLines(content);
@@ -131,12 +144,19 @@ bool WriteDescriptor(int fd, const std::string &content) {
     return true;
 }
 
-// The section's new text: the strings of a NUL-separated list ended by an
-// empty string, each written as given with "\r\n".
+// The section's new text from a NUL-separated list ended by an empty
+// string, as Wine writes it (a probe decided): a string without "=" (a
+// comment, a note) is dropped; the others are written "key=value" with the
+// blanks before the key and before the value taken off and those after
+// either kept (" a = b " gives "a =b "), each ended by "\r\n". A ";x=y"
+// string is written, and later reads leave it out as a comment.
 std::string SectionText(const char *list) {
     std::string text;
     for (const char *line = list; *line; line += std::strlen(line) + 1) {
-        text += line;
+        const std::string entry = line;
+        const size_t equals = entry.find('=');
+        if (equals == std::string::npos) continue;
+        text += TrimStart(entry.substr(0, equals)) + "=" + TrimStart(entry.substr(equals + 1));
         text += "\r\n";
     }
     return text;
@@ -202,15 +222,20 @@ DWORD WINAPI GetPrivateProfileSectionA(LPCSTR lpAppName, LPSTR lpReturnedString,
     return nSize - 2;
 }
 
-// NT and 95: replaces the lines of the section with the strings of lpString
-// (NUL-separated, ended by an empty string), each written as given followed
-// by "\r\n"; Windows 95 writes WININIT.INI lines exactly so. (Wine rewrites
-// them as key=value and drops those without "=".) The header line and the
-// blank lines that close the old section stay; every other byte of the file
-// stays as it was. A missing section is added at the end of the file, a
-// missing file is created. A NULL lpString deletes the section, header and
-// all (as in Wine). The file is opened for writing as CreateFileA would, so
-// a read-only file gives ERROR_ACCESS_DENIED, a missing directory
+// NT and 95: replaces the lines of the section, comments and all, with the
+// strings of lpString (NUL-separated, ended by an empty string) as
+// SectionText writes them: a string without "=" is lost, so a section read
+// with GetPrivateProfileSectionA and written back keeps its "key=value"
+// lines (normalised) and loses its comments and other lines, as under Wine.
+// The header line and the blank lines that close the old section stay;
+// every other byte of the file stays as it was (Wine rewrites the whole file
+// in its own form, without blank lines; Windows does not). A missing section
+// is added at the end of the file, a missing file is created. A NULL
+// lpString deletes the section, header and all (as in Wine). The file is
+// opened for writing as CreateFileA would, so a read-only file gives
+// ERROR_ACCESS_DENIED and stays as it was, whatever the call would have
+// written (a probe under Wine, run as a user other than root, decided; root
+// writes through the attribute there), a missing directory
 // ERROR_PATH_NOT_FOUND and a file open without shared writing
 // ERROR_SHARING_VIOLATION. No section or file name: ERROR_INVALID_PARAMETER.
 BOOL WINAPI WritePrivateProfileSectionA(LPCSTR lpAppName, LPCSTR lpString, LPCSTR lpFileName) {

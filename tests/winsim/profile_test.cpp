@@ -1,6 +1,7 @@
 // Profile sections on real INI files: replacing one section leaves every
-// other byte alone, sections and files are created, and the buffer protocol
-// of GetPrivateProfileSectionA at exact, short and tiny sizes.
+// other byte alone, sections and files are created, what a section read and
+// written back keeps (as under Wine), read-only files, and the buffer
+// protocol of GetPrivateProfileSectionA at exact, short and tiny sizes.
 #include <cstring>
 #include <string>
 
@@ -64,14 +65,82 @@ TEST_F(ProfileTest, WritingOddInputs) {
     // A bare file name lies in the Windows directory.
     ASSERT_TRUE(WritePrivateProfileSectionA("B", "w=4\0", "wininit.ini"));
     EXPECT_EQ("[A]\r\nx=1\r\n[Rename]\r\ny=2\r\n[B]\r\nw=4\r\n", Content(kIni));
-    // Lines are written as given, with or without "=".
+    // Blanks before the key and the value go, those after stay; a string
+    // without "=" is not written.
     ASSERT_TRUE(WritePrivateProfileSectionA("A", " spaced = out \0no equals\0", kIni));
-    EXPECT_EQ("[A]\r\n spaced = out \r\nno equals\r\n[Rename]\r\ny=2\r\n[B]\r\nw=4\r\n",
-              Content(kIni));
+    EXPECT_EQ("[A]\r\nspaced =out \r\n[Rename]\r\ny=2\r\n[B]\r\nw=4\r\n", Content(kIni));
     // An empty list leaves the header; no list deletes the section.
     ASSERT_TRUE(WritePrivateProfileSectionA("A", "\0", kIni));
     ASSERT_TRUE(WritePrivateProfileSectionA("rename", nullptr, kIni));
     EXPECT_EQ("[A]\r\n[B]\r\nw=4\r\n", Content(kIni));
+}
+
+// A section read with GetPrivateProfileSectionA and written back with
+// WritePrivateProfileSectionA, as the installer does with [Rename]: what each
+// kind of line becomes on the way (observed under Wine).
+TEST_F(ProfileTest, SectionReadAndWrittenBack) {
+    struct Line {
+        const char *inFile;
+        const char *read;     // nullptr: left out of the list
+        const char *written;  // after the round trip; nullptr: lost
+    } lines[] = {
+        {"NUL=C:\\PATCH~1\\A.DLL", "NUL=C:\\PATCH~1\\A.DLL", "NUL=C:\\PATCH~1\\A.DLL"},
+        {"; another program's note", nullptr, nullptr},
+        {"  ; indented note", nullptr, nullptr},
+        {";C:\\X=C:\\Y", nullptr, nullptr},
+        {"", nullptr, nullptr},
+        {" \t", nullptr, nullptr},
+        {"\x1a", nullptr, nullptr},
+        {"  C:\\OTHER.DLL = C:\\OTHER.NEW  ", "C:\\OTHER.DLL=C:\\OTHER.NEW",
+         "C:\\OTHER.DLL=C:\\OTHER.NEW"},
+        {"no equals", "no equals", nullptr},
+        {"# hash", "# hash", nullptr},
+        {"[broken", "[broken", nullptr},
+        {"=value only", "=value only", "=value only"},
+        {"key only=", "key only=", "key only="},
+        {"a=b=c", "a=b=c", "a=b=c"},
+    };
+    std::string file = "[Before]\r\nk=v\r\n[Rename]\r\n", list, written;
+    for (const Line &line : lines) {
+        file += std::string(line.inFile) + "\r\n";
+        if (line.read) list += std::string(line.read) + '\0';
+        if (line.written) written += std::string(line.written) + "\r\n";
+    }
+    ASSERT_TRUE(winsim::WriteWholeFile(kIni, file + "[After]\r\nz=1\r\n"));
+
+    char buffer[1024];
+    const DWORD length = GetPrivateProfileSectionA("Rename", buffer, sizeof buffer, kIni);
+    EXPECT_EQ(Visible(list.data(), list.size()), Visible(buffer, length));
+    ASSERT_TRUE(WritePrivateProfileSectionA("Rename", buffer, kIni));
+    EXPECT_EQ("[Before]\r\nk=v\r\n[Rename]\r\n" + written + "[After]\r\nz=1\r\n", Content(kIni));
+}
+
+// A read-only file is read as any other; every write fails and leaves it
+// as it was (observed under Wine, run as a user other than root).
+TEST_F(ProfileTest, ReadOnlyFileIsReadButNotWritten) {
+    const std::string before = "[Rename]\r\nNUL=C:\\A.DLL\r\n";
+    ASSERT_TRUE(winsim::WriteWholeFile(kIni, before));
+    ASSERT_TRUE(SetFileAttributesA(kIni, FILE_ATTRIBUTE_READONLY));
+    char buffer[64];
+    EXPECT_EQ(13u, GetPrivateProfileSectionA("Rename", buffer, sizeof buffer, kIni));
+    EXPECT_EQ("NUL=C:\\A.DLL||", Visible(buffer, 14));
+    struct Case {
+        const char *what;
+        const char *section;
+        const char *list;
+    } cases[] = {
+        {"the same lines again", "Rename", "NUL=C:\\A.DLL\0"},
+        {"other lines", "Rename", "NUL=C:\\B.DLL\0"},
+        {"no lines", "Rename", "\0"},
+        {"the section deleted", "Rename", nullptr},
+        {"a new section", "Other", "k=v\0"},
+    };
+    for (const Case &c : cases) {
+        SetLastError(0xDEAD);
+        EXPECT_FALSE(WritePrivateProfileSectionA(c.section, c.list, kIni)) << c.what;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError()) << c.what;
+        EXPECT_EQ(before, Content(kIni)) << c.what;
+    }
 }
 
 // ---- Reading ----------------------------------------------------------------
