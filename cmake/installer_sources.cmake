@@ -25,6 +25,9 @@ set(WF_STAGE_SOURCES
     src/patcher/pif.cpp
     src/commit/shared_usage.cpp
     src/commit/schedule.cpp
+    src/commit/registry_plan.cpp
+    src/commit/journal.cpp
+    src/commit/commit.cpp
     src/commit/viewer_dialog.cpp)
 # Only in the Windows build: the entry point and the memory functions GCC
 # may call on its own.

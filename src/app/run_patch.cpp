@@ -4,6 +4,7 @@
 #include "app/run_patch.h"
 #include "app/progress.h"
 #include "app/restart.h"
+#include "commit/commit.h"
 #include "commit/schedule.h"
 #include "commit/shared_usage.h"
 #include "commit/viewer_dialog.h"
@@ -48,7 +49,8 @@ static UINT RunStages(LPCSTR installDir, LPCSTR sharedDir, LPCSTR patchDir)
         return MSG_REGISTRY_FAILED;
     if (!ScheduleReplacements(patchDir, installDir, sharedDir))
         return MSG_SCHEDULE_FAILED;
-    return 0;
+    // Up to here nothing outside the patch directory has changed.
+    return CommitPatch(patchDir, installDir);
 }
 
 int RunPatch(HINSTANCE module, HINSTANCE previous, LPSTR commandLine, int show)

@@ -1,22 +1,18 @@
-// Replacement scheduling. Every new file first goes beside the file it
-// replaces, under that file's name with the last character made "X"; the
-// exchange itself happens at the next restart: on NT through delayed file
-// operations, on Windows 95 through the [Rename] section of WININIT.INI.
-// Deletions are tried at once on both. The version-check file's waiting
-// replacement is also the pending-restart marker a second run looks for.
+// Replacement scheduling, the planning half. Every new file is to go beside
+// the file it replaces, under that file's name with the last character made
+// "X"; the exchange itself happens at the next restart: on NT through delayed
+// file operations, on Windows 95 through the [Rename] section of WININIT.INI.
+// Here the manifest's final operations are queued and everything the commit
+// will need is checked before anything changes: every source is there, every
+// drive that receives a file copied across drives has room for it, and the
+// place that will hold the restart's operations can take them.
 #include "commit/schedule.h"
+#include "commit/journal.h"
 #include "commit/pending_ops.h"
 #include "commit/windows_version.h"
+#include "install_check/free_space.h"
 #include "manifest/manifest.h"
 #include "manifest/paths.h"
-
-// What this run adds to [Rename], and the section as a whole. Lines are
-// handed to the profile call NUL-separated, with an empty line at the end.
-// Kept out of the stack: together they exceed a page.
-#define RENAME_TEXT_SIZE 4000
-static char g_renameText[RENAME_TEXT_SIZE];
-static DWORD g_renameLength;
-static char g_section[2 * RENAME_TEXT_SIZE];
 
 // Queues one block: for each entry the patch directory's file, which must
 // be there, replaces its namesake in `targetDir` (NULL: is deleted).
@@ -47,109 +43,31 @@ static int QueueBlock(UINT block, LPCSTR patchDir, LPCSTR targetDir)
     return 1;
 }
 
-// The short form of a path, or the path itself where there is none.
-static void ShortForm(LPCSTR path, LPSTR out)
+int MakeReplacementName(LPCSTR destination, LPSTR replacement)
+{
+    if (!CopyString(replacement, MAX_PATH, destination))
+        return 0;
+    int length = lstrlenA(replacement);
+    if (length == 0)
+        return 0;
+    // The last character, one byte or two, made "X", as the probe makes its
+    // marker.
+    LPSTR last = CharPrevA(replacement, replacement + length);
+    last[0] = 'X';
+    last[1] = '\0';
+    return 1;
+}
+
+void ShortForm(LPCSTR path, LPSTR out)
 {
     DWORD length = GetShortPathNameA(path, out, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         lstrcpynA(out, path, MAX_PATH);
 }
 
-// Moves a Replace record's new file beside its destination and makes the
-// record's source the short form of where it now lies. The replacement name
-// is the destination's with its last character, one byte or two, made "X",
-// as the probe makes its marker.
-static int StageRecord(PendingFileOp *record)
-{
-    char replacement[MAX_PATH];
-    lstrcpynA(replacement, record->destination, sizeof(replacement));
-    int length = lstrlenA(replacement);
-    if (length > 0) {
-        LPSTR last = CharPrevA(replacement, replacement + length);
-        last[0] = 'X';
-        last[1] = '\0';
-    }
-    // A replacement left by an earlier run makes the move fail; the copy
-    // then overwrites it.
-    int staged = MoveFileA(record->source, replacement) ||
-                 (CopyFileA(record->source, replacement, FALSE) && DeleteFileA(record->source));
-    ShortForm(replacement, record->source);
-    return staged;
-}
-
-static int AppendRenameLine(LPCSTR left, LPCSTR right)
-{
-    DWORD leftLength = (DWORD)lstrlenA(left);
-    DWORD rightLength = (DWORD)lstrlenA(right);
-    // The line, its NUL, and room for the final empty line.
-    if (g_renameLength + leftLength + 1 + rightLength + 2 > RENAME_TEXT_SIZE)
-        return 0;
-    lstrcpynA(g_renameText + g_renameLength, left, (int)leftLength + 1);
-    g_renameLength += leftLength;
-    g_renameText[g_renameLength++] = '=';
-    lstrcpynA(g_renameText + g_renameLength, right, (int)rightLength + 1);
-    g_renameLength += rightLength + 1;
-    g_renameText[g_renameLength] = '\0';
-    return 1;
-}
-
-// Windows NT: replacements wait for the restart, even where they could be
-// done now. Without MOVEFILE_REPLACE_EXISTING the session manager would not
-// replace the existing file: the old file would stay and the new one would
-// be left under its replacement name.
-static void ApplyOnNT(PendingFileOp *record)
-{
-    if (record->kind == Replace)
-        MoveFileExA(record->source, record->destination,
-                    MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
-    else if (!DeleteFileA(record->source))
-        MoveFileExA(record->source, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-}
-
-// Windows 95: what cannot be done now becomes a [Rename] line, the target
-// on the left ("NUL" to delete), both by their short names.
-static int ApplyOn95(PendingFileOp *record)
-{
-    char left[MAX_PATH];
-    char right[MAX_PATH];
-    if (record->kind == Replace) {
-        if (MoveFileA(record->source, record->destination))
-            return 1;
-        ShortForm(record->destination, left);
-    } else {
-        if (DeleteFileA(record->source))
-            return 1;
-        lstrcpynA(left, "NUL", sizeof(left));
-    }
-    ShortForm(record->source, right);
-    return AppendRenameLine(left, right);
-}
-
-// Writes this run's lines after those [Rename] already holds: another
-// installer may have left lines there for the same restart. If the section
-// cannot be read whole it is not rewritten, since that would lose them.
-static int WriteRenameSection(void)
-{
-    char iniPath[MAX_PATH];
-    UINT length = GetWindowsDirectoryA(iniPath, sizeof(iniPath));
-    if (length == 0 || length >= sizeof(iniPath) || !AppendString(iniPath, sizeof(iniPath), "\\WININIT.INI"))
-        return 0;
-    DWORD existing = GetPrivateProfileSectionA("Rename", g_section, sizeof(g_section) - RENAME_TEXT_SIZE, iniPath);
-    if (existing >= sizeof(g_section) - RENAME_TEXT_SIZE - 2)
-        return 0;
-    // `existing` counts the earlier lines and their NULs, without the final
-    // empty line; this run's lines, with theirs, follow.
-    BYTE *to = (BYTE *)g_section + existing;
-    for (DWORD i = 0; i <= g_renameLength; i++)
-        to[i] = (BYTE)g_renameText[i];
-    return WritePrivateProfileSectionA("Rename", g_section, iniPath);
-}
-
 // A shared file whose last use goes and which this run installs anew has
-// both a deletion and a replacement. The deletion is dropped: carried out
-// now it would leave the file missing until the restart, and for good if
-// the run ended before the replacement was registered; put off to the
-// restart, after the replacement, it would delete the new file.
+// both a deletion and a replacement. The deletion is dropped: carried out at
+// the restart after the replacement it would delete the new file.
 static void DropSupersededDeletions(void)
 {
     for (PendingFileOp *deletion = FirstPendingOp(); deletion != NULL; deletion = deletion->next) {
@@ -164,36 +82,130 @@ static void DropSupersededDeletions(void)
     }
 }
 
+static DWORD FileSize(LPCSTR path)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0xFFFFFFFFu;
+    DWORD size = GetFileSize(file, NULL);
+    CloseHandle(file);
+    return size;
+}
+
+static int DriveIndex(LPCSTR path)
+{
+    char letter = path[0];
+    if (path[1] != ':')
+        return -1;
+    if (letter >= 'a' && letter <= 'z')
+        return letter - 'a';
+    if (letter >= 'A' && letter <= 'Z')
+        return letter - 'A';
+    return -1;
+}
+
+// A new file placed on another drive than the patch directory's is copied
+// there, so that drive needs room for it; on its own drive it is moved.
+// Each such drive is asked for the sum of what it receives.
+static int CheckDrivesHaveRoom(void)
+{
+    DWORD needed[26];
+    char root[4] = "?:\\";
+    for (int i = 0; i < 26; i++)
+        needed[i] = 0;
+    for (PendingFileOp *record = FirstPendingOp(); record != NULL; record = record->next) {
+        if (record->kind != Replace)
+            continue;
+        int to = DriveIndex(record->destination);
+        if (to < 0 || to == DriveIndex(record->source))
+            continue;
+        DWORD size = FileSize(record->source);
+        if (size == 0xFFFFFFFFu || needed[to] + size < needed[to])
+            return 0;
+        needed[to] += size;
+    }
+    for (int i = 0; i < 26; i++) {
+        root[0] = (char)('A' + i);
+        if (needed[i] != 0 && !CheckFreeSpace(root, needed[i]))
+            return 0;
+    }
+    return 1;
+}
+
+#define SESSION_MANAGER_KEY "SYSTEM\\CurrentControlSet\\Control\\Session Manager"
+#define PENDING_RENAMES_VALUE "PendingFileRenameOperations"
+
+// NT: the list of delayed operations must be one this user may change, and
+// small enough, with this run's operations, for the journal's undo to read
+// it back whole.
+static int CheckDelayedOpsCanBeWritten(LPCSTR patchDir)
+{
+    HKEY key;
+    DWORD size = 0;
+    DWORD type = REG_NONE;
+    // Every NT has the key; where it is missing, the first delayed
+    // operation makes it and there is nothing of others' to keep.
+    LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, SESSION_MANAGER_KEY, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
+    if (result == ERROR_SUCCESS) {
+        result = RegQueryValueExA(key, PENDING_RENAMES_VALUE, NULL, &type, NULL, &size);
+        RegCloseKey(key);
+    }
+    if (result == ERROR_FILE_NOT_FOUND)
+        size = 0;
+    else if (result != ERROR_SUCCESS)
+        return 0;
+    // "\??\", "!\??\" and two NULs beside each pair's paths.
+    size += (DWORD)lstrlenA(patchDir) + 8;
+    for (PendingFileOp *record = FirstPendingOp(); record != NULL; record = record->next)
+        size += (DWORD)lstrlenA(record->source) + 2 * (DWORD)lstrlenA(record->destination) + 16;
+    return size <= PENDING_LIST_CAPACITY - 2;
+}
+
+// The length of a path's short form, or of the path where it has none.
+static DWORD ShortLength(LPCSTR path)
+{
+    char shortForm[MAX_PATH];
+    ShortForm(path, shortForm);
+    return (DWORD)lstrlenA(shortForm);
+}
+
+// Windows 95: WININIT.INI must be writable, and [Rename] must hold its
+// lines and this run's. A new file's short name is not known before it
+// exists; an 8.3 name has at most 12 characters beside its directory's.
+static int CheckRenameSectionFits(LPCSTR patchDir)
+{
+    static char section[RENAME_SECTION_CAPACITY];
+    char iniPath[MAX_PATH];
+    UINT length = GetWindowsDirectoryA(iniPath, sizeof(iniPath));
+    if (length == 0 || length >= sizeof(iniPath) || !AppendString(iniPath, sizeof(iniPath), "\\WININIT.INI"))
+        return 0;
+    DWORD attributes = GetFileAttributesA(iniPath);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        return 0;
+    DWORD total = GetPrivateProfileSectionA("Rename", section, sizeof(section), iniPath);
+    if (total >= sizeof(section) - 2)
+        return 0;
+    total += 4 + ShortLength(patchDir) + 1;  // NUL=<patch directory>
+    for (PendingFileOp *record = FirstPendingOp(); record != NULL; record = record->next) {
+        if (record->source[0] == '\0')
+            continue;
+        if (record->kind == Replace)
+            total += 2 * ShortLength(record->destination) + 12 + 2;
+        else
+            total += 4 + ShortLength(record->source) + 1;
+    }
+    return total + 1 <= RENAME_SECTION_CAPACITY - 2;
+}
+
 int ScheduleReplacements(LPCSTR patchDir, LPCSTR installDir, LPCSTR sharedDir)
 {
-    int success = QueueBlock(BLOCK_INSTALL_MOVES, patchDir, installDir) &&
-                  QueueBlock(BLOCK_SHARED_MOVES, patchDir, sharedDir) &&
-                  QueueBlock(BLOCK_CLEANUP, patchDir, NULL);
-    if (FirstPendingOp() == NULL)
-        return success;
-
-    g_renameLength = 0;
-    g_renameText[0] = '\0';
-    for (PendingFileOp *record = FirstPendingOp(); record != NULL && success; record = record->next) {
-        if (record->kind == Replace && !StageRecord(record))
-            success = 0;
-    }
-    if (!success)
+    if (!QueueBlock(BLOCK_INSTALL_MOVES, patchDir, installDir) || !QueueBlock(BLOCK_SHARED_MOVES, patchDir, sharedDir) ||
+        !QueueBlock(BLOCK_CLEANUP, patchDir, NULL))
         return 0;
+    if (FirstPendingOp() == NULL)
+        return 1;
     DropSupersededDeletions();
-
-    int nt = IsWindowsNT();
-    PendingFileOp *record;
-    while ((record = PopPendingOp()) != NULL) {
-        if (record->source[0] == '\0')
-            ;  // a dropped deletion
-        else if (nt)
-            ApplyOnNT(record);
-        else if (!ApplyOn95(record))
-            success = 0;  // a line that does not fit: the exchange would not happen
-        FreePendingOp(record);
-    }
-    if (g_renameLength != 0 && !WriteRenameSection())
-        success = 0;
-    return success;
+    if (!CheckDrivesHaveRoom())
+        return 0;
+    return IsWindowsNT() ? CheckDelayedOpsCanBeWritten(patchDir) : CheckRenameSectionFits(patchDir);
 }

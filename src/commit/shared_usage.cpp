@@ -1,13 +1,18 @@
 // Shared file usage accounting. The counts live under SharedDLLs, keyed by
-// the shared file's full path, as decimal text; the maker's record has one
-// subkey per file name under SharedUsage, whose default value is the shared
-// directory and which holds one value per product that uses the file.
+// the shared file's full path; the maker's record has one subkey per file
+// name under SharedUsage, whose default value is the shared directory and
+// which holds one value per product that uses the file.
 //
-// Within an entry every step runs even after one has failed (the usage
-// subkey is still kept right); the next entry and the addition pass are
-// skipped once the stage has failed. Nothing is undone.
+// The stage changes nothing itself: it works out every change (registry
+// plan) and every file operation (pending-operation list), and checks what
+// can be checked, so that a refusal leaves the machine as it was. The commit
+// makes the changes under the protection of its journal.
+//
+// Within an entry every step runs even after one has failed; the next entry
+// and the addition pass are skipped once the stage has failed.
 #include "commit/shared_usage.h"
 #include "commit/pending_ops.h"
+#include "commit/registry_plan.h"
 #include "install_check/version_info.h"
 #include "manifest/manifest.h"
 #include "manifest/paths.h"
@@ -16,118 +21,173 @@
 #define SHARED_USAGE_KEY "Software\\Quenmark\\SharedUsage"
 
 // How a count read went.
-#define COUNT_MISSING 0  // no value, or one too long for the 10-byte buffer
+#define COUNT_MISSING 0  // no value, or text too long for the 10-byte buffer
 #define COUNT_READ 1
 #define COUNT_BAD_TYPE 2
 
-static int ReadCount(HKEY sharedDlls, LPCSTR countPath, LONG *count)
+// A use count: decimal text (up to 9 characters and a terminator, or 10
+// without), or, as some installers store it, a 32-bit number (REG_DWORD, or
+// REG_BINARY of four bytes). Read as the planned changes leave it.
+static int ReadCount(LPCSTR countPath, LONG *count, DWORD *type)
 {
-    char text[11];  // 10 bytes offered, one more for a terminator of our own
-    DWORD type = REG_NONE;
-    DWORD size = 10;
-    if (RegQueryValueExA(sharedDlls, countPath, NULL, &type, (LPBYTE)text, &size) != ERROR_SUCCESS)
+    BYTE data[PLANNED_DATA_SIZE + 1];
+    DWORD size = 0;
+    int read = PlannedValue(SHARED_DLLS_KEY, countPath, type, data, &size);
+    if (read == 0)
         return COUNT_MISSING;
-    if (type != REG_SZ)
-        return COUNT_BAD_TYPE;
-    text[size <= 10 ? size : 10] = '\0';
-    *count = ParseCount(text);
-    return COUNT_READ;
+    if (read < 0)
+        return *type == REG_SZ ? COUNT_MISSING : COUNT_BAD_TYPE;
+    if (*type == REG_SZ) {
+        if (size > 10)
+            return COUNT_MISSING;
+        data[size] = '\0';
+        *count = ParseCount((LPCSTR)data);
+        return COUNT_READ;
+    }
+    if ((*type == REG_DWORD || *type == REG_BINARY) && size == 4) {
+        *count = (LONG)((DWORD)data[0] | (DWORD)data[1] << 8 | (DWORD)data[2] << 16 | (DWORD)data[3] << 24);
+        return COUNT_READ;
+    }
+    return COUNT_BAD_TYPE;
 }
 
-static int WriteCount(HKEY sharedDlls, LPCSTR countPath, LONG count)
+// Writes a count back in the type it had; a new count is decimal text.
+static int PlanCount(LPCSTR countPath, DWORD type, LONG count)
 {
+    if (type == REG_DWORD || type == REG_BINARY) {
+        BYTE data[4];
+        for (int i = 0; i < 4; i++)
+            data[i] = (BYTE)((DWORD)count >> (8 * i));
+        return PlanSetValue(SHARED_DLLS_KEY, countPath, type, data, 4);
+    }
     char text[16];
-    int length = wsprintfA(text, "%d", count);
-    return RegSetValueExA(sharedDlls, countPath, 0, REG_SZ, (const BYTE *)text, (DWORD)length + 1) ==
-           ERROR_SUCCESS;
+    wsprintfA(text, "%d", count);
+    return PlanSetText(SHARED_DLLS_KEY, countPath, text);
 }
 
-static void SetText(HKEY key, LPCSTR name, LPCSTR text)
+// 1 when the key can be opened for writing. A user without the right to
+// change it is refused here, before anything is changed.
+static int CanWrite(LPCSTR keyPath)
 {
-    RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)text, (DWORD)lstrlenA(text) + 1);
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return 0;
+    RegCloseKey(key);
+    return 1;
+}
+
+// The number of values the usage subkey holds now, or -1.
+static LONG ValueCount(LPCSTR usageKey)
+{
+    HKEY key;
+    DWORD values = 0;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, usageKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return -1;
+    LONG info = RegQueryInfoKeyA(key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL);
+    RegCloseKey(key);
+    return info == ERROR_SUCCESS ? (LONG)values : -1;
+}
+
+static int ValueExists(LPCSTR key, LPCSTR name)
+{
+    BYTE data[PLANNED_DATA_SIZE];
+    DWORD type, size;
+    return PlannedValue(key, name, &type, data, &size) != 0;
+}
+
+// A shared file that this run drops and then adds again stays: its last
+// use's deletion is cancelled, whichever copy the addition keeps.
+static void CancelDeletion(LPCSTR sharedCopy)
+{
+    for (PendingFileOp *record = FirstPendingOp(); record != NULL; record = record->next) {
+        if (record->kind == Delete && lstrcmpiA(record->source, sharedCopy) == 0)
+            record->source[0] = '\0';
+    }
 }
 
 // One entry of block 3100: one use fewer. The last use deletes the count
 // and queues the shared copy's deletion; the product leaves the file's usage
 // subkey, which goes when only its default value is left.
-static int RemoveUse(HKEY sharedDlls, HKEY usage, LPCSTR product, LPCSTR sharedDir, LPCSTR name)
+static int RemoveUse(LPCSTR product, LPCSTR sharedDir, LPCSTR name)
 {
     char countPath[MAX_PATH];
-    int ok = 1;
-    if (!JoinPath(countPath, sizeof(countPath), sharedDir, name)) {
-        ok = 0;
-    } else {
-        LONG old = 0;
-        int read = ReadCount(sharedDlls, countPath, &old);
-        if (read == COUNT_BAD_TYPE) {
-            ok = 0;
-        } else if (read == COUNT_READ) {
-            if ((long long)old - 1 > 0) {
-                ok = WriteCount(sharedDlls, countPath, old - 1);
-            } else if (RegDeleteValueA(sharedDlls, countPath) != ERROR_SUCCESS) {
-                ok = 0;
-            } else {
-                PushPendingOp(countPath, NULL, Delete);  // no memory: left out
-            }
-        }
-    }
-    HKEY fileKey;
-    if (RegOpenKeyExA(usage, name, 0, KEY_ALL_ACCESS, &fileKey) != ERROR_SUCCESS)
+    char usageKey[MAX_PATH];
+    if (!JoinPath(countPath, sizeof(countPath), sharedDir, name) ||
+        !JoinPath(usageKey, sizeof(usageKey), SHARED_USAGE_KEY, name))
         return 0;
-    RegDeleteValueA(fileKey, product);
-    DWORD values = 0;
-    LONG info = RegQueryInfoKeyA(fileKey, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL);
-    RegCloseKey(fileKey);
-    if (info == ERROR_SUCCESS && values == 1)
-        RegDeleteKeyA(usage, name);
+    int ok = 1;
+    LONG old = 0;
+    DWORD type = REG_SZ;
+    int read = ReadCount(countPath, &old, &type);
+    if (read == COUNT_BAD_TYPE) {
+        ok = 0;
+    } else if (read == COUNT_READ) {
+        if ((long long)old - 1 > 0)
+            ok = PlanCount(countPath, type, old - 1);
+        else
+            ok = PlanDeleteValue(SHARED_DLLS_KEY, countPath) && PushPendingOp(countPath, NULL, Delete);
+    }
+    if (!PlannedKeyExists(usageKey))
+        return 0;
+    // Values once this product's is gone. The subkey goes only when what
+    // is left is its default value: another product's value keeps it.
+    LONG left = ValueCount(usageKey);
+    if (ValueExists(usageKey, product)) {
+        if (!PlanDeleteValue(usageKey, product))
+            return 0;
+        left--;
+    }
+    if (left == 1 && ValueExists(usageKey, "")) {
+        if (!PlanDeleteValue(usageKey, "") || !PlanDeleteKey(usageKey))
+            return 0;
+    }
     return ok;
 }
 
 // One entry of block 3000: one use more, and the payload's copy queued to
-// replace the shared copy when its file version is higher, or to be
-// deleted when not. The product joins the file's usage subkey.
-static int AddUse(HKEY sharedDlls, HKEY usage, LPCSTR product, LPCSTR patchDir, LPCSTR installDir,
-                  LPCSTR sharedDir, LPCSTR name)
+// replace the shared copy when there is none or its file version is lower,
+// or to be deleted when not. The product joins the file's usage subkey.
+static int AddUse(LPCSTR product, LPCSTR patchDir, LPCSTR installDir, LPCSTR sharedDir, LPCSTR name)
 {
     char countPath[MAX_PATH];
     char newCopy[MAX_PATH];
-    int ok = JoinPath(countPath, sizeof(countPath), sharedDir, name) &&
-             JoinPath(newCopy, sizeof(newCopy), patchDir, name);
+    char usageKey[MAX_PATH];
+    if (!JoinPath(countPath, sizeof(countPath), sharedDir, name) ||
+        !JoinPath(newCopy, sizeof(newCopy), patchDir, name) ||
+        !JoinPath(usageKey, sizeof(usageKey), SHARED_USAGE_KEY, name))
+        return 0;
+    char newVersion[128];
+    LONG count = 0;
+    DWORD type = REG_SZ;
+    int read = ReadCount(countPath, &count, &type);
+    int ok = read != COUNT_BAD_TYPE;
+    if (read != COUNT_READ)
+        type = REG_SZ;
+    // In unsigned arithmetic, so a count at the top of the range wraps
+    // rather than overflowing.
+    LONG raised = read == COUNT_READ ? (LONG)((DWORD)count + 1u) : 1;
+    if (ok && !PlanCount(countPath, type, raised))
+        ok = 0;
+    if (ok && !GetFileVersion(newCopy, newVersion, sizeof(newVersion)))
+        ok = 0;
     if (ok) {
-        char newVersion[128];
-        LONG count = 0;
-        int read = ReadCount(sharedDlls, countPath, &count);
-        if (read == COUNT_BAD_TYPE)
-            ok = 0;
-        // In unsigned arithmetic, so a count at the top of the range wraps
-        // rather than overflowing.
-        LONG raised = read == COUNT_READ ? (LONG)((DWORD)count + 1u) : 1;
-        if (ok && !WriteCount(sharedDlls, countPath, raised))
-            ok = 0;
-        if (ok && !GetFileVersion(newCopy, newVersion, sizeof(newVersion)))
-            ok = 0;
-        if (ok) {
-            // The shared copy is the count's path. No copy, or one without a
-            // version, counts as version "0".
-            char sharedVersion[128];
+        // The shared copy is the count's path. Where there is none the new
+        // file is always installed (a version of "0.9" must not read as
+        // equal to a missing file); a copy without a version counts as "0".
+        char sharedVersion[128];
+        int install = GetFileAttributesA(countPath) == INVALID_FILE_ATTRIBUTES;
+        if (!install) {
             if (!GetFileVersion(countPath, sharedVersion, sizeof(sharedVersion)))
                 lstrcpynA(sharedVersion, "0", sizeof(sharedVersion));
-            if (CompareVersions(newVersion, sharedVersion) > 0)
-                PushPendingOp(newCopy, countPath, Replace);
-            else
-                PushPendingOp(newCopy, NULL, Delete);
+            install = CompareVersions(newVersion, sharedVersion) > 0;
         }
+        CancelDeletion(countPath);
+        ok = install ? PushPendingOp(newCopy, countPath, Replace) : PushPendingOp(newCopy, NULL, Delete);
     }
-    HKEY fileKey;
-    DWORD disposition = 0;
-    char noClass[1] = "";
-    if (RegCreateKeyExA(usage, name, 0, noClass, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, &fileKey,
-                        &disposition) != ERROR_SUCCESS)
+    if (!PlannedKeyExists(usageKey) && (!PlanCreateKey(usageKey) || !PlanSetText(usageKey, "", sharedDir)))
         return 0;
-    if (disposition == REG_CREATED_NEW_KEY)
-        SetText(fileKey, NULL, sharedDir);
-    SetText(fileKey, product, installDir);
-    RegCloseKey(fileKey);
+    if (!PlanSetText(usageKey, product, installDir))
+        return 0;
     return ok;
 }
 
@@ -135,32 +195,27 @@ int UpdateSharedUsage(LPCSTR patchDir, LPCSTR installDir, LPCSTR sharedDir)
 {
     char product[256];
     char name[MAX_PATH];
-    HKEY sharedDlls;
-    HKEY usage;
     LONG count;
 
+    ResetRegistryPlan();
     LoadManifestString(STR_PRODUCT_NAME, product, sizeof(product));
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, 0, KEY_ALL_ACCESS, &sharedDlls) != ERROR_SUCCESS)
-        return 1;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SHARED_USAGE_KEY, 0, KEY_ALL_ACCESS, &usage) != ERROR_SUCCESS) {
-        RegCloseKey(sharedDlls);
-        return 1;
-    }
+    // Without the right to change the counts nothing could be installed:
+    // refused before anything changes.
+    if (!CanWrite(SHARED_DLLS_KEY) || !CanWrite(SHARED_USAGE_KEY))
+        return 0;
     int success = 1;
     if (LoadBlockCount(BLOCK_SHARED_REMOVED, &count)) {
         for (LONG i = 1; i <= count && success; i++) {
             if (LoadManifestString(BLOCK_SHARED_REMOVED + i, name, sizeof(name)))
-                success = RemoveUse(sharedDlls, usage, product, sharedDir, name);
+                success = RemoveUse(product, sharedDir, name);
         }
     }
     if (success && LoadBlockCount(BLOCK_SHARED_ADDED, &count)) {
         for (LONG i = 1; i <= count && success; i++) {
             if (LoadManifestString(BLOCK_SHARED_ADDED + i, name, sizeof(name)))
-                success = AddUse(sharedDlls, usage, product, patchDir, installDir, sharedDir, name);
+                success = AddUse(product, patchDir, installDir, sharedDir, name);
         }
     }
-    RegCloseKey(usage);
-    RegCloseKey(sharedDlls);
     return success;
 }
 

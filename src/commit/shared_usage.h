@@ -5,10 +5,13 @@
 
 #include "platform/win32.h"
 
-// Counts down the shared files this version stops using and up those it
-// adds, records this product's use, and queues the shared files to replace
-// or delete. 1 on success (also when the registry keys are absent), 0 at the
-// first failure. Shows no message.
+// Works out, without changing anything, how the shared files this version
+// stops using are counted down and those it adds counted up, how this
+// product's use is recorded (the registry plan), and which shared files are
+// to be replaced or deleted (the pending-operation list). 1 on success; 0 at
+// the first failure: keys that cannot be written, a count of a type that is
+// not a number, a payload copy without a version, a usage subkey that is
+// missing, a plan or a record that does not fit. Shows no message.
 int UpdateSharedUsage(LPCSTR patchDir, LPCSTR installDir, LPCSTR sharedDir);
 
 // Compares two version strings number by number (any run of non-digits

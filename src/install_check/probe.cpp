@@ -1,8 +1,10 @@
-// The installation probe: the first step of a run, before any window exists
-// and before anything is changed. It finds the product and the maker's shared
-// directory in the registry and proves that the installation is the one the
-// patch was built for. Every refusal shows its own box without an owner.
+// The installation probe: the first step of a run, before any window exists.
+// It finds the product and the maker's shared directory in the registry and
+// proves that the installation is the one the patch was built for. It
+// changes nothing, except that it undoes a run that was cut off before its
+// commit point. Every refusal shows its own box without an owner.
 #include "install_check/probe.h"
+#include "commit/commit.h"
 #include "install_check/checksum.h"
 #include "install_check/version_info.h"
 #include "manifest/manifest.h"
@@ -112,11 +114,16 @@ int ProbeInstallation(LPSTR installDir, int installCapacity, LPSTR sharedDir, in
     }
 
     // A manifest without a checksum trusts the version alone.
-    if (!LoadManifestString(STR_EXPECTED_CHECKSUM, checksumText, sizeof(checksumText)))
-        return 1;
-    if ((DWORD)ParseCount(checksumText) != FileChecksum(versionPath))
+    if (LoadManifestString(STR_EXPECTED_CHECKSUM, checksumText, sizeof(checksumText)) &&
+        (DWORD)ParseCount(checksumText) != FileChecksum(versionPath))
         return Refuse(MSG_NOT_ENGLISH);
 
+    // A run cut off before its commit point is undone first, so that this
+    // one starts from the machine as it was; its leftovers, the marker
+    // among them, are gone then. What cannot be undone stays journaled, and
+    // nothing more is done until it can be.
+    if (!RecoverInterruptedRun(installDir))
+        return Refuse(MSG_SCHEDULE_FAILED);
     lstrcpynA(marker, versionPath, sizeof(marker));
     MakeMarkerName(marker);
     if (GetFileAttributesA(marker) != INVALID_FILE_ATTRIBUTES)

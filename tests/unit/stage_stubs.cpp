@@ -1,5 +1,6 @@
 #include "stage_stubs.h"
 
+#include "commit/commit.h"
 #include "commit/schedule.h"
 #include "commit/shared_usage.h"
 #include "commit/viewer_dialog.h"
@@ -83,6 +84,14 @@ int ScheduleReplacements(LPCSTR patchDir, LPCSTR installDir, LPCSTR sharedDir) {
     (void)installDir;
     (void)sharedDir;
     return Run("schedule");
+}
+
+// The commit's own failures carry their part's message; the stand-in fails
+// as the file part would.
+UINT CommitPatch(LPCSTR patchDir, LPCSTR installDir) {
+    (void)patchDir;
+    (void)installDir;
+    return Run("commit") ? 0 : MSG_SCHEDULE_FAILED;
 }
 
 int RegisterViewerDialog(void) { return Run("viewer dialog"); }
