@@ -1,9 +1,10 @@
 // wfstate: the machine state after an installer run, from winsim or from a
 // Wine prefix, in one text form (README.md), so the two can be compared.
 //
-//   wfstate run --before DIR --platform nt|95 [--prepare STEP]... ACTION...
-//               --out STATE [--res FILE] [--twin FILE] [--keep DIR]
-//     ACTION: --run ANSWERS (one installer run, e.g. Yes,No), --restart
+//   wfstate run --before DIR --platform nt|95 ACTION... --out STATE
+//               [--res FILE] [--twin FILE] [--keep DIR]
+//     ACTION, carried out in the order given: --prepare STEP (prepare.h),
+//     --run ANSWERS (one installer run, e.g. Yes,No), --restart
 //   wfstate normalize --drive-c DIR --reg FILE... --boxes LOG...
 //               [--restart-requested] --out STATE
 #include <cstdio>
@@ -30,8 +31,8 @@ const char kCaption[] = "Tolvane Wayfront Patch";
 
 [[noreturn]] void Usage(const std::string &why) {
     std::cerr << "wfstate: " << why << "\n"
-              << "usage: wfstate run --before DIR --platform nt|95 [--prepare STEP]... "
-                 "(--run ANSWERS | --restart)... --out STATE\n"
+              << "usage: wfstate run --before DIR --platform nt|95 "
+                 "(--prepare STEP | --run ANSWERS | --restart)... --out STATE\n"
                  "       wfstate normalize --drive-c DIR [--reg FILE]... [--boxes LOG]... "
                  "[--restart-requested] --out STATE\n";
     std::exit(2);
@@ -54,6 +55,7 @@ std::string RestartSection(bool requested) {
 
 struct Action {
     bool restart = false;
+    std::string prepare;  // a preparation step, when not empty
     std::vector<int> answers;
 };
 
@@ -91,7 +93,6 @@ const char *ButtonsOf(UINT type) {
 int Run(int argc, char **argv) {
     std::string before, platform, out, keep;
     std::string res = WF_RES_PATH, twin = WF_PATCH_TWIN;
-    std::vector<std::string> prepare;
     std::vector<Action> actions;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -101,13 +102,13 @@ int Run(int argc, char **argv) {
         };
         if (arg == "--before") before = value();
         else if (arg == "--platform") platform = value();
-        else if (arg == "--prepare") prepare.push_back(value());
-        else if (arg.compare(0, 10, "--prepare=") == 0) prepare.push_back(arg.substr(10));
+        else if (arg == "--prepare") actions.push_back(Action{false, value(), {}});
+        else if (arg.compare(0, 10, "--prepare=") == 0) actions.push_back(Action{false, arg.substr(10), {}});
         else if (arg == "--out") out = value();
         else if (arg == "--res") res = value();
         else if (arg == "--twin") twin = value();
         else if (arg == "--keep") keep = value();
-        else if (arg == "--restart") actions.push_back(Action{true, {}});
+        else if (arg == "--restart") actions.push_back(Action{true, {}, {}});
         else if (arg == "--run") {
             Action action;
             std::string list = value(), word;
@@ -147,11 +148,13 @@ int Run(int argc, char **argv) {
     winsim::SetPlatform(platform == "nt" ? winsim::Platform::WindowsNT : winsim::Platform::Windows95);
     ForgetWindowsVersion();
     winsim::RegisterHostTwin("patch.exe", twin);
-    for (const std::string &step : prepare) {
-        if (!wfstate::ApplyPrepareStep(step, &error)) return std::cerr << "wfstate: " << error << "\n", 1;
-    }
 
     for (const Action &action : actions) {
+        if (!action.prepare.empty()) {
+            if (!wfstate::ApplyPrepareStep(action.prepare, &error))
+                return std::cerr << "wfstate: " << error << "\n", 1;
+            continue;
+        }
         if (action.restart) {
             winsim::Restart();
             continue;

@@ -1,5 +1,6 @@
 #include "prepare.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -52,6 +53,38 @@ bool ApplyPrepareStep(const std::string &step, std::string *error) {
         std::string text;
         if (!winsim::ReadWholeFile(ini, &text)) text = "[Rename]\r\n";
         return winsim::WriteWholeFile(ini, text + arg + "\r\n") ? true : Fail(error, "cannot write " + ini);
+    }
+    if (verb == "readonly" || verb == "writable") {
+        const DWORD attributes = GetFileAttributesA(arg.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return Fail(error, "no file: " + arg);
+        const DWORD wanted = verb == "readonly" ? attributes | FILE_ATTRIBUTE_READONLY
+                                                : attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+        return SetFileAttributesA(arg.c_str(), wanted) ? true : Fail(error, "cannot set the attributes of " + arg);
+    }
+    if (verb == "reg-dword") {
+        const size_t bar = arg.find('|'), equals = arg.rfind('=');
+        if (bar == std::string::npos || equals == std::string::npos || equals < bar)
+            return Fail(error, "reg-dword step is not <key>|<value>=<number>: " + step);
+        const std::string keyPath = arg.substr(0, bar), name = arg.substr(bar + 1, equals - bar - 1);
+        const std::string number = arg.substr(equals + 1);
+        char *end = nullptr;
+        const unsigned long value = std::strtoul(number.c_str(), &end, 10);
+        if (number.empty() || *end != '\0' || value > 0xFFFFFFFFul)
+            return Fail(error, "not a DWORD: " + number);
+        HKEY root;
+        if (keyPath.compare(0, 5, "HKLM\\") == 0) root = HKEY_LOCAL_MACHINE;
+        else if (keyPath.compare(0, 5, "HKCU\\") == 0) root = HKEY_CURRENT_USER;
+        else return Fail(error, "key not under HKLM\\ or HKCU\\: " + keyPath);
+        HKEY key;
+        if (RegCreateKeyExA(root, keyPath.c_str() + 5, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+            ERROR_SUCCESS)
+            return Fail(error, "cannot open " + keyPath);
+        const DWORD data = static_cast<DWORD>(value);
+        const LONG set = RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&data),
+                                        sizeof data);
+        RegCloseKey(key);
+        return set == ERROR_SUCCESS ? true : Fail(error, "cannot set " + keyPath + "|" + name);
     }
     return Fail(error, "unknown prepare step: " + verb);
 }

@@ -8,6 +8,12 @@
 //   add-rename-line:<line> add a line to the [Rename] section of
 //                          WININIT.INI in the Windows directory (made with
 //                          the section when missing; the section is last)
+//   readonly:<path>        set a file's read-only attribute
+//   writable:<path>        clear it, as the user would
+//   reg-dword:<key>|<value>=<number>
+//                          set a REG_DWORD value (the key made if missing);
+//                          <key> starts with HKLM\ or HKCU\, <number> is
+//                          decimal
 //
 // Paths are full Windows paths on drive C:.
 #ifndef WFSTATE_PREPARE_H

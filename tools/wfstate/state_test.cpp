@@ -133,4 +133,38 @@ TEST_F(PrepareTest, EachStepChangesTheMachine) {
     EXPECT_FALSE(wfstate::ApplyPrepareStep("remove", &error));
 }
 
+// A read-only WININIT.INI must refuse the installer's [Rename] lines, as it
+// does under Wine, until the user makes it writable again.
+TEST_F(PrepareTest, ReadOnlyRefusesProfileWritesUntilMadeWritable) {
+    Write("c/WINDOWS/WININIT.INI", "[Rename]\r\n");
+    std::string error;
+    ASSERT_TRUE(wfstate::ApplyPrepareStep("readonly:C:\\windows\\WININIT.INI", &error)) << error;
+    EXPECT_FALSE(WritePrivateProfileSectionA("Rename", "NUL=C:\\A.DLL\0", "C:\\WINDOWS\\WININIT.INI"));
+    EXPECT_EQ("[Rename]\r\n", Read("c/WINDOWS/WININIT.INI"));
+    ASSERT_TRUE(wfstate::ApplyPrepareStep("writable:C:\\windows\\WININIT.INI", &error)) << error;
+    EXPECT_TRUE(WritePrivateProfileSectionA("Rename", "NUL=C:\\A.DLL\0", "C:\\WINDOWS\\WININIT.INI"));
+    EXPECT_FALSE(wfstate::ApplyPrepareStep("readonly:C:\\WINDOWS\\NOFILE.INI", &error));
+}
+
+TEST_F(PrepareTest, RegDwordReplacesTheValueWithItsNumber) {
+    const char key[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+    const char name[] = "C:\\Quenmark\\Shared\\qmsound.dll";
+    HKEY handle;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             &handle, nullptr));
+    RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE *>("2"), 2);
+    std::string error;
+    ASSERT_TRUE(wfstate::ApplyPrepareStep(std::string("reg-dword:HKLM\\") + key + "|" + name + "=4000000000",
+                                          &error)) << error;
+    DWORD type = 0, value = 0, size = sizeof value;
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE *>(&value), &size));
+    RegCloseKey(handle);
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type);
+    EXPECT_EQ(4000000000u, value);
+
+    for (const char *bad : {"reg-dword:HKLM\\Software\\Quenmark=1", "reg-dword:HKLM\\Software|v=x",
+                            "reg-dword:HKLM\\Software|v=4294967296", "reg-dword:HKCR\\Software|v=1"})
+        EXPECT_FALSE(wfstate::ApplyPrepareStep(bad, &error)) << bad;
+}
+
 }  // namespace
