@@ -17,7 +17,8 @@
 #   wf_finish <pass message>            prints PASS or the failures, exits
 #
 # Whole runs through the restart, held against winsim (wfstate):
-#   wf_prepare <step>...                change the sample on drive C: as
+#   wf_prepare <step>...                change the sample on drive C: (or
+#                                       the registry, in a session) as
 #                                       "wfstate run --prepare" does
 #   wf_session <step>...                one boot of the prefix (see below)
 #   wf_wine_state <name> <out>          the state saved by "state=<name>",
@@ -36,12 +37,13 @@ fail() { failures+=("$1"); }
 
 wf_scenario_start() {
     local template=$1
+    wf_release_readonly
     rm -rf "$work"
     mkdir -p "$work"
     work=$(realpath "$work")
     prefix=$work/prefix
     log=$work/boxes.log
-    trap 'wf_stop "$prefix"; [[ "${WF_KEEP:-0}" == 1 ]] || rm -rf "$prefix"' EXIT
+    trap 'wf_stop "$prefix"; wf_release_readonly; [[ "${WF_KEEP:-0}" == 1 ]] || rm -rf "$prefix"' EXIT
     wf_clone "$template" "$prefix" || { echo "FAIL: cannot copy template prefix"; exit 1; }
 }
 
@@ -160,7 +162,7 @@ wf_session() {
     (cd "$prefix/drive_c" &&
      WF_RUNS_BEFORE=$((wf_runs - $(printf '%s\n' "$@" | grep -c '^run='))) work=$work prefix=$prefix \
          wf_run "$prefix" -- bash "$here/lib.sh" --session-steps "$@") >>"$work/wine.out" 2>&1 ||
-        fail "session failed ($*); see $work/wine.out"
+        fail "session failed ($*): $(tail -2 "$work/wine.out" | tr '\n' ' ')(more in $work/wine.out)"
     local n
     for ((n = 1; n <= wf_runs; n++)); do
         [[ -f "$work/boxes-$n.log" ]] || continue
@@ -230,6 +232,7 @@ wf_restart_requested() {
 }
 
 # wf_prepare <step>...: the steps of "wfstate run --prepare" on the prefix.
+# reg-dword: needs wine, so only a session step (prepare=) can carry it out.
 wf_prepare() {
     local step arg path
     for step in "$@"; do
@@ -244,9 +247,47 @@ wf_prepare() {
                   path=$prefix/drive_c/windows/WININIT.INI
                   [[ -f "$path" ]] || printf '[Rename]\r\n' >"$path"
                   printf '%s\r\n' "$arg" >>"$path" ;;
+        readonly:*)
+                  wf_set_readonly "$(wf_host_path "$arg")" ||
+                      fail "prepare: cannot make $arg read-only to $(id -un) (chmod a-w, chattr +i)" ;;
+        writable:*)
+                  wf_clear_readonly "$(wf_host_path "$arg")" || fail "prepare: cannot make $arg writable" ;;
+        reg-dword:*)
+                  path=${arg%%|*}
+                  arg=${arg#*|}
+                  if [[ -z "${WINEPREFIX:-}" ]]; then
+                      fail "prepare: $step needs wine: make it a session step (prepare=)"
+                  else
+                      wine reg add "$path" /v "${arg%=*}" /t REG_DWORD /d "${arg##*=}" /f ||
+                          fail "prepare: $step failed"
+                  fi ;;
         *)        fail "unknown prepare step $step" ;;
         esac
     done
+}
+
+# Wine keeps the read-only attribute as the host file's lack of write
+# permission (what "attrib +r" does), which does not stop root; for root the
+# file is also made immutable, and listed in $work/immutable so that
+# wf_release_readonly can let the work directory be removed. Fails if the
+# file can still be written.
+wf_set_readonly() {
+    chmod a-w -- "$1" || return 1
+    [[ -w "$1" ]] && chattr +i -- "$1" 2>/dev/null && printf '%s\n' "$1" >>"$work/immutable"
+    [[ ! -w "$1" ]]
+}
+
+# The attribute cleared, as "attrib -r" clears it.
+wf_clear_readonly() {
+    [[ -f "$work/immutable" ]] && grep -qxF -- "$1" "$work/immutable" && chattr -i -- "$1"
+    chmod u+w -- "$1" && [[ -w "$1" ]]
+}
+
+wf_release_readonly() {
+    [[ -f "$work/immutable" ]] || return 0
+    local path
+    while IFS= read -r path; do chattr -i -- "$path" 2>/dev/null; done <"$work/immutable"
+    rm -f "$work/immutable"
 }
 
 # The host path of a C:\ path in the prefix, as written (no case folding).
