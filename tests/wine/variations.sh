@@ -17,6 +17,18 @@
 #   foreign-rename   95: WININIT.INI already holds another program's
 #                    [Rename] line; it survives the patch and is carried
 #                    out at the restart with ours
+#   readonly-wininit 95: WININIT.INI (with another program's line) is
+#                    read-only, so our [Rename] lines cannot be written:
+#                    message 202, and the files and registry are as before
+#                    the run (the patch directory may stay). The user
+#                    makes the file writable and runs again: the patch
+#                    goes through and the restart carries out both
+#                    programs' lines
+#   dword-count      NT: two counts the patch changes are REG_DWORD values,
+#                    not text: qmfont32.dll (block 3000, 1) and qmsound.dll
+#                    (block 3100, 2, Quayside's too); they stay REG_DWORD,
+#                    raised and lowered by one, and all else is as the
+#                    plain run leaves it
 set -u
 export WF_INSTALLER=$1 WF_BOXANSWER=$2 WF_WFSTATE=$6
 work=$4 sample=$5 case=$7
@@ -25,17 +37,56 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 install='C:\Program Files\Quenmark\Wayfront'
 confirm="Are you sure you want to upgrade Tolvane Wayfront to version 95.0.C?"
 restart_question="Patch successful.  Windows must be restarted to complete the changes.  Would you like to restart Windows now?"
+# Another program's replacement, waiting in WININIT.INI for the restart.
+foreign=('file:C:\Quenmark\Quayside\qsdata.dat=old data' 'file:C:\Quenmark\Quayside\qsdata.new=new data'
+         'add-rename-line:C:\Quenmark\Quayside\qsdata.dat=C:\Quenmark\Quayside\qsdata.new')
 
 wf_scenario_start "$3"
 wf_install_sample_files "$sample/before"
 
+# sample_state before|after: the sample machine, files and registry, as a
+# state file; prints its path.
+sample_state() {
+    local out=$work/sample-$1.state
+    [[ -f "$out" ]] ||
+        "$WF_WFSTATE" normalize --drive-c "$sample/$1/drive_c" --reg "$sample/$1/machine.reg" --out "$out" >&2
+    echo "$out"
+}
+
 # files_as_after <state>: the product's files are the sample's 95.0.C tree.
 files_as_after() {
-    "$WF_WFSTATE" normalize --drive-c "$sample/after/drive_c" --out "$work/sample-after.state"
+    local after
+    after=$(sample_state after)
     cmp -s <(wf_state_section "$1" files | grep -v '^windows/' | grep -v '^quenmark/quayside/') \
-           <(wf_state_section "$work/sample-after.state" files) ||
+           <(wf_state_section "$after" files) ||
         fail "the files are not the sample's 95.0.C tree:
-$(diff <(wf_state_section "$1" files) <(wf_state_section "$work/sample-after.state" files))"
+$(diff <(wf_state_section "$1" files) <(wf_state_section "$after" files))"
+}
+
+# The registry section as "[key] value" lines, sorted: the order values were
+# written in is no part of the machine. HKEY_CURRENT_USER is left out, as
+# the sample's machine.reg does not describe it.
+machine_registry() {
+    wf_state_section "$1" registry |
+        awk '/^\[/ { key = $0; skip = /^\[hkey_current_user/; next } !skip && NF { print key " " $0 }' | sort
+}
+
+# registry_as <state> <expected state> <what> [sed script]: the registry of
+# <state> is the expected one's, changed by the script.
+registry_as() {
+    local d
+    d=$(diff <(machine_registry "$1") <(machine_registry "$2" | sed "${4:-}")) ||
+        fail "$3 (< found, > expected):
+$d"
+}
+
+# foreign_rename_done <state>: the other program's line was carried out.
+foreign_rename_done() {
+    local files
+    files=$(wf_state_section "$1" files)
+    grep -q "^quenmark/quayside/qsdata.dat 8 $(printf 'new data' | gzip -c | tail -c8 | od -An -tx4 -N4 | tr -d ' ')\$" \
+        <<<"$files" || fail "the other program's rename was not carried out: $(grep quayside <<<"$files")"
+    grep -q '^quenmark/quayside/qsdata.new ' <<<"$files" && fail "qsdata.new is still there"
 }
 
 case "$case" in
@@ -84,18 +135,12 @@ staging-fails)
     grep -Eq '^(program files/quenmark/wayfront|quenmark/shared)/[^/]*x ' <<<"$files" &&
         fail "a replacement was installed: $(grep -E '/[^/]*x ' <<<"$files" | head -1)"
     grep -q '^windows/wininit' <<<"$files" && fail "WININIT.INI was written"
-    "$WF_WFSTATE" normalize --drive-c "$sample/before/drive_c" --reg "$sample/before/machine.reg" \
-        --out "$work/sample-before.state"
-    cmp -s <(wf_state_section "$work/failed.wine" registry | grep -vi '^\[hkey_current_user') \
-           <(wf_state_section "$work/sample-before.state" registry) ||
-        fail "the registry changed: $(diff <(wf_state_section "$work/failed.wine" registry) \
-            <(wf_state_section "$work/sample-before.state" registry) | head -5)"
+    registry_as "$work/failed.wine" "$(sample_state before)" "the registry changed"
     wf_expect_same_as_winsim failed --before "$sample/before" --platform 95 \
         "${steps[@]/#/--prepare=}" --run Yes,OK
     ;;
 foreign-rename)
-    steps=('file:C:\Quenmark\Quayside\qsdata.dat=old data' 'file:C:\Quenmark\Quayside\qsdata.new=new data'
-           'add-rename-line:C:\Quenmark\Quayside\qsdata.dat=C:\Quenmark\Quayside\qsdata.new')
+    steps=("${foreign[@]}")
     # Written after the boot that starts the session, or that boot would
     # carry the line out before the installer runs.
     wf_session version=win95 "import=$sample/before/machine.reg" "${steps[@]/#/prepare=}" \
@@ -109,13 +154,55 @@ foreign-rename)
         "${steps[@]/#/--prepare=}" --run Yes,No
     wf_session reboot state=restarted
     wf_wine_state restarted "$work/restarted.wine"
-    files=$(wf_state_section "$work/restarted.wine" files)
-    grep -q "^quenmark/quayside/qsdata.dat 8 $(printf 'new data' | gzip -c | tail -c8 | od -An -tx4 -N4 | tr -d ' ')\$" \
-        <<<"$files" || fail "the other program's rename was not carried out: $(grep quayside <<<"$files")"
-    grep -q '^quenmark/quayside/qsdata.new ' <<<"$files" && fail "qsdata.new is still there"
+    foreign_rename_done "$work/restarted.wine"
     files_as_after "$work/restarted.wine"
     wf_expect_same_as_winsim restarted --before "$sample/before" --platform 95 \
         "${steps[@]/#/--prepare=}" --run Yes,No --restart
+    ;;
+readonly-wininit)
+    wininit='C:\windows\WININIT.INI'
+    steps=("${foreign[@]}" "readonly:$wininit")
+    wf_session version=win95 "import=$sample/before/machine.reg" "${steps[@]/#/prepare=}" \
+        run=Yes,OK state=failed "prepare=writable:$wininit" run=Yes,No
+    wf_session reboot state=restarted
+    log=$work/boxes-1.log
+    wf_expect_boxes "YESNO|none|$confirm" \
+        "OK|Tolvane Wayfront Patch|Unable to set up files to be copied on next boot, patch failed."
+    wf_wine_state failed "$work/failed.wine"
+    before=$(sample_state before)
+    d=$(diff <(wf_state_section "$work/failed.wine" files |
+               grep -Ev '^(windows|quenmark/quayside|program files/quenmark/wayfront/patchb2c)/') \
+             <(wf_state_section "$before" files)) ||
+        fail "after the failed run the files are not as before it (< found, > before):
+$d"
+    registry_as "$work/failed.wine" "$before" "after the failed run the registry is not as before it"
+    wf_expect_same_as_winsim failed --before "$sample/before" --platform 95 "${steps[@]/#/--prepare=}" --run Yes,OK
+
+    log=$work/boxes-2.log
+    wf_expect_boxes "YESNO|none|$confirm" "YESNO|Tolvane Wayfront Patch|$restart_question"
+    wf_wine_state restarted "$work/restarted.wine"
+    files_as_after "$work/restarted.wine"
+    foreign_rename_done "$work/restarted.wine"
+    registry_as "$work/restarted.wine" "$(sample_state after)" \
+        "after the second run and the restart the registry is not the sample's after state"
+    wf_expect_same_as_winsim restarted --before "$sample/before" --platform 95 "${steps[@]/#/--prepare=}" \
+        --run Yes,OK "--prepare=writable:$wininit" --run Yes,No --restart
+    ;;
+dword-count)
+    shared_dlls='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\SharedDLLs'
+    steps=("reg-dword:$shared_dlls|C:\Quenmark\Shared\qmfont32.dll=1"
+           "reg-dword:$shared_dlls|C:\Quenmark\Shared\qmsound.dll=2")
+    wf_session version=nt40 "import=$sample/before/machine.reg" "${steps[@]/#/prepare=}" run=Yes,No
+    wf_session reboot state=restarted
+    log=$work/boxes-1.log
+    wf_expect_boxes "YESNO|none|$confirm" "YESNO|Tolvane Wayfront Patch|$restart_question"
+    wf_wine_state restarted "$work/restarted.wine"
+    files_as_after "$work/restarted.wine"
+    registry_as "$work/restarted.wine" "$(sample_state after)" \
+        "the registry is not the sample's after state with qmfont32.dll at dword 2 and qmsound.dll at dword 1" \
+        's/\(qmfont32\.dll"\)="2"$/\1=dword:00000002/; s/\(qmsound\.dll"\)="1"$/\1=dword:00000001/'
+    wf_expect_same_as_winsim restarted --before "$sample/before" --platform nt "${steps[@]/#/--prepare=}" \
+        --run Yes,No --restart
     ;;
 *)
     echo "unknown case $case"
