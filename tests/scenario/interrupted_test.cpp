@@ -1,8 +1,7 @@
 // Runs that end before their time: the installer's process killed at one
 // Win32 call after another, and the patcher killed at random moments. After
-// each, what is installed must be the old version or the new one, file by
-// file, and a fresh run must either finish the patch or refuse in words that
-// fit what the killed run left.
+// a killed installer, one further run and a restart must leave the machine
+// exactly as the patch should; a killed patcher leaves each file old or new.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -25,8 +24,10 @@
 
 #include "app/run_patch.h"
 #include "commit/pending_ops.h"
+#include "commit/registry_plan.h"
 #include "commit/windows_version.h"
 #include "manifest/manifest.h"
+#include "machine_state.h"
 #include "test_machine.h"
 
 extern char **environ;
@@ -57,69 +58,8 @@ int Stride() {
     return stride > 0 ? stride : 1;
 }
 
-// The installed product and the shared files as one version has them:
-// Windows path relative to C:\ -> bytes.
-using Tree = std::map<std::string, std::string>;
-
-const char *const kWatchedDirs[] = {"Program Files/Quenmark/Wayfront", "Quenmark/Shared"};
-
-Tree HostTree(const std::string &driveC) {
-    Tree tree;
-    for (const char *dir : kWatchedDirs) {
-        const fs::path root = fs::path(driveC) / dir;
-        for (const auto &entry : fs::recursive_directory_iterator(root)) {
-            if (!entry.is_regular_file()) continue;
-            std::string name = fs::relative(entry.path(), driveC).string();
-            for (char &c : name) c = c == '/' ? '\\' : c;
-            tree[name] = HostFile(entry.path().string());
-        }
-    }
-    return tree;
-}
-
-Tree SimTree() {
-    Tree tree;
-    for (const char *dir : kWatchedDirs) {
-        std::string winDir = std::string("C:\\") + dir;
-        for (char &c : winDir) c = c == '/' ? '\\' : c;
-        for (const std::string &name : winsim::ListTree(winDir)) {
-            if (!name.empty() && name.back() == '\\') continue;
-            std::string bytes;
-            if (winsim::ReadWholeFile(winDir + "\\" + name, &bytes)) tree[winDir.substr(3) + "\\" + name] = bytes;
-        }
-    }
-    return tree;
-}
-
-// How the files compare with the two versions after a restart.
-struct Comparison {
-    std::vector<std::string> damaged;  // neither version's bytes
-    std::vector<std::string> extra;    // in neither version
-    int oldFiles = 0;                  // still (or, for a dropped file, still there) as before
-    int newFiles = 0;
-    bool AllNew() const { return damaged.empty() && extra.empty() && oldFiles == 0; }
-};
-
-Comparison Compare(const Tree &now, const Tree &before, const Tree &after) {
-    Comparison result;
-    std::set<std::string> names;
-    for (const auto &entry : before) names.insert(entry.first);
-    for (const auto &entry : after) names.insert(entry.first);
-    for (const auto &entry : now)
-        if (!names.count(entry.first)) result.extra.push_back(entry.first);
-    for (const std::string &name : names) {
-        const auto n = now.find(name), b = before.find(name), a = after.find(name);
-        const bool present = n != now.end();
-        const bool asBefore = present ? b != before.end() && b->second == n->second : b == before.end();
-        const bool asAfter = present ? a != after.end() && a->second == n->second : a == after.end();
-        if (asAfter)
-            ++result.newFiles;  // a file both versions share counts as new
-        else if (asBefore)
-            ++result.oldFiles;
-        else
-            result.damaged.push_back(name);
-    }
-    return result;
+const char *PlatformName(winsim::Platform platform) {
+    return platform == winsim::Platform::WindowsNT ? "NT" : "Windows 95";
 }
 
 class InterruptedRunTest : public MachineTest, public ::testing::WithParamInterface<winsim::Platform> {
@@ -139,6 +79,7 @@ protected:
 
     void TearDown() override {
         winsim::KillAtCall(-1);
+        winsim::ClearFaults();
         MachineTest::TearDown();
     }
 
@@ -147,6 +88,7 @@ protected:
     // into the next process.
     static void EndInstallerProcess() {
         while (PendingFileOp *record = PopPendingOp()) FreePendingOp(record);
+        ResetRegistryPlan();
         ForgetWindowsVersion();
         winsim::EndProcess();
     }
@@ -165,6 +107,35 @@ protected:
         return texts;
     }
 
+    // The calls of one good run on a fresh machine, and where its commit
+    // stages begin.
+    std::vector<winsim::Call> GoodRun(int *commitStart) {
+        const int firstCall = static_cast<int>(winsim::Calls().size());
+        winsim::QueueAnswers({IDYES, IDNO});
+        RunPatch(winsim::ModuleInstance(), nullptr, nullptr, 0);
+        EndInstallerProcess();
+        std::vector<winsim::Call> calls(winsim::Calls().begin() + firstCall, winsim::Calls().end());
+        *commitStart = static_cast<int>(calls.size());
+        for (size_t i = 0; i < calls.size(); ++i)
+            if (calls[i].function == "SetDlgItemTextA" && calls[i].arg == ManifestString(STATUS_REGISTRY)) {
+                *commitStart = static_cast<int>(i);
+                break;
+            }
+        return calls;
+    }
+
+    // After the restart: the files and the registry as the sample's after
+    // has them, no patch directory, journal or replacement left.
+    std::string DifferenceFromAfter(const std::string &afterRegistry, Comparison *files) const {
+        *files = Compare(SimTree(), before_, after_);
+        std::string difference;
+        if (!files->damaged.empty()) difference += "; damaged: " + Join(files->damaged);
+        if (!files->extra.empty()) difference += "; left behind: " + Join(files->extra);
+        if (files->oldFiles) difference += "; " + std::to_string(files->oldFiles) + " file(s) old";
+        if (TouchedRegistry() != afterRegistry) difference += "; the registry differs from the sample's after";
+        return difference;
+    }
+
     static Tree before_;
     static Tree after_;
 };
@@ -176,66 +147,23 @@ std::string Describe(const winsim::ProcessKilled &kill) {
     return "call " + std::to_string(kill.index) + " " + kill.function + "(" + kill.arg + ")";
 }
 
-// Files in neither version, by kind: the patch directory's, replacements
-// waiting beside their files ("...X"), and others by name.
-std::string Leftovers(const Comparison &comparison) {
-    int patchDir = 0, waiting = 0;
-    std::string others;
-    for (const std::string &name : comparison.extra) {
-        if (name.find("\\PatchB2C\\") != std::string::npos)
-            ++patchDir;
-        else if (name.back() == 'X')
-            ++waiting;
-        else
-            others += " " + name;
-    }
-    std::string text;
-    if (patchDir) text += ", " + std::to_string(patchDir) + " file(s) left in the patch directory";
-    if (waiting) text += ", " + std::to_string(waiting) + " replacement(s) left beside their files";
-    if (!others.empty()) text += ", others:" + others;
-    return text;
-}
-
-std::string Join(const std::vector<std::string> &items) {
-    std::string text;
-    for (const std::string &item : items) text += (text.empty() ? "" : ", ") + item;
-    return text;
-}
-
-// The installer killed at each call of a good run (or a dense sample of
-// them), then a fresh run and a restart. The fresh run ends with "Patch
-// successful" or a refusal that is one of the installer's own failure
-// messages; every installed and shared file is then its old or its new
-// version; a successful fresh run leaves everything new; and where the
-// restart left any file old, one more run and restart finish the patch.
-TEST_P(InterruptedRunTest, AKillAtAnyCallLeavesAnInstallationThatAFreshRunCompletes) {
+// The installer killed just before each call of a good run that changes the
+// machine (or a dense sample of them); then one further run (Yes and No, or
+// a refusal because the patch waits for the restart) and a restart must
+// leave exactly the sample's after: no count lowered twice, no file lost,
+// nothing left behind.
+TEST_P(InterruptedRunTest, AKillAtAnyCallIsMadeGoodByOneFurtherRunAndARestart) {
     const auto started = std::chrono::steady_clock::now();
-    // A good run, to know its calls.
-    const int firstCall = static_cast<int>(winsim::Calls().size());
-    winsim::QueueAnswers({IDYES, IDNO});
-    RunPatch(winsim::ModuleInstance(), nullptr, nullptr, 0);
-    const std::vector<winsim::Call> goodRun(winsim::Calls().begin() + firstCall, winsim::Calls().end());
+    const std::string afterRegistry = TouchedRegistryOf(SamplePath("after/machine.reg"), Root() + "/expected");
+    SetUp();
+    int commitStart = 0;
+    const std::vector<winsim::Call> goodRun = GoodRun(&commitStart);
     const int calls = static_cast<int>(goodRun.size());
-    int commitStart = calls;
-    for (int i = 0; i < calls; ++i)
-        if (goodRun[i].function == "SetDlgItemTextA" && goodRun[i].arg == ManifestString(STATUS_REGISTRY)) {
-            commitStart = i;
-            break;
-        }
     ASSERT_LT(commitStart, calls) << "the good run never reached the registry stage";
-
-    const std::set<std::string> refusals = {
-        ManifestString(MSG_RESTART_PENDING), ManifestString(MSG_SCHEDULE_FAILED),
-        ManifestString(MSG_REGISTRY_FAILED), ManifestString(MSG_PATCH_FAILED),
-        ManifestString(MSG_STAGING_FAILED),  ManifestString(MSG_EXTRACT_FAILED),
-        ManifestString(MSG_DIRECTORY_FAILED)};
-    const std::string success = ManifestString(MSG_RESTART_QUESTION);
+    const std::set<std::string> accepted = {ManifestString(MSG_RESTART_QUESTION), ManifestString(MSG_RESTART_PENDING)};
 
     const int stride = Stride();
-    int tried = 0;
-    std::map<std::string, int> outcomes;  // each kind of outcome -> how often
-    int stuck = 0;                        // kill points after which no run completes the patch
-    int incomplete = 0;                   // kill points after which a "successful" run left old files
+    int tried = 0, recovered = 0, stuck = 0, damaged = 0;
     std::map<std::pair<std::string, std::string>, int> seen;
     int changing = 0, registryWrites = 0;
     for (int k = 0; k < calls; ++k) {
@@ -246,8 +174,6 @@ TEST_P(InterruptedRunTest, AKillAtAnyCallLeavesAnInstallationThatAFreshRunComple
         const int occurrence = ++seen[{call.function, call.arg}];
         if (!ChangesTheMachine(call.function)) continue;
         if (k < commitStart && changing++ % stride != 0) continue;
-        // In the commit stages every file operation, and every other registry
-        // write unless all are asked for.
         if (k >= commitStart && stride > 1 && call.function.compare(0, 3, "Reg") == 0 && registryWrites++ % 2 != 0)
             continue;
         ++tried;
@@ -271,46 +197,24 @@ TEST_P(InterruptedRunTest, AKillAtAnyCallLeavesAnInstallationThatAFreshRunComple
         SCOPED_TRACE(Describe(kill));
 
         const std::vector<std::string> boxes = Run();
-        ASSERT_FALSE(boxes.empty());
-        const std::string &last = boxes.back();
-        const bool succeeded = last == success;
-        EXPECT_TRUE(succeeded || refusals.count(last)) << "the fresh run ended with: " << last;
         winsim::Restart();
-        Comparison after = Compare(SimTree(), before_, after_);
-        EXPECT_TRUE(after.damaged.empty()) << "damaged after the restart: " << Join(after.damaged);
-        if (succeeded && !after.AllNew()) {
-            ++incomplete;
-            std::cout << "[kill] FINDING at " << Describe(kill) << ": the fresh run said it succeeded, yet after the "
-                      << "restart " << after.oldFiles << " file(s) are old" << Leftovers(after) << "\n";
+        Comparison files;
+        std::string difference = DifferenceFromAfter(afterRegistry, &files);
+        if (boxes.empty() || !accepted.count(boxes.back()))
+            difference += "; the further run ended with: " + (boxes.empty() ? std::string("no box") : boxes.back());
+        if (difference.empty()) {
+            ++recovered;
+            continue;
         }
-        std::string outcome = succeeded ? std::string("fresh run succeeded") : "fresh run refused: " + last;
-        if (!after.AllNew()) {
-            outcome += "; after the restart " + std::to_string(after.oldFiles) + " old file(s)" + Leftovers(after);
-            // Whether one more run and restart finish the patch.
-            const std::vector<std::string> third = Run();
-            winsim::Restart();
-            const Comparison finally = Compare(SimTree(), before_, after_);
-            EXPECT_TRUE(finally.damaged.empty()) << "damaged after a further run: " << Join(finally.damaged);
-            if (finally.AllNew()) {
-                outcome += "; a further run completed";
-            } else {
-                outcome += "; a further run ended with \"" + (third.empty() ? std::string() : third.back()) +
-                           "\" and left " + std::to_string(finally.oldFiles) + " old file(s)" + Leftovers(finally);
-                ++stuck;
-            }
-        }
-        if (!outcomes.count(outcome))
-            std::cout << "[kill] first at " << Describe(kill) << ": " << outcome << "\n";
-        ++outcomes[outcome];
+        ++(files.damaged.empty() ? stuck : damaged);
+        ADD_FAILURE() << "after a kill at " << Describe(kill) << ", a further run and a restart" << difference;
     }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::cout << "[kill] " << (GetParam() == winsim::Platform::WindowsNT ? "NT" : "Win95") << ": " << tried
-              << " kill points of " << calls << " calls (commit stages from call " << commitStart
-              << ", stride " << stride << " before), " << seconds << " s\n";
-    for (const auto &entry : outcomes) std::cout << "[kill]   " << entry.second << " x " << entry.first << "\n";
-    std::cout << "[kill] " << stuck << " kill point(s) after which two more runs do not complete the patch, "
-              << incomplete << " after which a successful run left old files\n";
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::cout << "interrupted runs, " << PlatformName(GetParam()) << ": " << tried << " kill points, " << recovered
+              << " recovered, " << stuck << " stuck, " << damaged << " damaged\n";
+    std::cout << "[kill] " << calls << " calls in a good run, commit stages from call " << commitStart << ", stride "
+              << stride << " before them; " << seconds << " s\n";
+    EXPECT_EQ(tried, recovered);
     RecordProperty("kill_points", tried);
 }
 

@@ -1,8 +1,12 @@
-// Replacement scheduling: what is queued, where each new file waits, and
-// how each platform is told to finish the exchange at the restart.
+// Replacement scheduling and the commit: what is queued, what is refused
+// before anything changes, where each new file waits, how each platform is
+// told to finish the exchange at the restart, and what a failure undoes.
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "commit/commit.h"
+#include "commit/journal.h"
 #include "commit/pending_ops.h"
 #include "commit/schedule.h"
 #include "manifest/manifest.h"
@@ -36,7 +40,20 @@ protected:
         MachineTest::TearDown();
     }
 
-    static int Schedule() { return ScheduleReplacements(kPatchDir, kSampleInstallDir, kSampleSharedDir); }
+    // The stage and, when it succeeds, the commit, as the driver runs them.
+    static int Schedule(const char *sharedDir = kSampleSharedDir) {
+        return ScheduleReplacements(kPatchDir, kSampleInstallDir, sharedDir) &&
+               CommitPatch(kPatchDir, kSampleInstallDir) == 0;
+    }
+
+    // Files waiting beside their targets under a replacement name.
+    static std::vector<std::string> Replacements() {
+        std::vector<std::string> found;
+        for (const char *dir : {kSampleInstallDir, kSampleSharedDir})
+            for (const std::string &name : winsim::ListTree(dir))
+                if (!name.empty() && name.back() == 'X') found.push_back(name);
+        return found;
+    }
 
     // NT's delayed operations as pairs "from|to".
     static std::vector<std::string> DelayedOperations() {
@@ -85,21 +102,26 @@ protected:
 
 // NT: every replacement waits for the restart, registered with the marker
 // that lets it replace the existing file; the patcher's files are deleted
-// at once. The order is that of the list: block 5000, then block 4000
-// last entry first, then the shared files.
+// at once, the patch directory at the restart. The order is that of the
+// list (block 5000, then block 4000 last entry first), except that the
+// version-check file's replacement comes last of all.
 TEST_F(ScheduleTest, WindowsNTRegistersEveryReplacementWithReplaceExisting) {
     ASSERT_EQ(1, Schedule());
     const std::vector<std::string> pairs = DelayedOperations();
-    ASSERT_EQ(7u, pairs.size());  // the shared usage stage did not run here
+    ASSERT_EQ(8u, pairs.size());  // the shared usage stage did not run here
     const std::string shared = std::string(kSampleSharedDir) + "\\" + ManifestString(5001);
     EXPECT_EQ("\\??\\" + Short(Replacement(shared)) + "|!\\??\\" + shared, pairs[0]);
-    for (UINT k = 6; k >= 1; --k) {
+    for (UINT k = 6; k >= 2; --k) {
         const std::string target = Install(ManifestString(4000 + k));
         EXPECT_EQ("\\??\\" + Short(Replacement(target)) + "|!\\??\\" + target, pairs[7 - k]) << k;
         EXPECT_TRUE(winsim::Exists(Replacement(target)));
     }
+    EXPECT_EQ("\\??\\" + std::string(kPatchDir) + "|", pairs[6]);
+    const std::string marker = Install(ManifestString(4001));
+    EXPECT_EQ("\\??\\" + Short(Replacement(marker)) + "|!\\??\\" + marker, pairs[7]);
     EXPECT_FALSE(winsim::Exists(Patch("patch.exe")));
     EXPECT_FALSE(winsim::Exists(Patch("patch.rtp")));
+    EXPECT_FALSE(winsim::Exists(Patch(JOURNAL_NAME)));
     EXPECT_FALSE(winsim::Exists(kWininit));
     EXPECT_EQ(nullptr, FirstPendingOp());
 }
@@ -124,17 +146,21 @@ TEST_F(ScheduleTest, Windows95AppendsToTheRenameSection) {
     expected += "NUL=" + Short(Patch("patch.rtp")) + "\n";
     const std::string shared = std::string(kSampleSharedDir) + "\\" + ManifestString(5001);
     expected += Short(shared) + "=" + Short(Replacement(shared)) + "\n";
-    for (UINT k = 6; k >= 1; --k) {
+    for (UINT k = 6; k >= 2; --k) {
         const std::string target = Install(ManifestString(4000 + k));
         expected += Short(target) + "=" + Short(Replacement(target)) + "\n";
     }
+    expected += "NUL=" + Short(kPatchDir) + "\n";
+    const std::string marker = Install(ManifestString(4001));
+    expected += Short(marker) + "=" + Short(Replacement(marker)) + "\n";
     EXPECT_EQ(expected, RenameSection());
     held.Release();
     EXPECT_EQ(-1, winsim::FindCall("MoveFileExA"));
 }
 
 // Windows 95 moves a new file into place at once where nothing is in the
-// way; when everything could be done at once WININIT.INI is not touched.
+// way; when everything else could be done at once only the patch directory
+// waits for the restart.
 TEST_F(ScheduleTest, Windows95MovesAtOnceWhereItCan) {
     winsim::SetPlatform(winsim::Platform::Windows95);
     winsim::SetString(4000, "1 Count");
@@ -144,7 +170,7 @@ TEST_F(ScheduleTest, Windows95MovesAtOnceWhereItCan) {
     ASSERT_EQ(1, Schedule());
     EXPECT_TRUE(winsim::Exists(Install(ManifestString(4003))));
     EXPECT_FALSE(winsim::Exists(Replacement(Install(ManifestString(4003)))));
-    EXPECT_FALSE(winsim::Exists(kWininit));
+    EXPECT_EQ("NUL=" + Short(kPatchDir) + "\n", RenameSection());
 }
 
 TEST_F(ScheduleTest, WithNothingToDoNothingIsTouched) {
@@ -188,16 +214,66 @@ TEST_F(ScheduleTest, AnEarlierReplacementIsOverwritten) {
     EXPECT_FALSE(winsim::Exists(Patch(ManifestString(4002))));
 }
 
-// A new file that cannot be placed fails the stage: nothing is carried out
-// or registered; files placed before it stay where they are.
-TEST_F(ScheduleTest, AFileThatCannotBePlacedFailsTheStage) {
-    winsim::InjectFault({"MoveFileA", ManifestString(4004)});
-    winsim::InjectFault({"CopyFileA", ManifestString(4004)});
-    EXPECT_EQ(0, Schedule());
-    EXPECT_EQ(std::vector<std::string>{}, DelayedOperations());
-    EXPECT_TRUE(winsim::Exists(Patch("patch.exe")));
-    EXPECT_TRUE(winsim::Exists(Replacement(Install(ManifestString(4006)))));  // placed before
-    EXPECT_TRUE(winsim::Exists(Patch(ManifestString(4004))));
+// What the commit cannot do is refused before anything changes, or undone:
+// either way no replacement waits, nothing is registered for the restart,
+// the section of others stays, and no journal is left.
+TEST_F(ScheduleTest, ARefusalOrAFailureLeavesNothingBehind) {
+    struct Case {
+        const char *what;
+        winsim::Platform platform;
+        std::function<void()> arrange;
+        const char *sharedDir;
+    };
+    const std::string manyLines = [] {
+        std::string lines;
+        for (int i = 0; lines.size() < 7900; ++i) lines += "C:\\OTHER\\F" + std::to_string(i) + ".DLL=NUL" + '\0';
+        return lines;
+    }();
+    const Case cases[] = {
+        {"a placement fails: undone", winsim::Platform::WindowsNT,
+         [] {
+             winsim::InjectFault({"MoveFileA", ManifestString(4004)});
+             winsim::InjectFault({"CopyFileA", ManifestString(4004)});
+         },
+         kSampleSharedDir},
+        {"NT refuses a delayed rename: undone", winsim::Platform::WindowsNT,
+         [] { winsim::InjectFault({"MoveFileExA", "", 3, 1}); }, kSampleSharedDir},
+        {"the delayed operations may not be changed", winsim::Platform::WindowsNT,
+         [] { winsim::InjectFault({"RegOpenKeyExA", "Session Manager", 0, 1}); }, kSampleSharedDir},
+        {"[Rename] has no room for this run's lines", winsim::Platform::Windows95,
+         [&manyLines] { ASSERT_TRUE(WritePrivateProfileSectionA("Rename", manyLines.c_str(), kWininit)); },
+         kSampleSharedDir},
+        {"WININIT.INI is read-only", winsim::Platform::Windows95,
+         [] {
+             ASSERT_TRUE(WritePrivateProfileSectionA("Rename", "C:\\OTHER\\A.DLL=C:\\OTHER\\A.NEW\0", kWininit));
+             ASSERT_TRUE(SetFileAttributesA(kWininit, FILE_ATTRIBUTE_READONLY));
+         },
+         kSampleSharedDir},
+        {"the shared directory's drive is full", winsim::Platform::WindowsNT,
+         [this] {
+             winsim::MapDrive('D', Root() + "/d");
+             ASSERT_TRUE(CreateDirectoryA("D:\\Shared", nullptr));
+             winsim::DiskGeometry full;
+             full.freeClusters = 1;
+             winsim::SetDiskGeometry('D', full);
+         },
+         "D:\\Shared"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        winsim::SetPlatform(c.platform);
+        c.arrange();
+        const std::string section = RenameSection();
+        EXPECT_EQ(0, Schedule(c.sharedDir));
+        winsim::ClearFaults();
+        EXPECT_EQ(std::vector<std::string>{}, Replacements());
+        EXPECT_EQ(std::vector<std::string>{}, DelayedOperations());
+        EXPECT_EQ(section, RenameSection());
+        EXPECT_FALSE(winsim::Exists(Patch(JOURNAL_NAME)));
+        SetFileAttributesA(kWininit, FILE_ATTRIBUTE_NORMAL);
+        while (PendingFileOp *record = PopPendingOp()) FreePendingOp(record);
+    }
 }
 
 // A shared file whose last use goes and which the run installs anew is

@@ -1,6 +1,9 @@
 // Shared file usage accounting on the sample installation: the counts, the
-// maker's usage subkeys and the records queued for the shared files.
+// maker's usage subkeys and the records queued for the shared files. The
+// stage only plans; Update() makes the planned changes when it succeeds, as
+// the commit would, and a refusal must leave the registry untouched.
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <algorithm>
 #include <map>
@@ -9,6 +12,7 @@
 #include <vector>
 
 #include "commit/pending_ops.h"
+#include "commit/registry_plan.h"
 #include "commit/shared_usage.h"
 #include "manifest/manifest.h"
 #include "staging/extract.h"
@@ -39,12 +43,25 @@ protected:
         MachineTest::TearDown();
     }
 
-    static int Update() { return UpdateSharedUsage(kPatchDir, kSampleInstallDir, kSampleSharedDir); }
+    static int Update() {
+        const int planned = UpdateSharedUsage(kPatchDir, kSampleInstallDir, kSampleSharedDir);
+        EXPECT_TRUE(!planned || ApplyRegistryPlan());
+        return planned;
+    }
 
-    // The queued records from the front, as "kind source [-> destination]".
+    // A refusal: the stage fails and the registry is as it was.
+    static void ExpectRefusedWithoutChange() {
+        const std::string before = winsim::ExportRegText({"HKEY_LOCAL_MACHINE"});
+        EXPECT_EQ(0, Update());
+        EXPECT_EQ(before, winsim::ExportRegText({"HKEY_LOCAL_MACHINE"}));
+    }
+
+    // The queued records from the front, as "kind source [-> destination]";
+    // dropped records (no source) are left out.
     static std::vector<std::string> Records() {
         std::vector<std::string> records;
         for (PendingFileOp *r = FirstPendingOp(); r != nullptr; r = r->next) {
+            if (r->source[0] == '\0') continue;
             std::string text = std::string(r->kind == Replace ? "replace " : "delete ") + r->source;
             if (r->kind == Replace) text += std::string(" -> ") + r->destination;
             records.push_back(text);
@@ -59,6 +76,15 @@ protected:
                                                 reinterpret_cast<const BYTE *>(data.data()),
                                                 static_cast<DWORD>(data.size())));
         RegCloseKey(key);
+    }
+
+    static DWORD CountType(const std::string &name) {
+        HKEY key;
+        DWORD type = REG_NONE;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_READ, &key) != ERROR_SUCCESS) return type;
+        RegQueryValueExA(key, Shared(name).c_str(), nullptr, &type, nullptr, nullptr);
+        RegCloseKey(key);
+        return type;
     }
 
     // The count as stored (its bytes), or "-" when there is none.
@@ -94,8 +120,8 @@ TEST_F(SharedUsageTest, TheSampleQueuesEveryBranchOfTheComparison) {
         {"qmcomm.dll", "replace"},    {"qmlink.dll", "replace"}, {"qmport.vxd", "replace"},
         {"qmzip32.dll", "replace"},   {"qmmeter.dll", "replace"}, {"qmhelp32.dll", "replace"},
     };
-    const std::set<std::string> lastUse = {"qmlink.dll", "qmdraw.dll", "qmcalc.dll",
-                                           "qmdlg.dll",  "qmhook.dll", "qmdde.dll"};
+    // qmlink.dll loses its last use and is added again: it stays.
+    const std::set<std::string> lastUse = {"qmdraw.dll", "qmcalc.dll", "qmdlg.dll", "qmhook.dll", "qmdde.dll"};
     // The list meets block 3000 last entry first, then block 3100 likewise.
     std::vector<std::string> expected;
     for (UINT id = 3010; id > 3000; --id) {
@@ -136,6 +162,10 @@ TEST_F(SharedUsageTest, RemovalCounts) {
         {"ten bytes without a terminator", REG_SZ, "0000000007", std::string("6\0", 2), false},
         {"too long to read: left alone", REG_SZ, std::string("00000000007\0", 12), std::string("00000000007\0", 12),
          false},
+        // Numbers as other installers store them, written back as numbers.
+        {"a REG_DWORD 3", REG_DWORD, std::string("\3\0\0\0", 4), std::string("\2\0\0\0", 4), false},
+        {"a REG_DWORD 1", REG_DWORD, std::string("\1\0\0\0", 4), "-", true},
+        {"a REG_BINARY of four bytes", REG_BINARY, std::string("\5\0\0\0", 4), std::string("\4\0\0\0", 4), false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -143,6 +173,7 @@ TEST_F(SharedUsageTest, RemovalCounts) {
         SetCount("qmsound.dll", c.type, c.stored);
         ASSERT_EQ(1, Update());
         EXPECT_EQ(c.after, Count("qmsound.dll"));
+        if (c.after != "-") EXPECT_EQ(c.type, CountType("qmsound.dll"));
         const std::vector<std::string> records = Records();
         EXPECT_EQ(c.queued, std::find(records.begin(), records.end(), "delete " + Shared("qmsound.dll")) !=
                                 records.end());
@@ -155,8 +186,11 @@ TEST_F(SharedUsageTest, RemovalCounts) {
 
 TEST_F(SharedUsageTest, AdditionCounts) {
     SetCount("qmfont32.dll", REG_SZ, std::string("9\0", 2));
+    SetCount("qmimg32.dll", REG_DWORD, std::string("\x7f\0\0\0", 4));
     ASSERT_EQ(1, Update());
     EXPECT_EQ(std::string("10\0", 3), Count("qmfont32.dll"));
+    EXPECT_EQ(std::string("\x80\0\0\0", 4), Count("qmimg32.dll"));
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), CountType("qmimg32.dll"));
     EXPECT_EQ(std::string("1\0", 2), Count("qmgfx32.dll"));  // no count before
     // A usage subkey made now gets the shared directory as its default.
     EXPECT_NE(std::string::npos, UsageKey("qmgfx32.dll").find("@=\"C:\\\\Quenmark\\\\Shared\"")) << UsageKey("qmgfx32.dll");
@@ -164,53 +198,70 @@ TEST_F(SharedUsageTest, AdditionCounts) {
               UsageKey("qmgfx32.dll").find("\"Tolvane Wayfront\"=\"C:\\\\Program Files\\\\Quenmark\\\\Wayfront\""));
 }
 
-// A count stored as a number fails the stage once that entry's usage subkey
-// is handled; nothing after it runs.
-TEST_F(SharedUsageTest, ACountOfAnotherTypeFailsTheStage) {
-    SetCount("qmsound.dll", REG_DWORD, std::string("\2\0\0\0", 4));
-    const std::string gfxBefore = Count("qmgfx32.dll");
-    EXPECT_EQ(0, Update());
-    EXPECT_EQ(std::string::npos, UsageKey("qmsound.dll").find("Tolvane Wayfront"));
-    EXPECT_EQ(gfxBefore, Count("qmgfx32.dll"));  // the addition pass did not run
+// A shared file that loses its last use and is added again stays, whichever
+// copy the comparison keeps: here the payload's copy is the same build.
+TEST_F(SharedUsageTest, AFileDroppedAndAddedAgainIsNeverDeleted) {
+    ASSERT_TRUE(winsim::WriteWholeFile(Patch("qmlink.dll"), SimFile(Shared("qmlink.dll"))));
+    ASSERT_EQ(1, Update());
+    EXPECT_EQ(std::string("1\0", 2), Count("qmlink.dll"));
+    EXPECT_NE(std::string::npos, UsageKey("qmlink.dll").find("Tolvane Wayfront")) << UsageKey("qmlink.dll");
+    const std::vector<std::string> records = Records();
+    EXPECT_EQ(records.end(), std::find(records.begin(), records.end(), "delete " + Shared("qmlink.dll")));
+    EXPECT_NE(records.end(), std::find(records.begin(), records.end(), "delete " + Patch("qmlink.dll")));
 }
 
-TEST_F(SharedUsageTest, AMissingUsageSubkeyFailsTheRemoval) {
-    HKEY usage;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUsage, 0, KEY_ALL_ACCESS, &usage));
-    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(usage, "qmprint.dll"));
-    RegCloseKey(usage);
-    EXPECT_EQ(0, Update());
-    EXPECT_EQ(std::string("2\0", 2), Count("qmprint.dll"));  // its count was still handled
+// A new shared file is installed where the shared directory has no copy,
+// even when its version begins with 0 and so reads like the missing copy's.
+TEST_F(SharedUsageTest, ANewSharedFileIsInstalledWhereThereIsNoCopy) {
+    ASSERT_TRUE(winsim::WriteWholeFile(Patch("qmgfx32.dll"), HostFile(FixturePath("earlyversion.exe"))));
+    ASSERT_FALSE(winsim::Exists(Shared("qmgfx32.dll")));
+    ASSERT_EQ(1, Update());
+    const std::vector<std::string> records = Records();
+    EXPECT_NE(records.end(), std::find(records.begin(), records.end(),
+                                       "replace " + Patch("qmgfx32.dll") + " -> " + Shared("qmgfx32.dll")));
 }
 
-// A payload copy without a file version cannot be compared: the stage
-// fails after raising its count and filling its usage subkey, with no record.
-TEST_F(SharedUsageTest, APayloadCopyWithoutAVersionFailsTheStage) {
-    std::ifstream in(FixturePath("noversion.exe"), std::ios::binary);
-    ASSERT_TRUE(winsim::WriteWholeFile(Patch("qmgfx32.dll"),
-                                       std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>())));
-    EXPECT_EQ(0, Update());
-    EXPECT_EQ(std::string("1\0", 2), Count("qmgfx32.dll"));
-    EXPECT_NE(std::string::npos, UsageKey("qmgfx32.dll").find("Tolvane Wayfront"));
-    for (const std::string &record : Records()) EXPECT_EQ(std::string::npos, record.find("qmgfx32")) << record;
-}
-
-TEST_F(SharedUsageTest, WithoutTheRegistryKeysNothingChanges) {
-    HKEY versionKey;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
-                                           KEY_ALL_ACCESS, &versionKey));
-    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(versionKey, "SharedDLLs"));
-    RegCloseKey(versionKey);
-    const std::string before = winsim::ExportRegText({"HKEY_LOCAL_MACHINE"});
-    EXPECT_EQ(1, Update());
-    EXPECT_EQ(before, winsim::ExportRegText({"HKEY_LOCAL_MACHINE"}));
-    EXPECT_EQ(nullptr, FirstPendingOp());
-}
-
-TEST_F(SharedUsageTest, AFailedRecordIsLeftOutWithoutFailingTheStage) {
-    winsim::InjectFault({"HeapAlloc", std::to_string(sizeof(PendingFileOp)), 0, 1, ERROR_NOT_ENOUGH_MEMORY});
-    EXPECT_EQ(1, Update());
-    EXPECT_EQ(15u, Records().size());  // 16 decisions, one record lost
+// Each refusal comes before any change: the registry is as it was.
+TEST_F(SharedUsageTest, ARefusalChangesNothing) {
+    struct Case {
+        const char *what;
+        std::function<void()> arrange;
+    };
+    const Case cases[] = {
+        {"a count of a type that is no number",
+         [] { SetCount("qmsound.dll", REG_MULTI_SZ, std::string("2\0\0", 3)); }},
+        {"a REG_BINARY count of two bytes", [] { SetCount("qmsound.dll", REG_BINARY, std::string("\2\0", 2)); }},
+        {"a usage subkey missing",
+         [] {
+             HKEY usage;
+             ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUsage, 0, KEY_ALL_ACCESS, &usage));
+             ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(usage, "qmprint.dll"));
+             RegCloseKey(usage);
+         }},
+        {"a payload copy without a version",
+         [this] { ASSERT_TRUE(winsim::WriteWholeFile(Patch("qmgfx32.dll"), HostFile(FixturePath("noversion.exe")))); }},
+        {"no SharedDLLs key",
+         [] {
+             HKEY versionKey;
+             ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+                                                    0, KEY_ALL_ACCESS, &versionKey));
+             ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(versionKey, "SharedDLLs"));
+             RegCloseKey(versionKey);
+         }},
+        // NT: a user who may read but not change the counts.
+        {"SharedDLLs not writable",
+         [] { winsim::InjectFault({"RegOpenKeyExA", "SharedDLLs", 0, 1, ERROR_ACCESS_DENIED}); }},
+        {"no memory for a record",
+         [] { winsim::InjectFault({"HeapAlloc", std::to_string(sizeof(PendingFileOp)), 0, 1, ERROR_NOT_ENOUGH_MEMORY}); }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        c.arrange();
+        ExpectRefusedWithoutChange();
+        winsim::ClearFaults();
+        while (PendingFileOp *record = PopPendingOp()) FreePendingOp(record);
+    }
 }
 
 }  // namespace
