@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "app/run_patch.h"
+#include "commit/pending_ops.h"
+#include "commit/registry_plan.h"
 #include "commit/windows_version.h"
 #include "manifest/manifest.h"
 #include "prepare.h"
@@ -51,6 +53,16 @@ bool WriteFile(const std::string &path, const std::string &text) {
 
 std::string RestartSection(bool requested) {
     return std::string("# restart\n") + (requested ? "requested\n" : "none\n");
+}
+
+// Each run is a process of its own, as under Wine: what it held is closed,
+// and the installer's process-wide state does not reach the next run (a run
+// that fails before its commit leaves its plan behind).
+void EndInstallerProcess() {
+    while (PendingFileOp *record = PopPendingOp()) FreePendingOp(record);
+    ResetRegistryPlan();
+    ForgetWindowsVersion();
+    winsim::EndProcess();
 }
 
 struct Action {
@@ -161,6 +173,7 @@ int Run(int argc, char **argv) {
         }
         winsim::QueueAnswers(action.answers);
         RunPatch(winsim::ModuleInstance(), nullptr, nullptr, 0);
+        EndInstallerProcess();
     }
 
     std::vector<wfstate::Box> boxes;
@@ -183,6 +196,8 @@ int Run(int argc, char **argv) {
         std::string prefix, rest = path;
         if (!rest.empty() && rest[0] == '!') prefix += '!', rest.erase(0, 1);
         if (rest.compare(0, 4, "\\??\\") == 0) prefix += "\\??\\", rest.erase(0, 4);
+        // Only full paths: "NUL" on the left of a [Rename] line is no file.
+        if (rest.size() < 3 || rest[1] != ':' || rest[2] != '\\') return path;
         const std::string host = winsim::HostPath(rest);
         if (host.empty() || host.compare(0, driveC.size() + 1, driveC + "/") != 0) return path;
         std::string relative = host.substr(driveC.size() + 1);
