@@ -177,14 +177,13 @@ TEST_P(WholeRunTest, APatchedMachineMatchesTheSampleAfterTheRestart) {
 }
 
 // Each stage failing on the sample: its message, owned by the progress
-// dialog; the installed files never touched; the registry touched only by
-// the stages that ran.
+// dialog; the installed files never touched; the registry as it was, also
+// where the commit had begun and was undone.
 TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
     struct Case {
         const char *what;
         void (*arrange)();
         UINT message;
-        bool registryChanged;  // the shared usage stage ran (in part)
     };
     const Case cases[] = {
         {"too little free space",
@@ -193,14 +192,13 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
              small.freeClusters = 10;
              winsim::SetDiskGeometry('C', small);
          },
-         MSG_NO_DISK_SPACE, false},
+         MSG_NO_DISK_SPACE},
         {"patch directory cannot be entered", [] { winsim::InjectFault({"SetCurrentDirectoryA", "PatchB2C"}); },
-         MSG_DIRECTORY_FAILED, false},
-        {"expansion fails", [] { winsim::InjectFault({"LZCopy", "", 3, 1, ERROR_DISK_FULL}); }, MSG_EXTRACT_FAILED,
-         false},
+         MSG_DIRECTORY_FAILED},
+        {"expansion fails", [] { winsim::InjectFault({"LZCopy", "", 3, 1, ERROR_DISK_FULL}); }, MSG_EXTRACT_FAILED},
         {"an installed file is missing",
          [] { ASSERT_TRUE(DeleteFileA((std::string(kSampleInstallDir) + "\\" + ManifestString(2003)).c_str())); },
-         MSG_STAGING_FAILED, false},
+         MSG_STAGING_FAILED},
         {"an installed file is another version",
          [] {
              const std::string path = std::string(kSampleInstallDir) + "\\" + ManifestString(2004);
@@ -209,19 +207,20 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
              bytes[bytes.size() / 3] ^= 0x20;
              ASSERT_TRUE(winsim::WriteWholeFile(path, bytes));
          },
-         MSG_PATCH_FAILED, false},
+         MSG_PATCH_FAILED},
         {"a shared count of another type",
          [] {
              HKEY key;
              ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE,
                                                     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs", 0,
                                                     KEY_ALL_ACCESS, &key));
-             const DWORD two = 2;
-             RegSetValueExA(key, "C:\\Quenmark\\Shared\\qmsound.dll", 0, REG_DWORD,
-                            reinterpret_cast<const BYTE *>(&two), 4);
+             RegSetValueExA(key, "C:\\Quenmark\\Shared\\qmsound.dll", 0, REG_MULTI_SZ,
+                            reinterpret_cast<const BYTE *>("2\0\0"), 3);
              RegCloseKey(key);
          },
-         MSG_REGISTRY_FAILED, true},
+         MSG_REGISTRY_FAILED},
+        {"a count cannot be written", [] { winsim::InjectFault({"RegSetValueExA", "qmfont32.dll", 0, 1}); },
+         MSG_REGISTRY_FAILED},
         {"a new file cannot be placed",
          [] {
              // The move fails, and so does the copy that stands in for it.
@@ -230,13 +229,15 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
              winsim::InjectFault({"MoveFileA", ManifestString(4005)});
              winsim::InjectFault({"CopyFileA", replacement});
          },
-         MSG_SCHEDULE_FAILED, true},
+         MSG_SCHEDULE_FAILED},
+        {"a delayed rename is refused", [] { winsim::InjectFault({"MoveFileExA", ManifestString(4003), 0, 1}); },
+         MSG_SCHEDULE_FAILED},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
         c.arrange();
-        const std::string registry = winsim::ExportRegText({"HKEY_LOCAL_MACHINE"});
+        const std::string registry = winsim::ExportRegText({"HKEY_LOCAL_MACHINE\\Software"});
         std::vector<std::pair<std::string, std::string>> installed;
         for (const std::string &name : winsim::ListTree(kSampleInstallDir)) {
             std::string bytes;
@@ -251,7 +252,7 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
         EXPECT_EQ(ManifestString(c.message), boxes[1].text);
 
         EXPECT_NE(nullptr, boxes[1].window);
-        EXPECT_EQ(c.registryChanged, registry != winsim::ExportRegText({"HKEY_LOCAL_MACHINE"}));
+        EXPECT_EQ(registry, winsim::ExportRegText({"HKEY_LOCAL_MACHINE\\Software"}));
         EXPECT_EQ(std::string::npos, winsim::ExportRegText({"HKEY_LOCAL_MACHINE"}).find("PendingFileRename"));
 
         // After a restart every installed file is what it was.

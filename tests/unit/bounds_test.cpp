@@ -11,6 +11,7 @@
 
 #include "app/run_patch.h"
 #include "commit/pending_ops.h"
+#include "commit/registry_plan.h"
 #include "commit/shared_usage.h"
 #include "install_check/version_info.h"
 #include "manifest/manifest.h"
@@ -288,6 +289,7 @@ TEST_F(CountBoundsTest, CountsOfTenBytesAreReadAndLongerOnesAreNone) {
         SetText(kSharedDlls, sharedDir_ + "\\qmsound.dll", c.stored);
         SetText(kSharedDlls, sharedDir_ + "\\qmfont32.dll", c.stored);
         EXPECT_EQ(1, UpdateSharedUsage((installDir_ + "\\PatchB2C").c_str(), installDir_.c_str(), sharedDir_.c_str()));
+        EXPECT_EQ(1, ApplyRegistryPlan());
         EXPECT_EQ(c.afterRemoval, GetValue(kSharedDlls, sharedDir_ + "\\qmsound.dll"));
         EXPECT_EQ(c.afterAddition, GetValue(kSharedDlls, sharedDir_ + "\\qmfont32.dll"));
     }

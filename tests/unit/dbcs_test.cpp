@@ -9,6 +9,7 @@
 
 #include "app/run_patch.h"
 #include "commit/pending_ops.h"
+#include "commit/commit.h"
 #include "commit/schedule.h"
 #include "manifest/manifest.h"
 #include "manifest/paths.h"
@@ -110,6 +111,7 @@ TEST_F(DbcsTest, AReplacementNameReplacesTheWholeLastCharacter) {
         for (UINT block : {4000u, 5000u, 6000u}) winsim::SetString(block, "0 Count");
 
         ASSERT_EQ(1, ScheduleReplacements(patchDir.c_str(), targetDir.c_str(), targetDir.c_str()));
+        ASSERT_EQ(0u, CommitPatch(patchDir.c_str(), targetDir.c_str()));
         std::vector<std::string> files;
         for (const std::string &p : winsim::ListTree(targetDir)) files.push_back(Hex(p));
         std::vector<std::string> expected = {Hex(c.name), Hex(c.replacement)};

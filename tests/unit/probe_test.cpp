@@ -270,14 +270,18 @@ TEST_F(ProbeTest, AWaitingReplacementIsMessage220) {
     }
 }
 
+// Without an expected checksum the version alone proves the installation;
+// a patch waiting for the restart is refused all the same.
 TEST_F(ProbeTest, WithoutAnExpectedChecksumTheVersionAloneDecides) {
     winsim::RemoveString(STR_EXPECTED_CHECKSUM);
     std::string bytes;
     ASSERT_TRUE(winsim::ReadWholeFile(kSampleVersionFile, &bytes));
     ASSERT_TRUE(winsim::WriteWholeFile(kSampleVersionFile, bytes + '!'));
-    ASSERT_TRUE(winsim::WriteWholeFile(std::string(kSampleInstallDir) + "\\wayfront.exx", "marker"));
     EXPECT_EQ(1, Probe());
     EXPECT_EQ(0u, winsim::MessageBoxes().size());
+    ASSERT_TRUE(winsim::WriteWholeFile(std::string(kSampleInstallDir) + "\\wayfront.exx", "marker"));
+    EXPECT_EQ(0, Probe());
+    ExpectOneRefusal(ManifestString(MSG_RESTART_PENDING));
 }
 
 }  // namespace

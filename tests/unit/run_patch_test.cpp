@@ -19,7 +19,7 @@ const char kInstallDir[] = "C:\\Wayfront";
 const char kPatchDir[] = "C:\\Wayfront\\PatchB2C";
 
 const std::vector<std::string> kAllStages = {"probe", "free space", "extract", "stage", "patcher",
-                                             "shared usage", "schedule", "viewer dialog"};
+                                             "shared usage", "schedule", "commit", "viewer dialog"};
 
 class RunPatchTest : public MachineTest {
 protected:
@@ -184,6 +184,7 @@ TEST_F(RunPatchTest, EachFailingStageShowsItsMessageAndStopsTheRun) {
         {"extract", MSG_EXTRACT_FAILED},       {"stage", MSG_STAGING_FAILED},
         {"patcher", MSG_PATCH_FAILED},         {"shared usage", MSG_REGISTRY_FAILED},
         {"schedule", MSG_SCHEDULE_FAILED},
+        {"commit", MSG_SCHEDULE_FAILED},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.stage);

@@ -1,8 +1,9 @@
 // Delayed file operations and the restart: the bytes of
-// PendingFileRenameOperations as NT writes them, what a restart does with
-// them and with WININIT.INI's [Rename] section, the Windows directory, and
-// files held open. Expected restart outcomes were checked with wineboot -r
-// (Wine 8.0) on the same operations.
+// PendingFileRenameOperations as NT writes them, the list edited by a
+// program through the registry calls, what a restart does with it and with
+// WININIT.INI's [Rename] section, the Windows directory, and files held
+// open. Expected restart outcomes were checked with wineboot -r (Wine 8.0)
+// on the same operations.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -43,6 +44,20 @@ protected:
     static void Make(const std::string &path, const std::string &content) {
         ASSERT_TRUE(winsim::WriteWholeFile(path, content)) << path;
     }
+    // Writes the value as a program would, or deletes it for nullptr.
+    static void SetPendingValue(const std::string *bytes) {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, nullptr,
+                                                 0, KEY_SET_VALUE, nullptr, &key, nullptr));
+        if (bytes)
+            EXPECT_EQ(ERROR_SUCCESS,
+                      RegSetValueExA(key, "PendingFileRenameOperations", 0, REG_MULTI_SZ,
+                                     reinterpret_cast<const BYTE *>(bytes->data()),
+                                     static_cast<DWORD>(bytes->size())));
+        else
+            EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(key, "PendingFileRenameOperations"));
+        RegCloseKey(key);
+    }
     static std::string Short(const char *path) {
         char buffer[MAX_PATH];
         EXPECT_NE(0u, GetShortPathNameA(path, buffer, sizeof buffer)) << path;
@@ -57,6 +72,7 @@ protected:
 TEST_F(RestartTest, DelayedOperationsAreRecordedAsNTRecordsThem) {
     Make("C:\\wf\\a.txt", "a");
     Make("C:\\wf\\Long Directory\\Long File.txt", "long");
+    ASSERT_TRUE(CreateDirectoryA("C:\\wf\\Work", nullptr));
     ASSERT_TRUE(SetCurrentDirectoryA("C:\\wf"));
     const std::string shortName = Short("C:\\wf\\Long Directory\\Long File.txt");
     ASSERT_EQ("C:\\wf\\LONGDI~1\\LONGFI~1.TXT", shortName);
@@ -75,6 +91,8 @@ TEST_F(RestartTest, DelayedOperationsAreRecordedAsNTRecordsThem) {
         // and ".." go, the target need not exist and keeps the caller's case.
         {shortName, "..\\wf\\.\\B.TXT", MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING,
          "\\??\\" + shortName + "|!\\??\\C:\\wf\\B.TXT|"},
+        // A directory, to go at the boot: recorded as a file is.
+        {"Work\\", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT, "\\??\\C:\\wf\\Work||"},
     };
     std::string expected;
     for (const Case &c : cases) {
@@ -115,6 +133,65 @@ TEST_F(RestartTest, DelayedOperationRefusals) {
         EXPECT_EQ(c.error, ErrorOf(MoveFileExA(c.from, c.to, c.flags))) << c.what;
     }
     EXPECT_EQ(kAbsent, PendingValue());
+}
+
+// The installer takes its own pairs out of the list with RegQueryValueExA
+// and writes the rest back with RegSetValueExA (or deletes the value);
+// MoveFileExA then appends to what the program wrote, and the boot reads
+// it. What each way of writing it back leads to, as under Wine.
+TEST_F(RestartTest, ListEditedThroughTheRegistryCalls) {
+    const std::string a = "\\??\\C:\\r\\a1|\\??\\C:\\r\\a2|";
+    const std::string c = "\\??\\C:\\r\\c1|\\??\\C:\\r\\c2|";
+    const std::string kept = std::string("\\??\\C:\\r\\a1\0\\??\\C:\\r\\a2\0", 24);
+    struct Case {
+        const char *what;
+        std::string writtenBack;  // "<delete>": the value deleted
+        std::string after;        // the value once c1 -> c2 is added
+        std::vector<std::string> boot;
+    } cases[] = {
+        {"the kept pair and the list's closing NUL", kept + '\0', a + c + "|",
+         {"rename C:\\r\\a1 -> C:\\r\\a2: done", "rename C:\\r\\c1 -> C:\\r\\c2: done"}},
+        {"nothing kept: the value deleted", "<delete>", c + "|",
+         {"rename C:\\r\\c1 -> C:\\r\\c2: done"}},
+        {"nothing kept: an empty list", std::string(1, '\0'), c + "|",
+         {"rename C:\\r\\c1 -> C:\\r\\c2: done"}},
+        // Without its closing NUL the kept target runs into the new source.
+        {"the kept pair without the closing NUL", kept,
+         "\\??\\C:\\r\\a1|\\??\\C:\\r\\a2\\??\\C:\\r\\c1|\\??\\C:\\r\\c2||",
+         {"rename C:\\r\\a1 -> C:\\r\\a2\\??\\C:\\r\\c1: failed, bad path",
+          "delete C:\\r\\c2: nothing to delete"}},
+        // No bytes at all: Wine drops the new source's first character.
+        {"an empty value", std::string(), "??\\C:\\r\\c1|" + c.substr(c.find('|') + 1) + "|",
+         {"rename ??\\C:\\r\\c1 -> C:\\r\\c2: failed, bad path"}},
+    };
+    const DWORD delay = MOVEFILE_DELAY_UNTIL_REBOOT;
+    for (const Case &k : cases) {
+        SetUp();
+        for (const char *file : {"C:\\r\\a1", "C:\\r\\b1", "C:\\r\\c1"}) Make(file, file);
+        ASSERT_TRUE(MoveFileExA("C:\\r\\a1", "C:\\r\\a2", delay));
+        ASSERT_TRUE(MoveFileExA("C:\\r\\b1", nullptr, delay));
+        ASSERT_EQ(a + "\\??\\C:\\r\\b1|||", PendingValue());
+        SetPendingValue(k.writtenBack == "<delete>" ? nullptr : &k.writtenBack);
+        ASSERT_TRUE(MoveFileExA("C:\\r\\c1", "C:\\r\\c2", delay)) << k.what;
+        EXPECT_EQ(k.after, PendingValue()) << k.what;
+
+        winsim::Restart();
+        std::vector<std::string> boot = k.boot;
+        boot.push_back("PendingFileRenameOperations: deleted");
+        EXPECT_EQ(boot, winsim::RestartLog()) << k.what;
+        EXPECT_EQ("C:\\r\\b1", Content("C:\\r\\b1")) << k.what;  // its pair was taken out
+    }
+
+    // Written back without the closing NUL and not added to: the boot
+    // leaves the value alone, and nothing happens.
+    SetUp();
+    Make("C:\\r\\a1", "a");
+    SetPendingValue(&kept);
+    winsim::Restart();
+    EXPECT_EQ(std::vector<std::string>{"PendingFileRenameOperations: not ended by two NULs, left as it is"},
+              winsim::RestartLog());
+    EXPECT_EQ(a, PendingValue());
+    EXPECT_EQ("a", Content("C:\\r\\a1"));
 }
 
 // ---- Files in use ---------------------------------------------------------
@@ -248,6 +325,76 @@ TEST_F(RestartTest, Windows95CarriesOutTheRenameSectionInOrder) {
     // Without WININIT.INI a boot does nothing.
     winsim::Restart();
     EXPECT_EQ(std::vector<std::string>{"WININIT.INI: none"}, winsim::RestartLog());
+
+    // Nor with a [Rename] section that holds no lines (comments are none):
+    // the file stays as it is, as under wineboot -r.
+    const std::string emptied = "[Rename]\r\n; a note\r\n[Other]\r\nk=v\r\n";
+    Make("C:\\WINDOWS\\WININIT.INI", emptied);
+    winsim::Restart();
+    EXPECT_EQ(std::vector<std::string>{"WININIT.INI: no [Rename] lines, left as it is"},
+              winsim::RestartLog());
+    EXPECT_EQ(emptied, Content("C:\\WINDOWS\\WININIT.INI"));
+    EXPECT_EQ(ini, Content("C:\\WINDOWS\\WININIT.BAK"));
+}
+
+// ---- Deletions at the restart -------------------------------------------------
+
+// The installer leaves its emptied work directory to be deleted at the next
+// boot: on NT through the list, on Windows 95 by a "NUL=" line. Under
+// wineboot -r (Wine 8.0) the list removes an empty directory and WININIT.INI
+// removes none; neither removes a read-only file.
+TEST_F(RestartTest, WhatEachBootDeletes) {
+    const winsim::Platform nt = winsim::Platform::WindowsNT, w95 = winsim::Platform::Windows95;
+    struct Case {
+        winsim::Platform platform;
+        const char *what;
+        const char *path;
+        const char *content;  // nullptr: a directory
+        const char *inside;   // a file in the directory, or nullptr
+        DWORD attributes;
+        const char *outcome;
+    } cases[] = {
+        {nt, "an empty directory", "C:\\wf\\Patch Work", nullptr, nullptr, 0, "done"},
+        {nt, "a directory holding a file", "C:\\wf\\Patch Work", nullptr, "left.tmp", 0,
+         "failed, directory not empty"},
+        {nt, "a file", "C:\\wf\\old.dll", "old", nullptr, 0, "done"},
+        {nt, "a read-only file", "C:\\wf\\old.dll", "old", nullptr, FILE_ATTRIBUTE_READONLY,
+         "failed, read-only"},
+        {w95, "an empty directory", "C:\\wf\\Patch Work", nullptr, nullptr, 0,
+         "failed, a directory"},
+        {w95, "a directory holding a file", "C:\\wf\\Patch Work", nullptr, "left.tmp", 0,
+         "failed, a directory"},
+        {w95, "a file", "C:\\wf\\old.dll", "old", nullptr, 0, "done"},
+        {w95, "a read-only file", "C:\\wf\\old.dll", "old", nullptr, FILE_ATTRIBUTE_READONLY,
+         "failed, read-only"},
+    };
+    for (const Case &c : cases) {
+        SetUp();
+        winsim::SetPlatform(c.platform);
+        const std::string what = std::string(c.platform == nt ? "NT: " : "95: ") + c.what;
+        if (c.content) {
+            Make(c.path, c.content);
+        } else {
+            Make(std::string(c.path) + "\\x", "");
+            ASSERT_TRUE(DeleteFileA((std::string(c.path) + "\\x").c_str()));
+            if (c.inside) Make(std::string(c.path) + "\\" + c.inside, "left");
+        }
+        if (c.attributes) {
+            ASSERT_TRUE(SetFileAttributesA(c.path, c.attributes));
+        }
+        std::string registered = c.path;
+        if (c.platform == nt) {
+            ASSERT_TRUE(MoveFileExA(c.path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) << what;
+        } else {
+            registered = Short(c.path);
+            const std::string line = "NUL=" + registered + '\0';
+            ASSERT_TRUE(WritePrivateProfileSectionA("Rename", line.c_str(), "WININIT.INI"));
+        }
+        winsim::Restart();
+        ASSERT_FALSE(winsim::RestartLog().empty()) << what;
+        EXPECT_EQ("delete " + registered + ": " + c.outcome, winsim::RestartLog()[0]) << what;
+        EXPECT_EQ(std::string(c.outcome) != "done", winsim::Exists(c.path)) << what;
+    }
 }
 
 // ---- The Windows directory ----------------------------------------------------
