@@ -571,6 +571,7 @@ bool LookUpPath(const std::string &path, FileLookup *out, DWORD *error) {
     out->winPath = r->Win();
     out->exists = r->exists;
     out->isDir = r->isDir;
+    out->attributes = r->exists ? AttributesOf(*r) : 0;
     out->missingError = r->MissingError();
     return true;
 }

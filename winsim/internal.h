@@ -50,6 +50,7 @@ struct FileLookup {
     std::string winPath;  // full Windows path in its on-disk spelling
     bool exists = false;
     bool isDir = false;
+    DWORD attributes = 0;  // as GetFileAttributesA reports them, when it exists
     DWORD missingError = ERROR_FILE_NOT_FOUND;  // the error for a missing path
 };
 // False, with the Win32 error in *error, for a malformed path or an unmapped drive.

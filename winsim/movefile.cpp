@@ -131,8 +131,13 @@ bool FullPathAsGiven(const std::string &path, std::string *full, DWORD *error) {
     return true;
 }
 
-// A delayed operation: the list as it stands, its closing NUL taken off,
-// then the new pair and a new closing NUL.
+// A delayed operation: the value as it stands with its last byte taken off
+// (the list's closing NUL, in a well-formed list), then the new pair and a
+// new closing NUL. As under Wine (a probe decided), the last byte goes
+// whatever it is: a list a program wrote back without its closing NUL has
+// its last string run into the new source. An empty value (no bytes at all)
+// makes Wine drop the first character of the new source instead; winsim
+// does the same, so that a program leaving such a value behind finds out.
 bool RegisterForBoot(const char *from, const char *to, DWORD flags) {
     DWORD error = 0;
     detail::FileLookup source;
@@ -142,20 +147,18 @@ bool RegisterForBoot(const char *from, const char *to, DWORD flags) {
     if (!FullPathAsGiven(from, &fromFull, &error)) return detail::SetError(error), false;
     if (to && !FullPathAsGiven(to, &toFull, &error)) return detail::SetError(error), false;
 
+    std::string added = "\\??\\" + fromFull + '\0';
+    if (to) added += ((flags & MOVEFILE_REPLACE_EXISTING) ? "!\\??\\" : "\\??\\") + toFull;
+    added += '\0';
+    added += '\0';
     std::string list;
     if (detail::ReadPendingRenames(&list)) {
-        if (list.size() >= 2 && list.compare(list.size() - 2, 2, std::string(2, '\0')) == 0)
+        if (list.empty())
+            added.erase(0, 1);
+        else
             list.pop_back();
-        else if (list == std::string(1, '\0'))
-            list.clear();
-        else if (!list.empty() && list.back() != '\0')
-            list += '\0';
     }
-    list += "\\??\\" + fromFull + '\0';
-    if (to) list += ((flags & MOVEFILE_REPLACE_EXISTING) ? "!\\??\\" : "\\??\\") + toFull;
-    list += '\0';
-    list += '\0';
-    detail::WritePendingRenames(list);
+    detail::WritePendingRenames(list + added);
     return true;
 }
 
@@ -237,10 +240,12 @@ using winsim::detail::SetError;
 // - MOVEFILE_DELAY_UNTIL_REBOOT appends "\??\" + the source, then "" (no
 //   destination: a deletion) or "\??\" + the destination, with "!" before it
 //   for MOVEFILE_REPLACE_EXISTING, to PendingFileRenameOperations
-//   (REG_MULTI_SZ, the list's closing NUL kept last). Paths are made
+//   (REG_MULTI_SZ, the list's closing NUL kept last; see RegisterForBoot
+//   for a value a program wrote back itself). Paths are made
 //   absolute but keep the caller's spelling (short names stay short), as on
 //   NT and in Wine. The source must exist (ERROR_FILE_NOT_FOUND or
-//   ERROR_PATH_NOT_FOUND); the destination need not. With
+//   ERROR_PATH_NOT_FOUND) and may be a directory (to be removed at the boot
+//   when it is empty by then); the destination need not exist. With
 //   MOVEFILE_COPY_ALLOWED the call fails with ERROR_INVALID_PARAMETER, as
 //   documented. Wine checks neither the source nor that flag. NT wants an
 //   administrator to write the value; winsim lets anyone.

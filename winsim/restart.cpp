@@ -5,11 +5,22 @@
 // Windows 95's WININIT carries out the [Rename] section of WININIT.INI.
 // Wine's `wineboot -r` does both on every boot, whatever version it plays;
 // winsim does only the one of the platform it models. Checked against
-// wineboot -r (Wine 8.0): a rename onto an existing file without "!" fails
-// and both files stay; with "!" the file is replaced; deletions of missing
-// files pass quietly; the value is deleted; [Rename] lines run in order, the
-// target replaced; WININIT.INI becomes wininit.bak (Windows 95 spells it
-// WININIT.BAK, as winsim does).
+// wineboot -r (Wine 8.0):
+// - the list: a rename onto an existing file without "!" fails and both
+//   files stay; with "!" the file is replaced, read-only or not; a deletion
+//   removes a file or an empty directory, but neither a directory that
+//   holds anything nor a read-only file; deletions of missing files pass
+//   quietly; the value is deleted. A value that does not end in two NULs
+//   (a program wrote it back without the list's closing NUL) is not looked
+//   at: nothing is done and the value stays.
+// - [Rename]: lines run in order, the target replaced (read-only or not);
+//   "NUL=" deletes files only: a directory stays, empty or not, and so does
+//   a read-only file. WININIT.INI then becomes wininit.bak (Windows 95
+//   spells it WININIT.BAK, as winsim does) - but only when the section had
+//   lines: a WININIT.INI without [Rename] lines (a program took its own out
+//   and left the header, or only comments) stays as it is.
+// Read-only files were checked with Wine run as a user other than root
+// (root deletes them there).
 //
 // The operations work on the host files directly: they are not the program's
 // calls, so they neither enter the call log nor meet injected faults.
@@ -58,14 +69,21 @@ std::string Trim(const std::string &text) {
     return text.substr(begin, text.find_last_not_of(" \t") + 1 - begin);
 }
 
-// Deletes a file, or an empty directory, as both systems do at boot. A path
-// that is already gone is no failure.
-std::string DeleteAtBoot(const std::string &path) {
+// Deletes a file that is not read-only or, when `directories` allows it
+// (NT's list, not WININIT.INI), an empty directory. A path that is already
+// gone is no failure.
+std::string DeleteAtBoot(const std::string &path, bool directories) {
     detail::FileLookup target;
     DWORD error = 0;
     if (!detail::LookUpPath(path, &target, &error)) return "failed, bad path";
     if (!target.exists) return "nothing to delete";
     std::error_code ec;
+    if (target.isDir) {
+        if (!directories) return "failed, a directory";
+        if (!fs::is_empty(target.host, ec)) return "failed, directory not empty";
+    } else if (target.attributes & FILE_ATTRIBUTE_READONLY) {
+        return "failed, read-only";
+    }
     fs::remove(target.host, ec);
     return ec ? "failed, " + ec.message() : "done";
 }
@@ -111,6 +129,10 @@ void RunPendingRenames() {
         Log("PendingFileRenameOperations: none");
         return;
     }
+    if (list.size() < 2 || list.compare(list.size() - 2, 2, std::string(2, '\0')) != 0) {
+        Log("PendingFileRenameOperations: not ended by two NULs, left as it is");
+        return;
+    }
     auto strip = [](std::string path) {
         if (path.compare(0, 4, "\\??\\") == 0) path.erase(0, 4);
         return path;
@@ -128,7 +150,7 @@ void RunPendingRenames() {
         std::string target = next();
         const std::string from = strip(source);
         if (target.empty()) {
-            Log("delete " + from + ": " + DeleteAtBoot(from));
+            Log("delete " + from + ": " + DeleteAtBoot(from, true));
             continue;
         }
         const bool replace = target[0] == '!';
@@ -141,7 +163,8 @@ void RunPendingRenames() {
 }
 
 // Windows 95: "target=source" moves source onto target, replacing it;
-// "NUL=path" deletes path. Lines of every program are carried out alike.
+// "NUL=path" deletes the file path. Lines of every program are carried out
+// alike.
 // Windows 95's WININIT runs before long names are known and wants 8.3
 // names; winsim takes long names as well, as Wine does.
 void RunWininit() {
@@ -149,6 +172,10 @@ void RunWininit() {
     std::vector<std::string> lines;
     if (!detail::ReadProfileSection(ini, "Rename", &lines)) {
         Log("WININIT.INI: none");
+        return;
+    }
+    if (lines.empty()) {
+        Log("WININIT.INI: no [Rename] lines, left as it is");
         return;
     }
     for (const std::string &line : lines) {
@@ -160,7 +187,7 @@ void RunWininit() {
         const std::string target = Trim(line.substr(0, equals));
         const std::string source = Trim(line.substr(equals + 1));
         if (detail::FoldCase(target) == "nul")
-            Log("delete " + source + ": " + DeleteAtBoot(source));
+            Log("delete " + source + ": " + DeleteAtBoot(source, false));
         else
             Log("rename " + source + " -> " + target + ": " + RenameAtBoot(source, target, true));
     }

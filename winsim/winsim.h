@@ -243,7 +243,9 @@ HeldFile HoldOpen(const std::string &winPath);
 // carries out PendingFileRenameOperations in order and deletes the value, as
 // its session manager does; Windows 95 carries out the [Rename] section of
 // <Windows directory>\WININIT.INI line by line and renames the file to
-// WININIT.BAK, as its WININIT does. Faults and the call log are untouched.
+// WININIT.BAK, as its WININIT does. What each leaves alone (a directory, a
+// read-only file, a malformed value, an empty section) follows wineboot -r;
+// restart.cpp lists it. Faults and the call log are untouched.
 void Restart();
 // What the last Restart() did, one line per operation with its outcome
 // ("rename C:\A~1.DLX -> C:\A.DLL: done", "... : failed, target exists").
