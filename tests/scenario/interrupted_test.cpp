@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 
 #include <chrono>
@@ -216,6 +217,84 @@ TEST_P(InterruptedRunTest, AKillAtAnyCallIsMadeGoodByOneFurtherRunAndARestart) {
               << stride << " before them; " << seconds << " s\n";
     EXPECT_EQ(tried, recovered);
     RecordProperty("kill_points", tried);
+}
+
+// What waits for the restart: NT's delayed operations and the lines of
+// [Rename], empty when nothing does.
+std::string WaitingForTheRestart() {
+    std::string waiting;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ, &key) ==
+        ERROR_SUCCESS) {
+        char data[8192];
+        DWORD size = sizeof data, type = 0;
+        if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE *>(data),
+                             &size) == ERROR_SUCCESS)
+            waiting += "delayed operations: " + std::string(data, size);
+        RegCloseKey(key);
+    }
+    char section[8192];
+    const DWORD length = GetPrivateProfileSectionA("Rename", section, sizeof section, "C:\\WINDOWS\\WININIT.INI");
+    if (length) waiting += "[Rename]: " + std::string(section, length);
+    return waiting;
+}
+
+bool Contains(std::string text, std::string part) {
+    for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char &c : part) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text.find(part) != std::string::npos;
+}
+
+// Each call of the commit stages that changes the machine, failing once:
+// the run either gets round it (a deletion put off to the restart, a copy
+// in place of a move) and ends as a good run does, or shows its stage's
+// message with the machine as it was before the run (only the patch
+// directory may stay, nothing waits for the restart); then a rerun and a
+// restart complete the patch.
+TEST_P(InterruptedRunTest, EachFailingCallOfTheCommitIsUndoneOrGotRound) {
+    const std::string afterRegistry = TouchedRegistryOf(SamplePath("after/machine.reg"), Root() + "/expected");
+    const std::string beforeRegistry = TouchedRegistryOf(SamplePath("before/machine.reg"), Root() + "/expected");
+    SetUp();
+    int commitStart = 0;
+    const std::vector<winsim::Call> goodRun = GoodRun(&commitStart);
+    const std::string success = ManifestString(MSG_RESTART_QUESTION);
+    const std::set<std::string> failures = {ManifestString(MSG_REGISTRY_FAILED), ManifestString(MSG_SCHEDULE_FAILED)};
+    int tried = 0, undone = 0, gotRound = 0;
+    for (size_t k = commitStart; k < goodRun.size(); ++k) {
+        const winsim::Call &call = goodRun[k];
+        if (!ChangesTheMachine(call.function) || call.function == "MessageBoxA" || call.function == "ExitWindowsEx")
+            continue;
+        // The fault counts the calls whose argument holds this one's.
+        int skip = 0;
+        for (size_t j = 0; j < k; ++j)
+            if (goodRun[j].function == call.function && Contains(goodRun[j].arg, call.arg)) ++skip;
+        ++tried;
+        SetUp();
+        SCOPED_TRACE(call.function + "(" + call.arg + ") failing");
+        winsim::InjectFault({call.function, call.arg, skip, 1});
+        const std::vector<std::string> boxes = Run();
+        winsim::ClearFaults();
+        ASSERT_FALSE(boxes.empty());
+        Comparison files;
+        if (boxes.back() == success) {
+            ++gotRound;
+            winsim::Restart();
+            EXPECT_EQ("", DifferenceFromAfter(afterRegistry, &files));
+            continue;
+        }
+        ++undone;
+        EXPECT_TRUE(failures.count(boxes.back())) << boxes.back();
+        EXPECT_TRUE(WithoutPatchDirectory(SimTree()) == before_) << "the files are not as before the run";
+        EXPECT_EQ(beforeRegistry, TouchedRegistry());
+        EXPECT_EQ("", WaitingForTheRestart());
+        const std::vector<std::string> rerun = Run();
+        EXPECT_EQ(success, rerun.empty() ? "" : rerun.back());
+        winsim::Restart();
+        EXPECT_EQ("", DifferenceFromAfter(afterRegistry, &files));
+    }
+    std::cout << "failing commit calls, " << PlatformName(GetParam()) << ": " << tried << " calls, " << undone
+              << " undone with the stage's message, " << gotRound << " got round\n";
+    EXPECT_GT(undone, 0);
 }
 
 // ---- The patcher killed ------------------------------------------------------
