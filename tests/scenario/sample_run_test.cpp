@@ -12,6 +12,7 @@
 #include "patcher/launch.h"
 #include "staging/extract.h"
 #include "staging/stage_copy.h"
+#include "machine_state.h"
 #include "test_machine.h"
 
 namespace {
@@ -78,7 +79,7 @@ TEST_F(SampleRunTest, AnInstalledFileOfAnotherVersionStopsThePatch) {
 
 // ---- The whole run, through the restart ------------------------------------
 
-const std::vector<std::string> kTouchedKeys = {
+const std::vector<std::string> kProductKeys = {
     "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
     "HKEY_LOCAL_MACHINE\\Software\\Quenmark"};
 
@@ -138,6 +139,13 @@ TEST_P(WholeRunTest, APatchedMachineMatchesTheSampleAfterTheRestart) {
     // one, the patcher and the patch directory are gone.
     EXPECT_TRUE(winsim::Exists(std::string(kSampleInstallDir) + "\\wayfront.exX"));
     EXPECT_FALSE(winsim::Exists(kPatchDir));
+    // Nothing installed or shared is deleted or overwritten before the
+    // restart: a user who does not restart yet keeps a working product.
+    const Tree now = SimTree();
+    for (const auto &file : HostTree(SamplePath("before/drive_c"))) {
+        const auto found = now.find(file.first);
+        EXPECT_TRUE(found != now.end() && found->second == file.second) << file.first << " changed before the restart";
+    }
     EXPECT_EQ(0u, winsim::GetHeapStats().liveBytes);
 
     // A second run before the restart refuses.
@@ -157,7 +165,7 @@ TEST_P(WholeRunTest, APatchedMachineMatchesTheSampleAfterTheRestart) {
     }
     for (const std::string &line : winsim::RestartLog()) EXPECT_EQ(std::string::npos, line.find("failed")) << line;
 
-    const std::string ours = winsim::ExportRegText(kTouchedKeys);
+    const std::string ours = winsim::ExportRegText(kProductKeys);
     EXPECT_NE(std::string::npos,
               winsim::ExportRegText({"HKEY_CURRENT_USER\\Software\\Quenmark"}).find("OIWin95Frame"));
     // After the restart the installed version is the new one.
@@ -172,7 +180,7 @@ TEST_P(WholeRunTest, APatchedMachineMatchesTheSampleAfterTheRestart) {
     winsim::Reset(Root() + "/expected");
     std::string error;
     ASSERT_TRUE(winsim::ImportRegFile(SamplePath("after/machine.reg"), &error)) << error;
-    const std::string expected = winsim::ExportRegText(kTouchedKeys);
+    const std::string expected = winsim::ExportRegText(kProductKeys);
     EXPECT_EQ(expected, ours);
 }
 
