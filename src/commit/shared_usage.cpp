@@ -174,9 +174,9 @@ static int AddUse(LPCSTR product, LPCSTR patchDir, LPCSTR installDir, LPCSTR sha
         // The shared copy is the count's path. Where there is none the new
         // file is always installed (a version of "0.9" must not read as
         // equal to a missing file); a copy without a version counts as "0".
-        char sharedVersion[128];
         int install = GetFileAttributesA(countPath) == INVALID_FILE_ATTRIBUTES;
         if (!install) {
+            char sharedVersion[128];
             if (!GetFileVersion(countPath, sharedVersion, sizeof(sharedVersion)))
                 lstrcpynA(sharedVersion, "0", sizeof(sharedVersion));
             install = CompareVersions(newVersion, sharedVersion) > 0;
