@@ -243,3 +243,11 @@ int RecoverInterruptedRun(LPCSTR installDir)
         return 1;  // no patch directory, so no journal, can be there
     return RollBackJournal(patchDir);
 }
+
+void ForgetCommitState(void)
+{
+    CloseJournal();
+    FreePendingOps();
+    ResetRegistryPlan();
+    ForgetWindowsVersion();
+}

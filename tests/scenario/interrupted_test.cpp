@@ -25,7 +25,7 @@
 
 #include "app/run_patch.h"
 #include "commit/pending_ops.h"
-#include "commit/registry_plan.h"
+#include "commit/commit.h"
 #include "commit/windows_version.h"
 #include "manifest/manifest.h"
 #include "machine_state.h"
@@ -88,9 +88,7 @@ protected:
     // what it held, and the installer's process-wide state is not carried
     // into the next process.
     static void EndInstallerProcess() {
-        while (PendingFileOp *record = PopPendingOp()) FreePendingOp(record);
-        ResetRegistryPlan();
-        ForgetWindowsVersion();
+        ForgetCommitState();
         winsim::EndProcess();
     }
 

@@ -17,8 +17,7 @@
 #include <vector>
 
 #include "app/run_patch.h"
-#include "commit/pending_ops.h"
-#include "commit/registry_plan.h"
+#include "commit/commit.h"
 #include "commit/windows_version.h"
 #include "manifest/manifest.h"
 #include "prepare.h"
@@ -59,9 +58,7 @@ std::string RestartSection(bool requested) {
 // and the installer's process-wide state does not reach the next run (a run
 // that fails before its commit leaves its plan behind).
 void EndInstallerProcess() {
-    while (PendingFileOp *record = PopPendingOp()) FreePendingOp(record);
-    ResetRegistryPlan();
-    ForgetWindowsVersion();
+    ForgetCommitState();
     winsim::EndProcess();
 }
 
