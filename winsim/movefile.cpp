@@ -76,9 +76,11 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // The path made absolute as NT's RtlDosPathNameToNtPathName does it: joined
 // to the (drive's) current directory, "." and ".." applied, "/" made "\";
-// the names keep the spelling the caller gave, short names stay short. The
-// current directory comes in its on-disk spelling. False, with the error, for
-// a malformed path or a drive the machine lacks.
+// the names keep the spelling the caller gave, short names stay short, and
+// a separator that ends the path stays ("Work\" gives "C:\wf\Work\", as a
+// probe under Wine showed). The current directory comes in its on-disk
+// spelling. False, with the error, for a malformed path or a drive the
+// machine lacks.
 bool FullPathAsGiven(const std::string &path, std::string *full, DWORD *error) {
     detail::FileLookup lookup;
     if (!detail::LookUpPath(path, &lookup, error)) return false;
@@ -102,7 +104,8 @@ bool FullPathAsGiven(const std::string &path, std::string *full, DWORD *error) {
     }
 
     std::vector<std::string> parts;
-    auto split = [&parts](const std::string &text, bool dots) {
+    bool trailing = false;  // the last thing split was a separator
+    auto split = [&parts, &trailing](const std::string &text, bool dots) {
         std::string name;
         auto flush = [&]() {
             if (dots && name == "..") {
@@ -113,10 +116,12 @@ bool FullPathAsGiven(const std::string &path, std::string *full, DWORD *error) {
             name.clear();
         };
         for (size_t i = 0; i < text.size(); ++i) {
+            trailing = false;
             if (detail::IsLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) {
                 name += text.substr(i++, 2);
             } else if (IsSeparator(text[i])) {
                 flush();
+                trailing = true;
             } else {
                 name += text[i];
             }
@@ -124,10 +129,12 @@ bool FullPathAsGiven(const std::string &path, std::string *full, DWORD *error) {
         flush();
     };
     split(base.substr(2), false);
+    trailing = false;
     split(rest, true);
     *full = base.substr(0, 2);
     if (parts.empty()) *full += '\\';
     for (const std::string &part : parts) *full += '\\' + part;
+    if (trailing && !parts.empty()) *full += '\\';
     return true;
 }
 

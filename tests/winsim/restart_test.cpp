@@ -91,8 +91,9 @@ TEST_F(RestartTest, DelayedOperationsAreRecordedAsNTRecordsThem) {
         // and ".." go, the target need not exist and keeps the caller's case.
         {shortName, "..\\wf\\.\\B.TXT", MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING,
          "\\??\\" + shortName + "|!\\??\\C:\\wf\\B.TXT|"},
-        // A directory, to go at the boot: recorded as a file is.
-        {"Work\\", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT, "\\??\\C:\\wf\\Work||"},
+        // A directory, to go at the boot: recorded as a file is, a closing
+        // separator kept.
+        {"Work\\", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT, "\\??\\C:\\wf\\Work\\||"},
     };
     std::string expected;
     for (const Case &c : cases) {
