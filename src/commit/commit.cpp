@@ -146,9 +146,12 @@ static int WriteRenameSection(void)
     UINT length = GetWindowsDirectoryA(iniPath, sizeof(iniPath));
     if (length == 0 || length >= sizeof(iniPath) || !AppendString(iniPath, sizeof(iniPath), "\\WININIT.INI"))
         return 0;
+    // Room for the earlier lines, with this run's and the final NUL after.
+    if (g_renameLength + 4 > sizeof(g_section))
+        return 0;
     DWORD room = sizeof(g_section) - g_renameLength - 1;
     DWORD existing = GetPrivateProfileSectionA("Rename", g_section, room, iniPath);
-    if (existing >= room - 2)
+    if (existing + 2 >= room)
         return 0;
     // `existing` counts the earlier lines and their NULs, without the final
     // empty line; this run's lines, with theirs, follow.

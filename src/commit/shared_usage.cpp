@@ -81,7 +81,7 @@ static LONG ValueCount(LPCSTR usageKey)
 {
     HKEY key;
     DWORD values = 0;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, usageKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, usageKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return -1;
     LONG info = RegQueryInfoKeyA(key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL);
     RegCloseKey(key);

@@ -12,8 +12,11 @@
 /* Messages. The stage that shows each one is named beside it. */
 #define MSG_WRONG_VERSION 200       /* probe: version differs (format) */
 #define STR_CAPTION 201             /* caption of every box */
-#define MSG_SCHEDULE_FAILED 202     /* driver: replacement scheduling */
-#define MSG_REGISTRY_FAILED 203     /* driver: shared usage */
+#define MSG_SCHEDULE_FAILED 202     /* driver: replacement scheduling, the
+                                       commit's files; probe: a cut-off run
+                                       that cannot be undone */
+#define MSG_REGISTRY_FAILED 203     /* driver: shared usage, the commit's
+                                       registry changes */
 #define MSG_PATCH_FAILED 204        /* driver: patcher launch */
 #define MSG_STAGING_FAILED 205      /* driver: staging copy */
 #define MSG_EXTRACT_FAILED 206      /* driver: payload extraction */

@@ -284,4 +284,46 @@ TEST_F(ProbeTest, WithoutAnExpectedChecksumTheVersionAloneDecides) {
     ExpectOneRefusal(ManifestString(MSG_RESTART_PENDING));
 }
 
+// A journal left by a run cut off before its commit point is undone before
+// the marker is looked for: the replacement it placed (the marker among
+// them) and the counts it changed go back, and the probe goes on. What
+// cannot be undone keeps the journal and refuses with 202.
+TEST_F(ProbeTest, ARunCutOffBeforeItsCommitIsUndoneFirst) {
+    const std::string patchDir = std::string(kSampleInstallDir) + "\\PatchB2C";
+    const std::string marker = std::string(kSampleInstallDir) + "\\wayfront.exX";
+    const std::string journal = patchDir + "\\COMMIT.JNL";
+    const char *const sharedDlls = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+    const std::string count = std::string(kSampleSharedDir) + "\\qmsound.dll";
+    for (bool undoFails : {false, true}) {
+        SCOPED_TRACE(undoFails ? "the marker cannot be deleted" : "all undone");
+        SetUp();
+        ASSERT_TRUE(CreateDirectoryA(patchDir.c_str(), nullptr));
+        ASSERT_TRUE(winsim::WriteWholeFile(marker, "new"));
+        SetValue(sharedDlls, count.c_str(), REG_SZ, std::string("1\0", 2));
+        // The value was "2" (REG_SZ, "32 00") before the cut-off run; the
+        // last line was cut off while it was written and is not read.
+        ASSERT_TRUE(winsim::WriteWholeFile(journal, "WFJ1\r\nV\t1\t1\t3200\t" + std::string(sharedDlls) + "\t" + count +
+                                                        "\r\nF\t" + marker + "\r\nF\tC:\\cut"));
+        if (undoFails) winsim::InjectFault({"DeleteFileA", "wayfront.exX"});
+        EXPECT_EQ(undoFails ? 0 : 1, Probe());
+        HKEY key;
+        char data[16] = "";
+        DWORD size = sizeof data, type = 0;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, sharedDlls, 0, KEY_READ, &key));
+        RegQueryValueExA(key, count.c_str(), nullptr, &type, reinterpret_cast<BYTE *>(data), &size);
+        RegCloseKey(key);
+        if (undoFails) {
+            ExpectOneRefusal(ManifestString(MSG_SCHEDULE_FAILED));
+            EXPECT_TRUE(winsim::Exists(journal));
+            EXPECT_TRUE(winsim::Exists(marker));
+        } else {
+            EXPECT_EQ(0u, winsim::MessageBoxes().size());
+            EXPECT_FALSE(winsim::Exists(journal));
+            EXPECT_FALSE(winsim::Exists(marker));
+            EXPECT_EQ("2", std::string(data));
+        }
+        winsim::ClearFaults();
+    }
+}
+
 }  // namespace
