@@ -72,10 +72,10 @@ static int ReadValueNow(LPCSTR key, LPCSTR name, DWORD *type, BYTE *data, DWORD 
     return result == ERROR_SUCCESS && *size <= PLANNED_DATA_SIZE ? 1 : -1;
 }
 
-static int KeyExistsNow(LPCSTR key)
+int CanOpenKey(LPCSTR key, REGSAM access)
 {
     HKEY handle;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, access, &handle) != ERROR_SUCCESS)
         return 0;
     RegCloseKey(handle);
     return 1;
@@ -116,7 +116,7 @@ static int RememberKey(LPCSTR key)
         return 0;
     original->name[0] = '\0';
     original->isKey = 1;
-    original->existed = KeyExistsNow(key);
+    original->existed = CanOpenKey(key, KEY_READ);
     original->type = original->size = 0;
     g_originalCount++;
     return 1;
@@ -152,7 +152,7 @@ int PlannedKeyExists(LPCSTR key)
         if (g_changes[i].kind == CHANGE_DELETE_KEY)
             return 0;
     }
-    return KeyExistsNow(key);
+    return CanOpenKey(key, KEY_READ);
 }
 
 static PlannedChange *NewChange(LONG kind, LPCSTR key, LPCSTR name)

@@ -20,6 +20,8 @@ void ResetRegistryPlan(void);
 // exist, -1 when it cannot be read (longer than PLANNED_DATA_SIZE, or a
 // failed query). `name` "" is the key's default value.
 int PlannedValue(LPCSTR key, LPCSTR name, DWORD *type, BYTE *data, DWORD *size);
+// 1 when the key can be opened now with `access`.
+int CanOpenKey(LPCSTR key, REGSAM access);
 // 1 when the key would exist once the planned changes are made.
 int PlannedKeyExists(LPCSTR key);
 

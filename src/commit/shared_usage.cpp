@@ -65,17 +65,6 @@ static int PlanCount(LPCSTR countPath, DWORD type, LONG count)
     return PlanSetText(SHARED_DLLS_KEY, countPath, text);
 }
 
-// 1 when the key can be opened for writing. A user without the right to
-// change it is refused here, before anything is changed.
-static int CanWrite(LPCSTR keyPath)
-{
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return 0;
-    RegCloseKey(key);
-    return 1;
-}
-
 // The number of values the usage subkey holds now, or -1.
 static LONG ValueCount(LPCSTR usageKey)
 {
@@ -201,7 +190,7 @@ int UpdateSharedUsage(LPCSTR patchDir, LPCSTR installDir, LPCSTR sharedDir)
     LoadManifestString(STR_PRODUCT_NAME, product, sizeof(product));
     // Without the right to change the counts nothing could be installed:
     // refused before anything changes.
-    if (!CanWrite(SHARED_DLLS_KEY) || !CanWrite(SHARED_USAGE_KEY))
+    if (!CanOpenKey(SHARED_DLLS_KEY, KEY_ALL_ACCESS) || !CanOpenKey(SHARED_USAGE_KEY, KEY_ALL_ACCESS))
         return 0;
     int success = 1;
     if (LoadBlockCount(BLOCK_SHARED_REMOVED, &count)) {
