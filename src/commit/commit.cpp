@@ -118,15 +118,14 @@ static int ApplyRecord(const PendingFileOp *record, LPCSTR patchDir, int nt)
     return nt ? ApplyOnNT(record, patchDir) : ApplyOn95(record, patchDir);
 }
 
-// The patch directory goes at the restart, after the files in it that had
-// to wait; it is empty by then unless something else was left in it.
+// NT: the patch directory goes at the restart, after the files in it that
+// had to wait; it is empty by then unless something else was left in it.
+// Windows 95 has no such operation (its WININIT deletes files only, and so
+// does Wine's): there the driver removes the directory at the end of the
+// run, or the next run does.
 static int RemovePatchDirectoryAtRestart(LPCSTR patchDir, int nt)
 {
-    char shortForm[MAX_PATH];
-    if (nt)
-        return DelayOnNT(patchDir, NULL);
-    ShortForm(patchDir, shortForm);
-    return AppendRenameLine("NUL", shortForm);
+    return !nt || DelayOnNT(patchDir, NULL);
 }
 
 // Writes this run's lines after those [Rename] already holds: another
@@ -244,7 +243,12 @@ int RecoverInterruptedRun(LPCSTR installDir)
     char patchDir[MAX_PATH];
     if (!JoinPath(patchDir, sizeof(patchDir), installDir, PATCH_DIRECTORY_NAME))
         return 1;  // no patch directory, so no journal, can be there
-    return RollBackJournal(patchDir);
+    if (!RollBackJournal(patchDir))
+        return 0;
+    // A run cut off after its commit point but before it removed its empty
+    // patch directory leaves that behind; only an empty one goes.
+    RemoveDirectoryA(patchDir);
+    return 1;
 }
 
 void ForgetCommitState(void)

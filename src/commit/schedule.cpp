@@ -172,7 +172,7 @@ static DWORD ShortLength(LPCSTR path)
 // Windows 95: WININIT.INI must be writable, and [Rename] must hold its
 // lines and this run's. A new file's short name is not known before it
 // exists; an 8.3 name has at most 12 characters beside its directory's.
-static int CheckRenameSectionFits(LPCSTR patchDir)
+static int CheckRenameSectionFits(void)
 {
     static char section[RENAME_SECTION_CAPACITY];
     char iniPath[MAX_PATH];
@@ -185,7 +185,6 @@ static int CheckRenameSectionFits(LPCSTR patchDir)
     DWORD total = GetPrivateProfileSectionA("Rename", section, sizeof(section), iniPath);
     if (total >= sizeof(section) - 2)
         return 0;
-    total += 4 + ShortLength(patchDir) + 1;  // NUL=<patch directory>
     for (PendingFileOp *record = FirstPendingOp(); record != NULL; record = record->next) {
         if (record->source[0] == '\0')
             continue;
@@ -207,5 +206,5 @@ int ScheduleReplacements(LPCSTR patchDir, LPCSTR installDir, LPCSTR sharedDir)
     DropSupersededDeletions();
     if (!CheckDrivesHaveRoom())
         return 0;
-    return IsWindowsNT() ? CheckDelayedOpsCanBeWritten(patchDir) : CheckRenameSectionFits(patchDir);
+    return IsWindowsNT() ? CheckDelayedOpsCanBeWritten(patchDir) : CheckRenameSectionFits();
 }

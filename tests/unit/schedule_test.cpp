@@ -150,7 +150,6 @@ TEST_F(ScheduleTest, Windows95AppendsToTheRenameSection) {
         const std::string target = Install(ManifestString(4000 + k));
         expected += Short(target) + "=" + Short(Replacement(target)) + "\n";
     }
-    expected += "NUL=" + Short(kPatchDir) + "\n";
     const std::string marker = Install(ManifestString(4001));
     expected += Short(marker) + "=" + Short(Replacement(marker)) + "\n";
     EXPECT_EQ(expected, RenameSection());
@@ -159,8 +158,7 @@ TEST_F(ScheduleTest, Windows95AppendsToTheRenameSection) {
 }
 
 // Windows 95 moves a new file into place at once where nothing is in the
-// way; when everything else could be done at once only the patch directory
-// waits for the restart.
+// way; when everything could be done at once WININIT.INI is not touched.
 TEST_F(ScheduleTest, Windows95MovesAtOnceWhereItCan) {
     winsim::SetPlatform(winsim::Platform::Windows95);
     winsim::SetString(4000, "1 Count");
@@ -170,7 +168,7 @@ TEST_F(ScheduleTest, Windows95MovesAtOnceWhereItCan) {
     ASSERT_EQ(1, Schedule());
     EXPECT_TRUE(winsim::Exists(Install(ManifestString(4003))));
     EXPECT_FALSE(winsim::Exists(Replacement(Install(ManifestString(4003)))));
-    EXPECT_EQ("NUL=" + Short(kPatchDir) + "\n", RenameSection());
+    EXPECT_FALSE(winsim::Exists(kWininit));
 }
 
 TEST_F(ScheduleTest, WithNothingToDoNothingIsTouched) {
