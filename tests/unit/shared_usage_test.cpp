@@ -210,6 +210,19 @@ TEST_F(SharedUsageTest, AFileDroppedAndAddedAgainIsNeverDeleted) {
     EXPECT_NE(records.end(), std::find(records.begin(), records.end(), "delete " + Patch("qmlink.dll")));
 }
 
+// A usage subkey goes with this product's last use only when what is left
+// is its default value: another product's value keeps it.
+TEST_F(SharedUsageTest, AnotherProductsValueKeepsTheUsageSubkey) {
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string(kUsage) + "\\qmsound.dll").c_str(), 0,
+                                           KEY_ALL_ACCESS, &key));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueA(key, ""));
+    RegCloseKey(key);
+    ASSERT_EQ(1, Update());
+    EXPECT_NE(std::string::npos, UsageKey("qmsound.dll").find("Tolvane Quayside")) << UsageKey("qmsound.dll");
+    EXPECT_EQ(std::string::npos, UsageKey("qmsound.dll").find("Tolvane Wayfront")) << UsageKey("qmsound.dll");
+}
+
 // A new shared file is installed where the shared directory has no copy,
 // even when its version begins with 0 and so reads like the missing copy's.
 TEST_F(SharedUsageTest, ANewSharedFileIsInstalledWhereThereIsNoCopy) {
