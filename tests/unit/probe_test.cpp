@@ -164,19 +164,25 @@ TEST_F(ProbeTest, AManifestWithoutItsVersionStringsIsMessage216) {
 }
 
 // Message 218 for every version-check file without a readable product
-// version: missing, no version resource, a translation that names another
-// language than its strings are stored under, an empty product version, and
-// a path too long to build.
+// version: missing, no version resource, no translation, a translation that
+// names another language than its strings are stored under, an empty product
+// version, a version read that fails, and a path too long to build.
 TEST_F(ProbeTest, AFileWithoutAProductVersionIsMessage218) {
     struct Case {
         const char *what;
         const char *fixture;  // replaces the version-check file; null: delete it
+        winsim::Fault fault;  // no function: none
     };
+    const char *const sample = "versioned.exe";
     const Case cases[] = {
-        {"file missing", nullptr},
-        {"no version resource", "noversion.exe"},
-        {"translation names another language", "mismatched.dll"},
-        {"empty product version", "emptyproduct.exe"},
+        {"file missing", nullptr, {}},
+        {"no version resource", "noversion.exe", {}},
+        {"no translation", "notranslation.exe", {}},
+        {"translation names another language", "mismatched.dll", {}},
+        {"empty product version", "emptyproduct.exe", {}},
+        {"the version block cannot be read", sample, {"GetFileVersionInfoA", "wayfront.exe", 0, 1}},
+        {"the translation cannot be queried", sample, {"VerQueryValueA", "Translation", 0, 1}},
+        {"the product version cannot be queried", sample, {"VerQueryValueA", "ProductVersion", 0, 1}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -186,9 +192,11 @@ TEST_F(ProbeTest, AFileWithoutAProductVersionIsMessage218) {
         } else {
             ASSERT_TRUE(DeleteFileA(kSampleVersionFile));
         }
+        if (!c.fault.function.empty()) winsim::InjectFault(c.fault);
         EXPECT_EQ(0, Probe());
         ExpectOneRefusal(ManifestString(MSG_UNKNOWN_VERSION));
         EXPECT_EQ(0u, winsim::GetHeapStats().liveBytes);
+        winsim::ClearFaults();
     }
 
     SetUp();
