@@ -69,6 +69,11 @@ bool CloseFileQuietly(HANDLE file);
 bool CloseProcessHandle(HANDLE handle);
 // WaitForSingleObject's timeout: the messages PostDuringWait scheduled arrive.
 void DeliverWaitMessages();
+// ui.cpp: a live dialog (the one given, or any for NULL) waiting to be
+// painted, for PeekMessageA's WM_PAINT; and the paint DispatchMessageA
+// delivers for it.
+bool NextPaint(HWND filter, HWND *window);
+void DeliverPaint(HWND window);
 
 // ---- Delayed file operations, profiles and the restart ------------------------
 // The Windows directory as a full path ("C:\WINDOWS"), created if missing.

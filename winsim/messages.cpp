@@ -1,6 +1,7 @@
 // The thread's message queue: posted messages in order, and the quit request
 // that PostQuitMessage sets. The program has one thread, so there is one
-// queue. Nothing has a window procedure here: DispatchMessageA is logged only.
+// queue. Nothing has a window procedure here: DispatchMessageA is logged, and
+// a WM_PAINT it delivers paints the dialog (ui.cpp).
 #include "internal.h"
 
 #include <deque>
@@ -72,8 +73,10 @@ using winsim::detail::SetError;
 
 // NT and 95: posted messages first, in order, then WM_QUIT when a quit was
 // requested, which is returned whatever the filter (as both systems do) and
-// cleared by PM_REMOVE. No sent messages, input or paint messages exist here.
-// Returns FALSE, setting no error, when nothing matches.
+// cleared by PM_REMOVE, then WM_PAINT for a window waiting to be painted.
+// WM_PAINT is made up while the window needs it and PM_REMOVE does not take
+// it away: only the paint (DispatchMessageA) does. No sent messages or input
+// exist here. Returns FALSE, setting no error, when nothing matches.
 BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
                          UINT wRemoveMsg) {
     if (Enter("PeekMessageA")) return FALSE;
@@ -85,16 +88,27 @@ BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
         if (wRemoveMsg & PM_REMOVE) queue.posted.erase(it);
         return TRUE;
     }
-    if (!queue.quit) return FALSE;
-    *lpMsg = winsim::QuitMessage();
-    if (wRemoveMsg & PM_REMOVE) queue.quit = false;
+    if (queue.quit) {
+        *lpMsg = winsim::QuitMessage();
+        if (wRemoveMsg & PM_REMOVE) queue.quit = false;
+        return TRUE;
+    }
+    HWND window = nullptr;
+    const HWND threadOnly = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
+    const bool paintWanted = (wMsgFilterMin == 0 && wMsgFilterMax == 0) ||
+                             (WM_PAINT >= wMsgFilterMin && WM_PAINT <= wMsgFilterMax);
+    if (hWnd == threadOnly || !paintWanted || !winsim::detail::NextPaint(hWnd, &window))
+        return FALSE;
+    *lpMsg = winsim::Make(window, WM_PAINT, 0, 0);
     return TRUE;
 }
 
 // No window has a procedure: the call is logged with the message number
-// (decimal) and returns 0.
+// (decimal) and returns 0. WM_PAINT paints its dialog, as the dialog's
+// default procedure and its controls would.
 LRESULT WINAPI DispatchMessageA(const MSG *lpMsg) {
     if (Enter("DispatchMessageA", lpMsg ? std::to_string(lpMsg->message) : "")) return 0;
+    if (lpMsg && lpMsg->message == WM_PAINT) winsim::detail::DeliverPaint(lpMsg->hwnd);
     return 0;
 }
 

@@ -1,7 +1,12 @@
 // The user interface: message boxes answered from a script, modeless dialogs
-// built from their templates, dialog item text, and restart requests. Nothing
-// is drawn; every event goes to one log in the order it happened, so tests
-// can check what the user saw and when.
+// built from their templates, dialog item text, painting, and restart
+// requests. Nothing is drawn, but what would be is: a dialog is shown with
+// its client area still to be painted, and a changed item text waits for
+// the next paint, as on Windows, where the screen keeps what was last
+// painted until the window's update region is painted (UpdateWindow, or a
+// WM_PAINT that PeekMessageA hands out and DispatchMessageA delivers). Every
+// event goes to one log in the order it happened, so tests can check what
+// the user saw and when.
 #include "internal.h"
 
 #include <deque>
@@ -15,6 +20,7 @@ struct Dialog {
     std::string caption;
     std::map<int, std::string> items;  // id -> text
     bool alive = true;
+    bool needsPaint = true;  // shown (WS_VISIBLE) and not painted since, or changed
 };
 
 struct Ui {
@@ -33,6 +39,20 @@ Dialog *LiveDialog(HWND window) {
     auto it = U().dialogs.find(window);
     if (it == U().dialogs.end() || !it->second.alive) return nullptr;
     return &it->second;
+}
+
+// What the user now sees of the dialog: one Paint event per item, with the
+// text it shows from here on.
+void Paint(HWND window, Dialog *dialog) {
+    for (const auto &item : dialog->items) {
+        UiEvent event;
+        event.kind = UiEvent::Paint;
+        event.window = window;
+        event.item = item.first;
+        event.text = item.second;
+        U().events.push_back(event);
+    }
+    dialog->needsPaint = false;
 }
 
 }  // namespace
@@ -68,6 +88,19 @@ void ResetUi() { U() = Ui(); }
 void EndProcessUi() {
     for (auto &entry : U().dialogs) entry.second.alive = false;
     U().answers.clear();
+}
+bool NextPaint(HWND filter, HWND *window) {
+    for (const auto &entry : U().dialogs) {
+        if (!entry.second.alive || !entry.second.needsPaint) continue;
+        if (filter && filter != entry.first) continue;
+        *window = entry.first;
+        return true;
+    }
+    return false;
+}
+void DeliverPaint(HWND window) {
+    Dialog *dialog = LiveDialog(window);
+    if (dialog && dialog->needsPaint) Paint(window, dialog);
 }
 void RecordRestart(UINT flags) {
     UiEvent event;
@@ -172,11 +205,28 @@ BOOL WINAPI SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString) {
         return FALSE;
     }
     item->second = lpString ? lpString : "";
+    // The static control invalidates itself; the new text shows at the next
+    // paint, and until then the screen keeps what was painted before.
+    dialog->needsPaint = true;
     winsim::UiEvent event;
     event.kind = winsim::UiEvent::SetItemText;
     event.window = hDlg;
     event.item = nIDDlgItem;
     event.text = item->second;
     winsim::U().events.push_back(event);
+    return TRUE;
+}
+
+// NT and 95: paints the window now, without the message queue, when part of
+// it is waiting to be painted; nothing otherwise. FALSE with
+// ERROR_INVALID_WINDOW_HANDLE for a window that does not exist.
+BOOL WINAPI UpdateWindow(HWND hWnd) {
+    if (Enter("UpdateWindow")) return FALSE;
+    winsim::Dialog *dialog = winsim::LiveDialog(hWnd);
+    if (!dialog) {
+        SetError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    if (dialog->needsPaint) winsim::Paint(hWnd, dialog);
     return TRUE;
 }

@@ -111,7 +111,9 @@ void QueueAnswers(const std::vector<int> &answers);
 
 // One entry per user-visible event, in the order they happened.
 struct UiEvent {
-    enum Kind { MessageBox, CreateDialog, SetItemText, DestroyDialog, ExitWindows } kind = MessageBox;
+    // Paint: a dialog item painted (UpdateWindow, or a dispatched WM_PAINT),
+    // with the text the user sees from then on; one per item of the dialog.
+    enum Kind { MessageBox, CreateDialog, SetItemText, Paint, DestroyDialog, ExitWindows } kind = MessageBox;
     HWND window = nullptr;   // box owner, or the dialog the event concerns
     std::string text;        // box text, item text
     std::string caption;     // box caption, dialog caption

@@ -222,6 +222,7 @@ typedef struct _TOKEN_PRIVILEGES {
 #define IDYES 6
 #define IDNO 7
 #define WM_INITDIALOG 0x0110
+#define WM_PAINT 0x000F
 #define WM_QUIT 0x0012
 #define WM_USER 0x0400
 #define EWX_LOGOFF 0
@@ -386,6 +387,7 @@ HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
                                DLGPROC lpDialogFunc, LPARAM dwInitParam);
 BOOL WINAPI DestroyWindow(HWND hWnd);
 BOOL WINAPI SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString);
+BOOL WINAPI UpdateWindow(HWND hWnd);
 BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason);
 int WINAPIV wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...);
 LPSTR WINAPI CharNextA(LPCSTR lpsz);

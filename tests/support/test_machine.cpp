@@ -32,6 +32,20 @@ std::string ManifestString(UINT id) {
     return text;
 }
 
+std::vector<std::string> PaintedStatusTexts() {
+    std::vector<std::string> painted;
+    bool changed = true;  // the template's text, until the first paint
+    for (const winsim::UiEvent &event : winsim::UiEvents()) {
+        if (event.item != IDC_STATUS) continue;
+        if (event.kind == winsim::UiEvent::SetItemText) changed = true;
+        if (event.kind == winsim::UiEvent::Paint && changed) {
+            painted.push_back(event.text);
+            changed = false;
+        }
+    }
+    return painted;
+}
+
 std::string SimFile(const std::string &winPath) {
     std::string bytes;
     winsim::ReadWholeFile(winPath, &bytes);

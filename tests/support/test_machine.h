@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "winsim.h"
 
@@ -16,6 +17,10 @@ extern const char kSampleVersionFile[];  // full path of the version-check file
 
 // The manifest's string `id` (up to 511 characters), empty when absent.
 std::string ManifestString(UINT id);
+// The texts of the progress dialog's status line that were painted, each
+// once, in order: what a user could read. A text set and replaced before
+// any paint is missing.
+std::vector<std::string> PaintedStatusTexts();
 // The bytes of a file on the simulated machine, empty when it is missing.
 std::string SimFile(const std::string &winPath);
 // The bytes of a file on the host.
