@@ -15,8 +15,10 @@ void DestroyProgressDialog(void);
 // boxes of the stages name it as their owner.
 HWND GetProgressDialog(void);
 
-// Shows manifest string `id` (up to 511 characters) in the status line. Does
-// nothing when the string is missing or there is no dialog.
+// Shows manifest string `id` (up to 511 characters) in the status line and
+// paints it at once, then dispatches the thread's pending messages (a quit
+// request stays pending). Does nothing when the string is missing or there
+// is no dialog.
 void SetStatusText(UINT id);
 
 #endif

@@ -119,6 +119,9 @@ TEST_F(RunPatchTest, GoodRunAnsweredNoLeavesWindowsRunning) {
                                         ManifestString(STATUS_COPYING), ManifestString(STATUS_PATCHING),
                                         ManifestString(STATUS_REGISTRY)}),
               StatusTexts());
+    // Each status is painted as it is set, before its stage keeps the
+    // thread busy: none is only set and replaced unseen.
+    EXPECT_EQ(StatusTexts(), PaintedStatusTexts());
     // What the stages were given.
     EXPECT_EQ(REQUIRED_FREE_BYTES, Stages().requiredBytes);
     EXPECT_EQ(5u * 1024 * 1024, Stages().requiredBytes);
@@ -292,6 +295,25 @@ TEST_F(RunPatchTest, TheDialogShowsItsTemplateTextUntilTheFirstStatus) {
     EXPECT_EQ(nullptr, GetProgressDialog());
     SetStatusText(STATUS_COPYING);  // no dialog: nothing to write to
     EXPECT_EQ(1u, StatusTexts().size());
+}
+
+// Setting a status paints it at once, and hands the thread's waiting
+// messages to their windows; a quit request stays pending for the wait
+// that obeys it later.
+TEST_F(RunPatchTest, AStatusIsPaintedAsItIsSetAndAQuitRequestStaysPending) {
+    HWND dialog = CreateProgressDialog();
+    ASSERT_NE(nullptr, dialog);
+    EXPECT_EQ(std::vector<std::string>{}, PaintedStatusTexts());  // shown, not yet painted
+    winsim::PostThreadMessageForTest(WM_USER + 1, 0, 0);
+    PostQuitMessage(3);
+    SetStatusText(STATUS_EXTRACTING);
+    EXPECT_EQ(std::vector<std::string>{ManifestString(STATUS_EXTRACTING)}, PaintedStatusTexts());
+    EXPECT_NE(-1, winsim::FindCall("DispatchMessageA", std::to_string(WM_USER + 1)));
+    const std::vector<MSG> pending = winsim::PendingMessages();
+    ASSERT_EQ(1u, pending.size());
+    EXPECT_EQ(static_cast<UINT>(WM_QUIT), pending[0].message);
+    EXPECT_EQ(3u, pending[0].wParam);
+    DestroyProgressDialog();
 }
 
 }  // namespace
