@@ -135,6 +135,12 @@ TEST_P(WholeRunTest, APatchedMachineMatchesTheSampleAfterTheRestart) {
     winsim::QueueAnswers({IDYES, IDNO});
     EXPECT_EQ(0, RunPatch(winsim::ModuleInstance(), nullptr, nullptr, 0));
     EXPECT_EQ((std::vector<std::string>{ManifestString(MSG_CONFIRM), ManifestString(MSG_RESTART_QUESTION)}), BoxTexts());
+    // Every status could be read while its stage ran, not only the
+    // patcher's, whose wait pumps the messages.
+    EXPECT_EQ((std::vector<std::string>{ManifestString(STATUS_DISK_SPACE), ManifestString(STATUS_EXTRACTING),
+                                        ManifestString(STATUS_COPYING), ManifestString(STATUS_PATCHING),
+                                        ManifestString(STATUS_REGISTRY)}),
+              PaintedStatusTexts());
     // Before the restart: the new version-check file waits beside the old
     // one, the patcher and the patch directory are gone.
     EXPECT_TRUE(winsim::Exists(std::string(kSampleInstallDir) + "\\wayfront.exX"));
@@ -201,6 +207,22 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
              winsim::SetDiskGeometry('C', small);
          },
          MSG_NO_DISK_SPACE},
+        // The shared directory on a drive of its own with room to spare: the
+        // check asks about the install directory's drive, which does not
+        // answer, and the run stops there.
+        {"the install directory's drive does not answer",
+         [] {
+             const std::string d = winsim::HostPath("C:\\") + "/../d";
+             std::filesystem::create_directories(d + "/Quenmark/Shared");
+             winsim::MapDrive('D', d);
+             HKEY key;
+             ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Quenmark\\SharedUsage", 0,
+                                                    KEY_ALL_ACCESS, &key));
+             RegSetValueExA(key, "Location1", 0, REG_SZ, reinterpret_cast<const BYTE *>("D:\\Quenmark\\Shared"), 19);
+             RegCloseKey(key);
+             winsim::InjectFault({"GetDiskFreeSpaceA", "C:\\", 0, -1, ERROR_NOT_READY});
+         },
+         MSG_NO_DISK_SPACE},
         {"patch directory cannot be entered", [] { winsim::InjectFault({"SetCurrentDirectoryA", "PatchB2C"}); },
          MSG_DIRECTORY_FAILED},
         {"expansion fails", [] { winsim::InjectFault({"LZCopy", "", 3, 1, ERROR_DISK_FULL}); }, MSG_EXTRACT_FAILED},
@@ -260,6 +282,7 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
         EXPECT_EQ(ManifestString(c.message), boxes[1].text);
 
         EXPECT_NE(nullptr, boxes[1].window);
+        EXPECT_EQ(-1, winsim::FindCall("GetDiskFreeSpaceA", "D:"));
         EXPECT_EQ(registry, winsim::ExportRegText({"HKEY_LOCAL_MACHINE\\Software"}));
         EXPECT_EQ(std::string::npos, winsim::ExportRegText({"HKEY_LOCAL_MACHINE"}).find("PendingFileRename"));
 
@@ -270,6 +293,37 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
             EXPECT_TRUE(winsim::ReadWholeFile(std::string(kSampleInstallDir) + "\\" + file.first, &now)) << file.first;
             EXPECT_TRUE(now == file.second) << file.first << " changed";
         }
+    }
+}
+
+// The viewer's dialog settings are a convenience for another program: when
+// they cannot be written the patch is still complete, and the run still
+// ends with the restart question; the restart installs the new version.
+TEST_P(WholeRunTest, AViewerRegistrationThatFailsStillEndsWithTheRestartQuestion) {
+    const winsim::Fault faults[] = {
+        {"RegCreateKeyExA", "Snapdesk"},        // the key cannot be made
+        {"RegSetValueExA", "DriveNameCtrlId"},  // a value cannot be written
+    };
+    winsim::Reset(Root() + "/expected");
+    std::string error;
+    ASSERT_TRUE(winsim::ImportRegFile(SamplePath("after/machine.reg"), &error)) << error;
+    const std::string expected = winsim::ExportRegText(kProductKeys);
+    for (const winsim::Fault &fault : faults) {
+        SCOPED_TRACE(fault.function);
+        SetUp();
+        winsim::InjectFault(fault);
+        winsim::QueueAnswers({IDYES, IDNO});
+        EXPECT_EQ(0, RunPatch(winsim::ModuleInstance(), nullptr, nullptr, 0));
+        EXPECT_EQ((std::vector<std::string>{ManifestString(MSG_CONFIRM), ManifestString(MSG_RESTART_QUESTION)}),
+                  BoxTexts());
+        EXPECT_NE(-1, winsim::FindCall(fault.function, fault.argContains));
+        EXPECT_FALSE(winsim::Exists(kPatchDir));
+        winsim::Restart();
+        ExpectTreeAsAfter("Program Files/Quenmark/Wayfront");
+        ExpectTreeAsAfter("Quenmark/Shared");
+        EXPECT_EQ(expected, winsim::ExportRegText(kProductKeys));
+        EXPECT_EQ(std::string::npos,
+                  winsim::ExportRegText({"HKEY_CURRENT_USER\\Software\\Quenmark"}).find("FileNameCtrlId"));
     }
 }
 
