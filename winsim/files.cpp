@@ -589,6 +589,14 @@ int HostDescriptor(HANDLE file) {
 
 std::string PathOfFileHandle(HANDLE file) { return PathOfHandle(file); }
 
+bool FullPathQuietly(const std::string &path, std::string *full, DWORD *error) {
+    WinPath parsed;
+    if (DWORD parseError = ParsePath(path, &parsed)) return *error = parseError, false;
+    *full = Join(parsed.drive, parsed.parts);
+    if (parsed.trailingSeparator && !parsed.parts.empty()) *full += '\\';
+    return true;
+}
+
 bool CloseFileQuietly(HANDLE file) { return CloseFileHandle(file); }
 
 }  // namespace detail

@@ -62,6 +62,9 @@ HANDLE OpenFileQuietly(const std::string &path, DWORD access, DWORD share, DWORD
 // bypass the handle's file pointer.
 int HostDescriptor(HANDLE file);
 std::string PathOfFileHandle(HANDLE file);
+// GetFullPathNameA's result without the call log and faults (an API's own
+// inner use); 0 with the Win32 error in *error for a path it refuses.
+bool FullPathQuietly(const std::string &path, std::string *full, DWORD *error);
 bool CloseFileQuietly(HANDLE file);
 
 // ---- Processes and the message queue ------------------------------------------

@@ -258,8 +258,8 @@ using winsim::detail::SetError;
 // creates a file or truncates an existing one for reading and writing (a
 // read-only or hidden destination refuses, as CreateFileA's CREATE_ALWAYS
 // does). Failure returns LZERROR_BADINHANDLE (HFILE_ERROR) with the error in
-// the last error and in nErrCode; success fills in the full path. Styles other
-// than these two fail with ERROR_INVALID_PARAMETER.
+// the last error and in nErrCode; success fills in the full path, spelt as
+// given. Styles other than these two fail with ERROR_INVALID_PARAMETER.
 INT WINAPI LZOpenFileA(LPSTR lpFileName, LPOFSTRUCT lpReOpenBuf, WORD wStyle) {
     if (Enter("LZOpenFileA", lpFileName ? lpFileName : "")) return LZERROR_BADINHANDLE;
     auto fail = [&](DWORD error) {
@@ -281,7 +281,13 @@ INT WINAPI LZOpenFileA(LPSTR lpFileName, LPOFSTRUCT lpReOpenBuf, WORD wStyle) {
     lz.file = file;
     lz.create = create;
     lz.compressed = !create && winsim::StartsWithSzddSignature(file);
-    const std::string full = winsim::detail::PathOfFileHandle(file);
+    // The full path as OpenFile builds it from the name given, not the
+    // spelling on disk: a probe under Wine got "c:\quenmark\SRC.EX_" back for
+    // a file stored as "Quenmark\src.ex_" (winsim capitalises the drive
+    // letter, as its GetFullPathNameA does).
+    std::string full;
+    DWORD error = ERROR_SUCCESS;
+    winsim::detail::FullPathQuietly(lpFileName, &full, &error);
     lpReOpenBuf->cBytes = sizeof(OFSTRUCT);
     lpReOpenBuf->fFixedDisk = 1;
     lpReOpenBuf->nErrCode = 0;

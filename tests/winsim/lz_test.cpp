@@ -169,10 +169,10 @@ TEST_F(LzTest, HandlesAreSmallAndKeepTheirFilesOpen) {
     ASSERT_TRUE(winsim::WriteWholeFile("C:\\Quenmark\\src.ex_", "plain"));
     OFSTRUCT of{};
     of.cBytes = sizeof of;
-    // An alias resolves; the structure gets the full path in its stored spelling.
-    const INT in = LZOpenFileA(const_cast<LPSTR>("c:\\quenmark\\SRC.EX_"), &of, OF_READ);
+    // Another spelling resolves; the structure gets the full path as given.
+    const INT in = LZOpenFileA(const_cast<LPSTR>("C:\\quenmark\\SRC.EX_"), &of, OF_READ);
     EXPECT_EQ(0, in);
-    EXPECT_STREQ("C:\\Quenmark\\src.ex_", of.szPathName);
+    EXPECT_STREQ("C:\\quenmark\\SRC.EX_", of.szPathName);
     EXPECT_EQ(0, of.nErrCode);
     const INT out = LZOpenFileA(const_cast<LPSTR>("C:\\Quenmark\\dst.exe"), &of, OF_CREATE);
     EXPECT_EQ(1, out);
