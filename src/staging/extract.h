@@ -20,8 +20,11 @@ int WriteResourceToFile(WORD id, LPCSTR path);
 int WriteResourceFile(WORD id, LPCSTR path, DWORD creation, int deleteIfShort);
 
 // Writes the expanded content of `source` (SZDD-compressed, or any other
-// file, copied unchanged) to `destination`, created or truncated. 1 on
-// success, 0 on failure.
+// file, copied unchanged) to `destination`, created or truncated. Both are
+// full paths of fewer than OFS_MAXPATHNAME characters, as lz32 needs them.
+// A file that lz32 opens under its compressed name instead fails the
+// expansion; a destination's stand-in, created or emptied by the open, is
+// deleted. 1 on success, 0 on failure.
 int ExpandFile(LPCSTR source, LPCSTR destination);
 
 #endif

@@ -172,10 +172,25 @@ protected:
     std::string sharedDir_;
 };
 
-// Install directories near MAX_PATH, each a whole run. The longest that
-// still patches is 237 characters (its patch directory, 246, and the
-// longest payload name, "qmhelp32.dl_", make 259); then a payload path
-// does not fit (206), the patch directory is past CreateDirectoryA's 248
+// A directory of exactly `length` characters under `parent`, in components
+// of at most eight characters, which are their own short names.
+std::string ShortComponentsOfLength(const std::string &parent, size_t length) {
+    std::string dir = parent;
+    while (dir.size() < length) {
+        const size_t room = length - dir.size() - 1;
+        dir += "\\" + std::string(room > 9 ? 8 : std::min<size_t>(room, 8), 'd');
+    }
+    return dir;
+}
+
+// Install directories from where lz32's 128-character paths run out to
+// MAX_PATH, each a whole run. From 106 characters on a payload's full path
+// in the patch directory is 128 or more ("\PatchB2C\qmfont32.dl_"), so the
+// extraction names the patch directory by its short form; the longest
+// directory that still patches is 237 characters (its patch directory, 246,
+// and the longest payload name, "qmhelp32.dl_", make 259). At 238 and 239
+// the extraction gets by on short names and the staging copy's paths no
+// longer fit (205); then the patch directory is past CreateDirectoryA's 248
 // characters (207), and from 247 on the probe cannot build the
 // version-check path (218), as for a directory of 250 characters.
 TEST_F(BoundsRunTest, ALongInstallDirectoryEndsInTheFailingStagesMessage) {
@@ -184,7 +199,8 @@ TEST_F(BoundsRunTest, ALongInstallDirectoryEndsInTheFailingStagesMessage) {
         UINT message;  // the last box
     };
     const Case cases[] = {
-        {237, MSG_RESTART_QUESTION}, {238, MSG_EXTRACT_FAILED},  {239, MSG_EXTRACT_FAILED},
+        {105, MSG_RESTART_QUESTION}, {106, MSG_RESTART_QUESTION}, {150, MSG_RESTART_QUESTION},
+        {237, MSG_RESTART_QUESTION}, {238, MSG_STAGING_FAILED},   {239, MSG_STAGING_FAILED},
         {240, MSG_DIRECTORY_FAILED}, {246, MSG_DIRECTORY_FAILED}, {247, MSG_UNKNOWN_VERSION},
         {250, MSG_UNKNOWN_VERSION},  {259, MSG_UNKNOWN_VERSION},
     };
@@ -197,6 +213,34 @@ TEST_F(BoundsRunTest, ALongInstallDirectoryEndsInTheFailingStagesMessage) {
         if (c.message == MSG_UNKNOWN_VERSION) {
             EXPECT_EQ(1u, boxes.size());  // before the confirmation
         }
+    }
+}
+
+// Where the short form is as long as the path, nothing shortens it: the
+// entries whose full paths fit are expanded, the first that does not fit
+// fails the extraction (206) before its stored file is written, and the
+// patch directory keeps only whole expanded files. The real installer under
+// Wine stopped the same way, after three files, in a 106-character
+// directory.
+TEST_F(BoundsRunTest, APayloadPathThatFitsInNoFormIsMessage206) {
+    struct Case {
+        size_t length;
+        std::vector<std::string> left;  // the patch directory afterwards
+    };
+    const Case cases[] = {
+        {106, {"patch.exe", "patch.rtp", "qmgfx32.dll"}},  // "qmfont32.dl_" makes 128
+        {107, {"patch.exe", "patch.rtp"}},                 // "qmgfx32.dl_" makes 128
+        {115, {}},                                         // "patch.ex_" makes 134
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.length);
+        SetUp();
+        MoveInstallation(ShortComponentsOfLength("C:\\WF", c.length));
+        ASSERT_EQ(c.length, installDir_.size());
+        RunExpectingLastBox(MSG_EXTRACT_FAILED);
+        std::vector<std::string> left = winsim::ListTree(installDir_ + "\\PatchB2C");
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(c.left, left);
     }
 }
 

@@ -72,31 +72,53 @@ TEST_F(StagingTest, ACountPastThePayloadFailsAtTheMissingResource) {
     EXPECT_FALSE(winsim::Exists(InPatchDir("empty")));
 }
 
+// The third entry failing at each of its steps, with the patch directory
+// as the current directory, as in a run: the earlier entries stay, the later
+// ones are not reached, and nothing else is left but the stored file of a
+// short write and the files a row put there itself. lz32 never sees an
+// empty name (it would expand into "._") nor opens a stand-in under the
+// compressed name.
 TEST_F(StagingTest, EachFailingStepOfAnEntry) {
     struct Case {
         const char *what;
         void (*arrange)();
         bool storedLeft;  // the third entry's stored file stays
+        size_t alsoLeft;  // files the row put there, or a destination a failed copy began
     };
     const Case cases[] = {
-        {"stored name missing", [] { winsim::RemoveString(1003); }, false},
-        {"resource missing", [] { winsim::RemoveResource(10, 103); }, false},
+        {"stored name missing", [] { winsim::RemoveString(1003); }, false, 0},
+        {"resource missing", [] { winsim::RemoveResource(10, 103); }, false, 0},
+        {"resource cannot be loaded", [] { winsim::InjectFault({"LoadResource", "", 2, 1}); }, false, 0},
+        {"resource cannot be locked", [] { winsim::InjectFault({"LockResource", "", 2, 1}); }, false, 0},
         {"stored file cannot be created",
-         [] { winsim::InjectFault({"CreateFileA", ManifestString(1003), 0, -1, ERROR_ACCESS_DENIED}); }, false},
-        {"write fails", [] { winsim::InjectFault({"WriteFile", ManifestString(1003), 0, -1, ERROR_DISK_FULL}); }, true},
-        {"expanded name missing", [] { winsim::RemoveString(1103); }, false},
+         [] { winsim::InjectFault({"CreateFileA", ManifestString(1003), 0, -1, ERROR_ACCESS_DENIED}); }, false, 0},
+        {"write fails", [] { winsim::InjectFault({"WriteFile", ManifestString(1003), 0, -1, ERROR_DISK_FULL}); }, true, 0},
+        {"stored file cannot be opened to expand",
+         [] { winsim::InjectFault({"LZOpenFileA", ManifestString(1003), 0, 1, ERROR_SHARING_VIOLATION}); }, false, 0},
+        {"expanded name missing", [] { winsim::RemoveString(1103); }, false, 0},
+        {"expanded name empty", [] { winsim::SetString(1103, ""); }, false, 0},
+        {"expanded name too long for lz32 in any form", [] { winsim::SetString(1103, std::string(100, 'x') + ".dll"); },
+         false, 0},
         {"expanded file read-only",
          [] {
              const std::string path = InPatchDir(ManifestString(1103));
              ASSERT_TRUE(winsim::WriteWholeFile(path, "old"));
              ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
          },
-         false},
-        {"expansion fails", [] { winsim::InjectFault({"LZCopy", "", 2, 1, ERROR_DISK_FULL}); }, false},
+         false, 1},
+        {"expanded file without extension read-only: lz32 would create \"qmgfx._\"",
+         [] {
+             winsim::SetString(1103, "qmgfx");
+             ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("qmgfx"), "old"));
+             ASSERT_TRUE(SetFileAttributesA(InPatchDir("qmgfx").c_str(), FILE_ATTRIBUTE_READONLY));
+         },
+         false, 1},
+        {"expansion fails", [] { winsim::InjectFault({"LZCopy", "", 2, 1, ERROR_DISK_FULL}); }, false, 1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
+        ASSERT_TRUE(SetCurrentDirectoryA(kPatchDir));
         const std::string first = ManifestString(1101), second = ManifestString(1102), stored = ManifestString(1003), later = ManifestString(1104);
         c.arrange();
         EXPECT_EQ(0, ExtractPayloads(kPatchDir));
@@ -104,6 +126,7 @@ TEST_F(StagingTest, EachFailingStepOfAnEntry) {
         EXPECT_TRUE(winsim::Exists(InPatchDir(second)));
         EXPECT_EQ(c.storedLeft, winsim::Exists(InPatchDir(stored)));
         EXPECT_FALSE(winsim::Exists(InPatchDir(later)));  // later ones not reached
+        EXPECT_EQ(2 + c.storedLeft + c.alsoLeft, winsim::ListTree(kPatchDir).size());
     }
 }
 
