@@ -3,11 +3,14 @@
 // by libmspack; any other file reads unchanged.
 //
 // The model follows the NT and 95 lz32 as the installer uses it: OF_READ for
-// the source and OF_CREATE for the destination. LZ handles are small integers
-// dealt out from 0, each holding a winsim file handle, so open LZ files take
-// part in sharing and keep their files from being deleted. Left out: LZRead,
-// LZSeek, the other OpenFile styles, and the retry under the compressed name
-// ("file.ex_") that lz32 makes when a file to read is missing.
+// the source and OF_CREATE for the destination, each opened through OpenFile
+// with its 128-byte OFSTRUCT path, and opened again under the compressed name
+// ("file.ex_") when the first open fails, for either style. LZ handles are
+// small integers dealt out from 0, each holding a winsim file handle, so open
+// LZ files take part in sharing and keep their files from being deleted. Left
+// out: LZRead, LZSeek, the other OpenFile styles, and OpenFile's search of the
+// Windows and system directories and PATH for a relative name to read (here
+// only the current directory counts).
 #include "internal.h"
 
 #include <mspack.h>
@@ -238,6 +241,52 @@ bool StartsWithSzddSignature(HANDLE file) {
            std::memcmp(head, kSzddSignature, sizeof head) == 0;
 }
 
+// The name lz32 tries when a file does not open under its own: the last
+// character of the extension becomes "_", an extension of fewer than three
+// characters gets "_" added, and a name without one gets "._" ("" becomes
+// "._", in the current directory). A probe under Wine decided each form:
+// "ro.exe" -> "ro.ex_", "a.b" -> "a.b_", "C:\dir\" -> "C:\dir\._".
+std::string CompressedName(const std::string &name) {
+    size_t dot = std::string::npos;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (detail::IsLeadByte(c) && i + 1 < name.size()) {
+            ++i;
+        } else if (c == '\\') {
+            dot = std::string::npos;
+        } else if (c == '.' && dot == std::string::npos) {
+            dot = i;
+        }
+    }
+    if (dot == std::string::npos) return name + "._";
+    if (name.size() - dot - 1 < 3) return name + "_";
+    std::string compressed = name;
+    compressed.back() = '_';
+    return compressed;
+}
+
+// One OpenFile in compatibility mode (sharing read and write, as Wine maps
+// it). The full path must fit OFSTRUCT.szPathName with its terminator: one
+// of 128 characters or more fails with ERROR_INVALID_DATA, whatever the
+// length of the name as given, for OF_READ and OF_CREATE alike (a probe under
+// Wine decided: 127 opens, 128 fails with 13; a relative name counts by its
+// full path; a 166-character name full of ".." that comes to 16 opens).
+HANDLE OpenAsOpenFile(const std::string &name, bool create, std::string *full, DWORD *error) {
+    if (!detail::FullPathQuietly(name, full, error)) {
+        if (*error == ERROR_FILENAME_EXCED_RANGE) *error = ERROR_INVALID_DATA;
+        return INVALID_HANDLE_VALUE;
+    }
+    if (full->size() >= OFS_MAXPATHNAME) {
+        *error = ERROR_INVALID_DATA;
+        return INVALID_HANDLE_VALUE;
+    }
+    const DWORD shareCompatible = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE file = detail::OpenFileQuietly(name, create ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
+                                          shareCompatible, create ? CREATE_ALWAYS : OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE) *error = GetLastError();
+    return file;
+}
+
 }  // namespace
 
 namespace detail {
@@ -253,13 +302,20 @@ void ResetLz() {
 using winsim::detail::Enter;
 using winsim::detail::SetError;
 
-// NT and 95 as OpenFile does it in compatibility mode (sharing read and write,
-// as Wine maps it): OF_READ opens an existing file for reading, OF_CREATE
-// creates a file or truncates an existing one for reading and writing (a
-// read-only or hidden destination refuses, as CreateFileA's CREATE_ALWAYS
-// does). Failure returns LZERROR_BADINHANDLE (HFILE_ERROR) with the error in
-// the last error and in nErrCode; success fills in the full path, spelt as
-// given. Styles other than these two fail with ERROR_INVALID_PARAMETER.
+// NT and 95 as OpenFile does it (see OpenAsOpenFile): OF_READ opens an
+// existing file for reading, OF_CREATE creates a file or truncates an
+// existing one for reading and writing (a read-only destination refuses, as
+// CreateFileA's CREATE_ALWAYS does). When that fails, the same style is tried
+// under the compressed name: a read-only "x.exe" to create truncates
+// "x.ex_" instead, and "" creates "._" in the current directory (a probe
+// under Wine showed both; the hidden attribute Wine gives "._" is its own
+// for names that begin with a dot, and left out). Failure returns
+// LZERROR_BADINHANDLE (HFILE_ERROR) with the second open's error in the last
+// error and in nErrCode; success fills in the full path of the name that
+// opened, spelt as given (a probe under Wine got "c:\quenmark\SRC.EX_" back
+// for a file stored as "Quenmark\src.ex_"; winsim capitalises the drive
+// letter, as its GetFullPathNameA does). Styles other than these two fail
+// with ERROR_INVALID_PARAMETER.
 INT WINAPI LZOpenFileA(LPSTR lpFileName, LPOFSTRUCT lpReOpenBuf, WORD wStyle) {
     if (Enter("LZOpenFileA", lpFileName ? lpFileName : "")) return LZERROR_BADINHANDLE;
     auto fail = [&](DWORD error) {
@@ -271,23 +327,17 @@ INT WINAPI LZOpenFileA(LPSTR lpFileName, LPOFSTRUCT lpReOpenBuf, WORD wStyle) {
     const WORD style = wStyle & ~0x70;  // the OF_SHARE_* bits
     if (style != OF_READ && style != OF_CREATE) return fail(ERROR_INVALID_PARAMETER);
     const bool create = style == OF_CREATE;
-    const DWORD shareCompatible = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    HANDLE file = winsim::detail::OpenFileQuietly(
-        lpFileName, create ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ, shareCompatible,
-        create ? CREATE_ALWAYS : OPEN_EXISTING);
-    if (file == INVALID_HANDLE_VALUE) return fail(GetLastError());
+    std::string full;
+    DWORD error = ERROR_SUCCESS;
+    HANDLE file = winsim::OpenAsOpenFile(lpFileName, create, &full, &error);
+    if (file == INVALID_HANDLE_VALUE)
+        file = winsim::OpenAsOpenFile(winsim::CompressedName(lpFileName), create, &full, &error);
+    if (file == INVALID_HANDLE_VALUE) return fail(error);
 
     winsim::LzFile lz;
     lz.file = file;
     lz.create = create;
     lz.compressed = !create && winsim::StartsWithSzddSignature(file);
-    // The full path as OpenFile builds it from the name given, not the
-    // spelling on disk: a probe under Wine got "c:\quenmark\SRC.EX_" back for
-    // a file stored as "Quenmark\src.ex_" (winsim capitalises the drive
-    // letter, as its GetFullPathNameA does).
-    std::string full;
-    DWORD error = ERROR_SUCCESS;
-    winsim::detail::FullPathQuietly(lpFileName, &full, &error);
     lpReOpenBuf->cBytes = sizeof(OFSTRUCT);
     lpReOpenBuf->fFixedDisk = 1;
     lpReOpenBuf->nErrCode = 0;
