@@ -173,7 +173,9 @@ TEST_F(SharedUsageTest, RemovalCounts) {
         SetCount("qmsound.dll", c.type, c.stored);
         ASSERT_EQ(1, Update());
         EXPECT_EQ(c.after, Count("qmsound.dll"));
-        if (c.after != "-") EXPECT_EQ(c.type, CountType("qmsound.dll"));
+        if (c.after != "-") {
+            EXPECT_EQ(c.type, CountType("qmsound.dll"));
+        }
         const std::vector<std::string> records = Records();
         EXPECT_EQ(c.queued, std::find(records.begin(), records.end(), "delete " + Shared("qmsound.dll")) !=
                                 records.end());
