@@ -7,7 +7,11 @@
 // letters, drive-relative and relative paths, "." and "..", either separator,
 // double-byte characters of code page 932. Attributes live in winsim's own
 // table, keyed by host path, because the tests run as root and host permission
-// bits would not stop anything. File contents live on the host.
+// bits would not stop anything - except a file's read-only attribute, which is
+// kept as Wine keeps it: a file without write permission bits is read-only.
+// So it travels with the file (a rename, a copy, a restart's replacement), and
+// a host twin started on the same folder (patch_twin) meets it too. File
+// contents live on the host.
 #include "internal.h"
 
 #include <fcntl.h>
@@ -360,11 +364,35 @@ std::optional<Resolved> LocateQuietly(const std::string &path) {
 
 // ---- Attributes and busy files ---------------------------------------------
 
+// A regular host file without any write permission bit: read-only.
+bool HostReadOnly(const fs::path &host) {
+    struct stat info {};
+    return ::stat(host.c_str(), &info) == 0 && S_ISREG(info.st_mode) && !(info.st_mode & 0222);
+}
+
+// Sets or clears a file's read-only attribute in its permission bits, as
+// Wine's SetFileAttributesA does (clearing gives the owner write access).
+void SetHostReadOnly(const fs::path &host, bool readOnly) {
+    struct stat info {};
+    if (::stat(host.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+    const mode_t mode = info.st_mode & 07777;
+    ::chmod(host.c_str(), readOnly ? (mode & ~static_cast<mode_t>(0222)) : (mode | 0200));
+}
+
 DWORD AttributesOf(const Resolved &r) {
     auto it = F().attributes.find(r.Key());
     if (r.isDir) return (it == F().attributes.end() ? 0 : it->second) | FILE_ATTRIBUTE_DIRECTORY;
-    if (it == F().attributes.end()) return FILE_ATTRIBUTE_ARCHIVE;
-    return it->second ? it->second : FILE_ATTRIBUTE_NORMAL;
+    DWORD bits = it == F().attributes.end() ? FILE_ATTRIBUTE_ARCHIVE
+                                            : it->second & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (HostReadOnly(r.host)) bits |= FILE_ATTRIBUTE_READONLY;
+    return bits ? bits : FILE_ATTRIBUTE_NORMAL;
+}
+
+// Stores a file's attributes: read-only in its permission bits, the rest in
+// the table.
+void StoreFileAttributes(const std::string &key, const fs::path &host, DWORD bits) {
+    F().attributes[key] = bits & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    SetHostReadOnly(host, (bits & FILE_ATTRIBUTE_READONLY) != 0);
 }
 
 bool IsUnder(const std::string &key, const std::string &dirKey) {
@@ -508,8 +536,8 @@ HANDLE OpenResolved(const Resolved &r, DWORD access, DWORD share, DWORD disposit
     if (fd < 0) return fail(ErrorFromErrno(errno));
 
     if (!r.exists || disposition == CREATE_ALWAYS)
-        F().attributes[r.Key()] =
-            (flagsAndAttributes & kSettableAttributes) | FILE_ATTRIBUTE_ARCHIVE;
+        StoreFileAttributes(r.Key(), r.host,
+                            (flagsAndAttributes & kSettableAttributes) | FILE_ATTRIBUTE_ARCHIVE);
     if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS)
         detail::SetError(r.exists ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
 
@@ -628,8 +656,12 @@ bool WriteWholeFile(const std::string &winPath, const std::string &bytes) {
     fs::create_directories(r->host.parent_path(), ec);
     if (ec) return false;
     if (!r->exists) F().attributes.erase(r->Key());
+    const bool readOnly = r->exists && HostReadOnly(r->host);
+    if (readOnly) SetHostReadOnly(r->host, false);  // a test running as another user than root
     std::ofstream out(r->host, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (readOnly) SetHostReadOnly(r->host, true);
     return static_cast<bool>(out);
 }
 
@@ -911,7 +943,11 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     std::optional<winsim::Resolved> r = winsim::Locate(lpFileName);
     if (!r) return FALSE;
     if (!r->exists) return SetError(r->MissingError()), FALSE;
-    winsim::F().attributes[r->Key()] = dwFileAttributes & winsim::kSettableAttributes;
+    const DWORD bits = dwFileAttributes & winsim::kSettableAttributes;
+    if (r->isDir)
+        winsim::F().attributes[r->Key()] = bits;
+    else
+        winsim::StoreFileAttributes(r->Key(), r->host, bits);
     return TRUE;
 }
 
@@ -919,7 +955,11 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
 // for reading with FILE_SHARE_READ, so a file open for writing cannot be
 // copied; the destination is created as CreateFileA would with the source's
 // attributes plus archive, so a read-only (or unmatched hidden/system)
-// destination refuses, and bFailIfExists gives ERROR_FILE_EXISTS.
+// destination refuses, and bFailIfExists gives ERROR_FILE_EXISTS. A probe
+// under Wine (run as a user other than root) decided the read-only cases: a
+// read-only source gives a read-only copy (0x21), a read-only destination
+// refuses with ERROR_ACCESS_DENIED. Wine leaves an existing destination's
+// attributes as they were; Windows gives it the source's, and so does winsim.
 BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
     if (Enter("CopyFileA", std::string(lpExistingFileName ? lpExistingFileName : "") + " -> " +
                                (lpNewFileName ? lpNewFileName : "")))
@@ -934,13 +974,15 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
     if (!to) return FALSE;
     if (to->exists && to->Key() == from->Key()) return SetError(ERROR_SHARING_VIOLATION), FALSE;
     const DWORD attributes = winsim::AttributesOf(*from);
+    // Read-only is given to the copy once it is written.
     HANDLE out = winsim::OpenResolved(*to, GENERIC_WRITE, 0,
-                                      bFailIfExists ? CREATE_NEW : CREATE_ALWAYS, attributes);
+                                      bFailIfExists ? CREATE_NEW : CREATE_ALWAYS,
+                                      attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     if (out == INVALID_HANDLE_VALUE) return FALSE;
     winsim::CloseFileHandle(out);
     if (!winsim::CopyHostFile(from->host, to->host)) return FALSE;
-    winsim::F().attributes[to->Key()] =
-        (attributes & winsim::kSettableAttributes) | FILE_ATTRIBUTE_ARCHIVE;
+    winsim::StoreFileAttributes(to->Key(), to->host,
+                                (attributes & winsim::kSettableAttributes) | FILE_ATTRIBUTE_ARCHIVE);
     SetError(ERROR_SUCCESS);
     return TRUE;
 }
@@ -951,7 +993,10 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
 // ERROR_ALREADY_EXISTS; a file with an open handle ERROR_SHARING_VIOLATION; a
 // directory holding open files or the current directory ERROR_ACCESS_DENIED,
 // one that is the current directory ERROR_SHARING_VIOLATION; a directory to
-// another drive ERROR_NOT_SAME_DEVICE. Read-only files may be moved.
+// another drive ERROR_NOT_SAME_DEVICE. Read-only files may be moved and stay
+// read-only; a read-only destination is refused like any existing one
+// (ERROR_ALREADY_EXISTS). A probe under Wine, run as a user other than root,
+// showed both.
 BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
     if (Enter("MoveFileA", std::string(lpExistingFileName ? lpExistingFileName : "") + " -> " +
                                (lpNewFileName ? lpNewFileName : "")))
@@ -992,7 +1037,8 @@ BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
 
 // NT (95 differences left out), in NT's order: a directory is refused (ERROR_ACCESS_DENIED), then a
 // file with an open handle (ERROR_SHARING_VIOLATION, as no handle here can share delete access),
-// then a read-only file (ERROR_ACCESS_DENIED).
+// then a read-only file (ERROR_ACCESS_DENIED, as a probe under Wine run as a user other than
+// root showed).
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     if (Enter("DeleteFileA", lpFileName ? lpFileName : "")) return FALSE;
     std::optional<winsim::Resolved> r = winsim::Locate(lpFileName);

@@ -25,8 +25,11 @@
 // The operations work on the host files directly: they are not the program's
 // calls, so they neither enter the call log nor meet injected faults.
 // Attributes that tests set stay with the path, not with the file that moves
-// (a replaced file takes over its target's stored attributes). Processes and
-// registry handles live on across the restart.
+// (a replaced file takes over its target's stored attributes), except
+// read-only, which lives in the file's permission bits and moves with it: a
+// read-only target replaced by a writable file is writable afterwards, on both
+// lists, as a probe under wineboot -r showed. Processes and registry handles
+// live on across the restart.
 #include "internal.h"
 
 #include <filesystem>

@@ -425,6 +425,31 @@ TEST_F(FilesTest, CopyAndMoveResults) {
               winsim::ListTree("C:\\"));
 }
 
+// Read-only lives in the file's permission bits, as Wine keeps it: it moves
+// with the file through a restart's replacement, and a host twin attached to
+// the folder (patch_twin) meets it.
+TEST_F(FilesTest, ReadOnlyTravelsWithTheFile) {
+    ASSERT_TRUE(winsim::WriteWholeFile("C:\\app\\target.dll", "old"));
+    ASSERT_TRUE(winsim::WriteWholeFile("C:\\app\\new.dll", "new"));
+    ASSERT_TRUE(SetFileAttributesA("C:\\app\\target.dll", FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(0, static_cast<int>(fs::status(Host("c/app/target.dll")).permissions() &
+                                  (fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write)));
+    ASSERT_TRUE(MoveFileExA("C:\\app\\new.dll", "C:\\app\\target.dll",
+                            MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING));
+    winsim::Restart();
+    std::string bytes;
+    ASSERT_TRUE(winsim::ReadWholeFile("C:\\app\\target.dll", &bytes));
+    EXPECT_EQ("new", bytes);
+    EXPECT_EQ(0u, GetFileAttributesA("C:\\app\\target.dll") & FILE_ATTRIBUTE_READONLY);
+
+    ASSERT_TRUE(SetFileAttributesA("C:\\app\\target.dll", FILE_ATTRIBUTE_READONLY));
+    winsim::AttachToHostDirectory(Host("c/app"));
+    EXPECT_EQ(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE, GetFileAttributesA("C:\\target.dll"));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, ErrorOf(DeleteFileA("C:\\target.dll")));
+    ASSERT_TRUE(SetFileAttributesA("C:\\target.dll", FILE_ATTRIBUTE_NORMAL));
+    EXPECT_TRUE(DeleteFileA("C:\\target.dll"));
+}
+
 TEST_F(FilesTest, InjectedFaultsFailOnlyTheMatchingCall) {
     winsim::InjectFault({"CreateDirectoryA", "PatchB2C", 0, -1, ERROR_DISK_FULL});
     EXPECT_TRUE(CreateDirectoryA("C:\\PatchA", nullptr));
