@@ -55,6 +55,7 @@ struct FileState {
     std::map<char, fs::path> drives;  // 'C' -> host folder
     std::map<char, DiskGeometry> geometry;
     std::map<std::string, DWORD> attributes;  // host path -> stored bits
+    std::map<char, std::uint64_t> room;       // bytes files may still grow by (SetRoomLeft)
     std::map<std::uintptr_t, OpenFile> handles;
     char currentDrive = 'C';
     std::vector<std::string> currentParts;  // as the caller wrote them
@@ -644,6 +645,10 @@ std::string HostPath(const std::string &winPath) {
     return r ? r->host.string() : std::string();
 }
 
+void SetRoomLeft(char letter, std::uint64_t bytes) {
+    F().room[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] = bytes;
+}
+
 void SetDiskGeometry(char letter, const DiskGeometry &geometry) {
     F().geometry[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] = geometry;
 }
@@ -816,7 +821,10 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 }
 
 // NT and 95, synchronous writes at the file pointer; writing past the end fills the gap
-// with zeros. A write of at least one byte sets the archive attribute.
+// with zeros. A write of at least one byte sets the archive attribute. On a
+// drive given a room (SetRoomLeft), a write that would grow its file past the
+// room writes what fits and returns TRUE with the short count on Windows 95, as
+// on a full FAT disk; NT writes nothing and fails with ERROR_DISK_FULL.
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
     if (Enter("WriteFile", winsim::PathOfHandle(hFile))) return FALSE;
@@ -826,10 +834,28 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
         return SetError(ERROR_INVALID_PARAMETER), FALSE;
     *lpNumberOfBytesWritten = 0;
     if (!(open->access & GENERIC_WRITE)) return SetError(ERROR_ACCESS_DENIED), FALSE;
+    DWORD count = nNumberOfBytesToWrite;
+    auto room = winsim::F().room.find(open->winPath.empty() ? 0 : open->winPath[0]);
+    std::uint64_t growth = 0;
+    if (room != winsim::F().room.end()) {
+        struct stat info {};
+        if (::fstat(open->fd, &info) != 0) return SetError(ERROR_INVALID_HANDLE), FALSE;
+        const std::uint64_t size = static_cast<std::uint64_t>(info.st_size);
+        const std::uint64_t start = static_cast<std::uint64_t>(open->position);
+        const std::uint64_t fits =
+            size + room->second > start ? size + room->second - start : 0;
+        if (count > fits) {
+            if (winsim::GetPlatform() == winsim::Platform::WindowsNT)
+                return SetError(ERROR_DISK_FULL), FALSE;
+            count = static_cast<DWORD>(fits);
+        }
+        const std::uint64_t end = start + count;
+        growth = end > size ? end - size : 0;
+    }
     const char *buffer = static_cast<const char *>(lpBuffer);
     DWORD done = 0;
-    while (done < nNumberOfBytesToWrite) {
-        const ssize_t put = ::pwrite(open->fd, buffer + done, nNumberOfBytesToWrite - done,
+    while (done < count) {
+        const ssize_t put = ::pwrite(open->fd, buffer + done, count - done,
                                      static_cast<off_t>(open->position));
         if (put <= 0) {
             *lpNumberOfBytesWritten = done;
@@ -840,6 +866,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
         open->position += put;
     }
     *lpNumberOfBytesWritten = done;
+    if (room != winsim::F().room.end()) room->second -= std::min(growth, room->second);
     if (done) {
         auto it = winsim::F().attributes.find(open->host);
         if (it != winsim::F().attributes.end()) it->second |= FILE_ATTRIBUTE_ARCHIVE;

@@ -46,6 +46,12 @@ struct DiskGeometry {
     DWORD totalClusters = 65535;
 };
 void SetDiskGeometry(char letter, const DiskGeometry &geometry);
+// How many bytes the files on a drive may still grow by, in all (no limit
+// after Reset()); each write that grows a file uses it up, and nothing gives it
+// back. A WriteFile past it writes what fits: Windows 95 then returns TRUE with
+// the short count, as on a full FAT disk; NT fails with ERROR_DISK_FULL and
+// writes nothing. GetDiskFreeSpaceA does not see it.
+void SetRoomLeft(char letter, std::uint64_t bytes);
 // Convenience for tests: write/read a whole file by Windows path.
 bool WriteWholeFile(const std::string &winPath, const std::string &bytes);
 bool ReadWholeFile(const std::string &winPath, std::string *bytes);

@@ -102,7 +102,13 @@ TEST_F(PifTest, AFailedTemplateWriteLeavesNoFile) {
     EXPECT_EQ(0, WritePifTemplate(kPif));
     EXPECT_FALSE(winsim::Exists(kPif));
 
+    // A full FAT disk under Windows 95: the write says TRUE but is short.
     winsim::ClearFaults();
+    winsim::SetPlatform(winsim::Platform::Windows95);
+    winsim::SetRoomLeft('C', 500);
+    EXPECT_EQ(0, WritePifTemplate(kPif));
+    EXPECT_FALSE(winsim::Exists(kPif));
+
     winsim::RemoveResource(10, 116);
     EXPECT_EQ(0, WritePifTemplate(kPif));
     EXPECT_FALSE(winsim::Exists(kPif));

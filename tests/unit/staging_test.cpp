@@ -162,6 +162,16 @@ TEST_F(StagingTest, TheInstalledFilesAreCopiedByteForByte) {
     EXPECT_EQ(before, after);
 }
 
+// A full FAT disk under Windows 95: WriteFile writes what fits and says TRUE.
+// The stored payload file is then short, which fails the extraction.
+TEST_F(StagingTest, AShortWriteOfAStoredFileFailsTheExtraction) {
+    winsim::SetPlatform(winsim::Platform::Windows95);
+    winsim::SetRoomLeft('C', 100);
+    EXPECT_EQ(0, ExtractPayloads(kPatchDir));
+    EXPECT_EQ(1, winsim::CallCount("WriteFile"));
+    EXPECT_EQ(-1, winsim::FindCall("LZOpenFileA"));
+}
+
 TEST_F(StagingTest, ACopyStopsAtTheFirstMissingFile) {
     ASSERT_TRUE(DeleteFileA((std::string(kSampleInstallDir) + "\\" + ManifestString(2003)).c_str()));
     EXPECT_EQ(0, StageInstalledFiles(kSampleInstallDir, kPatchDir));

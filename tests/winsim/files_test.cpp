@@ -450,6 +450,31 @@ TEST_F(FilesTest, ReadOnlyTravelsWithTheFile) {
     EXPECT_TRUE(DeleteFileA("C:\\target.dll"));
 }
 
+// A full volume: Windows 95 (FAT) writes what fits and returns TRUE with the
+// short count; NT refuses the write.
+TEST_F(FilesTest, AFullVolumeWritesWhatFits) {
+    winsim::SetRoomLeft('C', 10);
+    winsim::SetPlatform(winsim::Platform::Windows95);
+    HANDLE file = Open("C:\\full.dat", GENERIC_WRITE, CREATE_NEW);
+    DWORD done = 99;
+    EXPECT_TRUE(WriteFile(file, "123456", 6, &done, nullptr));
+    EXPECT_EQ(6u, done);
+    SetFilePointer(file, 2, nullptr, FILE_BEGIN);  // overwriting uses no room
+    EXPECT_TRUE(WriteFile(file, "abcdef", 6, &done, nullptr));
+    EXPECT_EQ(6u, done);
+    EXPECT_TRUE(WriteFile(file, "ABCDEF", 6, &done, nullptr));
+    EXPECT_EQ(2u, done);
+    EXPECT_TRUE(WriteFile(file, "x", 1, &done, nullptr));
+    EXPECT_EQ(0u, done);
+    winsim::SetPlatform(winsim::Platform::WindowsNT);
+    EXPECT_EQ(ERROR_DISK_FULL, ErrorOf(WriteFile(file, "x", 1, &done, nullptr)));
+    EXPECT_EQ(0u, done);
+    CloseHandle(file);
+    std::string bytes;
+    ASSERT_TRUE(winsim::ReadWholeFile("C:\\full.dat", &bytes));
+    EXPECT_EQ("12abcdefAB", bytes);
+}
+
 TEST_F(FilesTest, InjectedFaultsFailOnlyTheMatchingCall) {
     winsim::InjectFault({"CreateDirectoryA", "PatchB2C", 0, -1, ERROR_DISK_FULL});
     EXPECT_TRUE(CreateDirectoryA("C:\\PatchA", nullptr));
