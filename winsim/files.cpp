@@ -55,6 +55,7 @@ struct FileState {
     std::map<char, fs::path> drives;  // 'C' -> host folder
     std::map<char, DiskGeometry> geometry;
     std::map<std::string, DWORD> attributes;  // host path -> stored bits
+    std::set<char> withoutShortNames;         // volumes with 8.3 names turned off
     std::map<char, std::uint64_t> room;       // bytes files may still grow by (SetRoomLeft)
     std::map<std::uintptr_t, OpenFile> handles;
     char currentDrive = 'C';
@@ -277,7 +278,8 @@ std::string ShortNameOf(const fs::path &dir, const std::string &entry) {
 // The entry of a host directory whose name matches `name` without regard to
 // case: the exact spelling when present, else the first in name order, else
 // the entry whose 8.3 alias `name` is.
-std::optional<std::string> FindEntry(const fs::path &dir, const std::string &name) {
+std::optional<std::string> FindEntry(const fs::path &dir, const std::string &name,
+                                     bool shortNames) {
     std::error_code ec;
     fs::file_status exact = fs::symlink_status(dir / name, ec);
     if (!ec && fs::exists(exact)) return name;
@@ -287,7 +289,7 @@ std::optional<std::string> FindEntry(const fs::path &dir, const std::string &nam
         std::string entry = it->path().filename().string();
         if (detail::FoldCase(entry) == folded && (!found || entry < *found)) found = entry;
     }
-    if (!found && name.find('~') != std::string::npos && IsValidShortName(name)) {
+    if (!found && shortNames && name.find('~') != std::string::npos && IsValidShortName(name)) {
         DirectoryAliases aliases = AliasesOf(dir);
         auto alias = aliases.entryOf.find(folded);
         if (alias != aliases.entryOf.end()) found = alias->second;
@@ -323,8 +325,9 @@ std::optional<Resolved> Resolve(const WinPath &path) {
     std::error_code ec;
     bool currentIsDir = fs::is_directory(current, ec);
     size_t existing = 0;
+    const bool shortNames = !F().withoutShortNames.count(path.drive);
     while (existing < r.parts.size() && currentIsDir) {
-        std::optional<std::string> entry = FindEntry(current, r.parts[existing]);
+        std::optional<std::string> entry = FindEntry(current, r.parts[existing], shortNames);
         if (!entry) break;
         r.parts[existing] = *entry;
         current /= *entry;
@@ -647,6 +650,14 @@ std::string HostPath(const std::string &winPath) {
 
 void SetRoomLeft(char letter, std::uint64_t bytes) {
     F().room[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] = bytes;
+}
+
+void SetShortNames(char letter, bool enabled) {
+    const char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+    if (enabled)
+        F().withoutShortNames.erase(drive);
+    else
+        F().withoutShortNames.insert(drive);
 }
 
 void SetDiskGeometry(char letter, const DiskGeometry &geometry) {
@@ -1122,7 +1133,9 @@ BOOL WINAPI GetDiskFreeSpaceA(LPCSTR lpRootPathName, LPDWORD lpSectorsPerCluster
 // drive, separators, "." and ".." stay as written. Every component must exist
 // (ERROR_FILE_NOT_FOUND for the last, ERROR_PATH_NOT_FOUND for one before it).
 // Too small a buffer gets nothing and the result is the size needed, including
-// the terminator. Source and destination may be the same buffer.
+// the terminator. Source and destination may be the same buffer. On a volume
+// without 8.3 names (SetShortNames) a name has no alias: it comes back long,
+// blanks and all, and an alias spelling names nothing.
 DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer) {
     if (Enter("GetShortPathNameA", lpszLongPath ? lpszLongPath : "")) return 0;
     if (!lpszLongPath) return SetError(ERROR_INVALID_PARAMETER), 0;
@@ -1156,7 +1169,9 @@ DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD c
             std::optional<winsim::Resolved> r = winsim::LocateQuietly(text.substr(0, end));
             if (!r || !r->exists || r->IsRoot())
                 return SetError(ERROR_PATH_NOT_FOUND), 0;
-            result += winsim::ShortNameOf(r->host.parent_path(), r->parts.back());
+            result += winsim::F().withoutShortNames.count(r->drive)
+                          ? r->parts.back()
+                          : winsim::ShortNameOf(r->host.parent_path(), r->parts.back());
         }
         i = end;
     }

@@ -46,6 +46,10 @@ struct DiskGeometry {
     DWORD totalClusters = 65535;
 };
 void SetDiskGeometry(char letter, const DiskGeometry &geometry);
+// Turns 8.3 names on or off for a drive (on after Reset()). Off, as on NTFS
+// with short names turned off or a network drive: GetShortPathNameA returns
+// each name in its long form and "PROGRA~1" finds nothing.
+void SetShortNames(char letter, bool enabled);
 // How many bytes the files on a drive may still grow by, in all (no limit
 // after Reset()); each write that grows a file uses it up, and nothing gives it
 // back. A WriteFile past it writes what fits: Windows 95 then returns TRUE with

@@ -156,6 +156,25 @@ TEST_F(ShortNameTest, ShortPathBuffersAndFailures) {
     }
 }
 
+// NTFS with 8.3 names turned off, or a network drive: names have no alias.
+TEST_F(ShortNameTest, AVolumeWithoutShortNamesKeepsLongNames) {
+    ASSERT_TRUE(winsim::WriteWholeFile("C:\\Program Files\\Long name.txt", ""));
+    winsim::MapDrive('D', Root() + "/d");
+    ASSERT_TRUE(winsim::WriteWholeFile("D:\\Program Files\\Long name.txt", ""));
+    winsim::SetShortNames('c', false);
+    char buffer[MAX_PATH];
+    EXPECT_EQ(30u, GetShortPathNameA("c:\\program files\\LONG NAME.TXT", buffer, sizeof buffer));
+    EXPECT_STREQ("c:\\Program Files\\Long name.txt", buffer);
+    SetLastError(0xDEAD);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\PROGRA~1\\LONGNA~1.TXT"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
+    // Other drives keep theirs, and the drive gets them back.
+    EXPECT_EQ(24u, GetShortPathNameA("D:\\Program Files\\Long name.txt", buffer, sizeof buffer));
+    winsim::SetShortNames('C', true);
+    EXPECT_EQ(24u, GetShortPathNameA("C:\\Program Files\\Long name.txt", buffer, sizeof buffer));
+    EXPECT_STREQ("C:\\PROGRA~1\\LONGNA~1.TXT", buffer);
+}
+
 TEST_F(ShortNameTest, FullPathNamesNeedNoFiles) {
     ASSERT_TRUE(CreateDirectoryA("C:\\Work", nullptr));
     ASSERT_TRUE(SetCurrentDirectoryA("C:\\Work"));
