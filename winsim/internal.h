@@ -31,6 +31,9 @@ bool CloseNonFileHandle(HANDLE handle);
 
 // A restart that Windows carried out (ui.cpp logs it with the other events).
 void RecordRestart(UINT flags);
+// A box the system shows on its own (the shell's error box), logged with the
+// program's boxes; it takes no scripted answer and is answered OK.
+void RecordSystemBox(HWND owner, const std::string &text, const std::string &caption, UINT type);
 
 // Per-family resets, called by Reset().
 void ResetFiles(const std::string &hostRoot);

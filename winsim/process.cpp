@@ -209,6 +209,22 @@ bool ReadPif(const detail::FileLookup &pif, Launch *launch, LaunchError *error) 
     return true;
 }
 
+constexpr UINT kIconError = 0x10;  // MB_ICONERROR
+
+// The text of the shell's own error box, as Wine's shell words it.
+std::string ShellErrorText(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+        return "File not found.\r\n";
+    case ERROR_PATH_NOT_FOUND:
+        return "Path not found.\r\n";
+    case ERROR_ACCESS_DENIED:
+        return "Access denied.\r\n";
+    default:
+        return "Error " + std::to_string(error) + ".\r\n";
+    }
+}
+
 DWORD ErrorFromSpawn(int error) {
     switch (error) {
     case ENOENT:
@@ -295,7 +311,11 @@ using winsim::detail::SetError;
 // hInstApp SE_ERR_FNF; a missing directory ERROR_PATH_NOT_FOUND, SE_ERR_PNF)
 // and have a twin (else ERROR_BAD_FORMAT, as for a file that is no program).
 // The child's working directory is lpDirectory, or the current directory.
-// SEE_MASK_NOCLOSEPROCESS returns the process in hProcess. With
+// SEE_MASK_NOCLOSEPROCESS returns the process in hProcess. Without
+// SEE_MASK_FLAG_NO_UI a refused launch first shows the shell's own box, owned
+// by hwnd: a probe under Wine showed caption "Error", MB_ICONERROR and the
+// error's text ("File not found.", "Path not found."), owner none for a NULL
+// hwnd. A fault injected into the call itself shows nothing. With
 // SetShellReturnsNoProcess the call succeeds after the lookups without
 // starting anything and without a handle, as when the shell hands the file to
 // a program that is already running.
@@ -306,6 +326,9 @@ BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA *pExecInfo) {
     SHELLEXECUTEINFOA &info = *pExecInfo;
     auto fail = [&info](const winsim::LaunchError &error) {
         info.hInstApp = reinterpret_cast<HINSTANCE>(static_cast<intptr_t>(error.shellError));
+        if (!(info.fMask & SEE_MASK_FLAG_NO_UI))
+            winsim::detail::RecordSystemBox(info.hwnd, winsim::ShellErrorText(error.error), "Error",
+                                            MB_OK | winsim::kIconError);
         SetError(error.error);
         return FALSE;
     };
@@ -341,7 +364,7 @@ BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA *pExecInfo) {
 
     winsim::P().started.push_back(winsim::StartedProcess{target, launch.program.winPath,
                                                          launch.arguments, directory.winPath,
-                                                         !winsim::P().returnNoProcess});
+                                                         !winsim::P().returnNoProcess, info.fMask});
     if (winsim::P().returnNoProcess) {
         info.hInstApp = winsim::kStarted;
         return TRUE;

@@ -108,6 +108,16 @@ void RecordRestart(UINT flags) {
     event.type = flags;
     U().events.push_back(event);
 }
+void RecordSystemBox(HWND owner, const std::string &text, const std::string &caption, UINT type) {
+    UiEvent event;
+    event.kind = UiEvent::MessageBox;
+    event.window = owner;
+    event.text = text;
+    event.caption = caption;
+    event.type = type;
+    event.answer = IDOK;
+    U().events.push_back(event);
+}
 }  // namespace detail
 
 }  // namespace winsim

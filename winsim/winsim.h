@@ -162,7 +162,11 @@ struct StartedProcess {
     std::vector<std::string> arguments;  // passed to the twin
     std::string directory;               // working directory, as a Windows path
     bool started = true;                 // false under SetShellReturnsNoProcess
+    ULONG mask = 0;                      // fMask as the call gave it
 };
+// A launch that fails without SEE_MASK_FLAG_NO_UI shows the shell's own error
+// box (in UiEvents, a MessageBox owned by the call's hwnd, usually none) before
+// ShellExecuteExA returns.
 const std::vector<StartedProcess> &StartedProcesses();
 
 // ---- The thread's message queue (winsim/messages.cpp) ------------------------

@@ -250,6 +250,7 @@ typedef struct tagMSG {
 // Shell: starting a program or document.
 typedef unsigned int ULONG;
 #define SEE_MASK_NOCLOSEPROCESS 0x00000040
+#define SEE_MASK_FLAG_NO_UI 0x00000400
 #define SE_ERR_FNF 2
 #define SE_ERR_PNF 3
 typedef struct _SHELLEXECUTEINFOA {

@@ -82,6 +82,7 @@ TEST_F(ProcessTest, TwinRunsInTheCurrentDirectoryWithItsArgument) {
     const winsim::StartedProcess &started = winsim::StartedProcesses()[0];
     EXPECT_EQ(std::string(kPatchDir) + "\\patch.exe", started.program);
     EXPECT_EQ(std::vector<std::string>{"patch.rtp"}, started.arguments);
+    EXPECT_EQ(static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS), started.mask);
 
     // A closed handle is gone.
     SetLastError(0);
@@ -132,6 +133,22 @@ TEST_F(ProcessTest, RefusedLaunchesAndBadHandles) {
         EXPECT_EQ(nullptr, info.hProcess) << c.file;
     }
     EXPECT_TRUE(winsim::StartedProcesses().empty());
+    // Each refusal showed the shell's own box, owned by no window, as a probe
+    // under Wine showed; with SEE_MASK_FLAG_NO_UI none.
+    const std::vector<winsim::UiEvent> boxes = winsim::MessageBoxes();
+    ASSERT_EQ(std::size(cases), boxes.size());
+    EXPECT_EQ("Path not found.\r\n", boxes[0].text);
+    EXPECT_EQ("File not found.\r\n", boxes[1].text);
+    EXPECT_EQ("Error", boxes[0].caption);
+    EXPECT_EQ(nullptr, boxes[0].window);
+    SHELLEXECUTEINFOA quiet;
+    std::memset(&quiet, 0, sizeof quiet);
+    quiet.cbSize = sizeof quiet;
+    quiet.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    quiet.lpFile = "missing.exe";
+    EXPECT_FALSE(ShellExecuteExA(&quiet));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+    EXPECT_EQ(boxes.size(), winsim::MessageBoxes().size());
 
     HANDLE bogus = reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x1234));
     for (HANDLE handle : {HANDLE(nullptr), bogus}) {
