@@ -1,9 +1,27 @@
 // The staging copy: the installed files that the patcher changes are copied
 // into the patch directory under the same names, one at a time in manifest
 // order. A copy left there by an earlier run is overwritten.
+//
+// Files installed from a CD-ROM are commonly read-only, and CopyFileA gives
+// the copy the source's attributes: the patcher could then not replace the
+// copy, and every later run's CopyFileA would refuse the read-only leftover.
+// So the read-only attribute is taken off a leftover before it is
+// overwritten, and off every copy made.
 #include "staging/stage_copy.h"
 #include "manifest/manifest.h"
 #include "manifest/paths.h"
+
+// Takes the read-only attribute off the file at `path`, keeping its other
+// attributes. 1 when the file is missing or now writable; 0 when it could
+// not be made writable.
+static int ClearReadOnly(LPCSTR path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+        return 1;
+    attributes &= ~(DWORD)FILE_ATTRIBUTE_READONLY;
+    return SetFileAttributesA(path, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL) != 0;
+}
 
 int StageInstalledFiles(LPCSTR installDir, LPCSTR patchDir)
 {
@@ -19,7 +37,8 @@ int StageInstalledFiles(LPCSTR installDir, LPCSTR patchDir)
         result = LoadManifestString(BLOCK_STAGED_FILES + k, name, sizeof(name)) &&
                  JoinPath(source, sizeof(source), installDir, name) &&
                  JoinPath(destination, sizeof(destination), patchDir, name) &&
-                 CopyFileA(source, destination, FALSE);
+                 ClearReadOnly(destination) && CopyFileA(source, destination, FALSE) &&
+                 ClearReadOnly(destination);
     }
     return result;
 }

@@ -236,6 +236,17 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
         {"an installed file is missing",
          [] { ASSERT_TRUE(DeleteFileA((std::string(kSampleInstallDir) + "\\" + ManifestString(2003)).c_str())); },
          MSG_STAGING_FAILED},
+        {"a staged copy is refused by a sharing violation",
+         [] { winsim::InjectFault({"CopyFileA", "-> C:\\Program Files", 1, 1, ERROR_SHARING_VIOLATION}); },
+         MSG_STAGING_FAILED},
+        {"a read-only leftover copy cannot be made writable",
+         [] {
+             const std::string leftover = std::string(kPatchDir) + "\\" + ManifestString(2002);
+             ASSERT_TRUE(winsim::WriteWholeFile(leftover, "left by an earlier run"));
+             ASSERT_TRUE(SetFileAttributesA(leftover.c_str(), FILE_ATTRIBUTE_READONLY));
+             winsim::InjectFault({"SetFileAttributesA", ManifestString(2002)});
+         },
+         MSG_STAGING_FAILED},
         {"an installed file is another version",
          [] {
              const std::string path = std::string(kSampleInstallDir) + "\\" + ManifestString(2004);
@@ -332,6 +343,26 @@ TEST_P(WholeRunTest, AViewerRegistrationThatFailsStillEndsWithTheRestartQuestion
         EXPECT_EQ(std::string::npos,
                   winsim::ExportRegText({"HKEY_CURRENT_USER\\Software\\Quenmark"}).find("FileNameCtrlId"));
     }
+}
+
+// A product installed from a CD-ROM: every installed file read-only. The
+// staged copies are made writable for the patcher, and the restart replaces
+// the read-only files all the same.
+TEST_P(WholeRunTest, AReadOnlyInstallationIsPatchedThroughTheRestart) {
+    for (const std::string &name : winsim::ListTree(kSampleInstallDir)) {
+        if (name.back() != '\\') {
+            ASSERT_TRUE(SetFileAttributesA((std::string(kSampleInstallDir) + "\\" + name).c_str(),
+                                           FILE_ATTRIBUTE_READONLY));
+        }
+    }
+    winsim::QueueAnswers({IDYES, IDNO});
+    EXPECT_EQ(0, RunPatch(winsim::ModuleInstance(), nullptr, nullptr, 0));
+    EXPECT_EQ((std::vector<std::string>{ManifestString(MSG_CONFIRM), ManifestString(MSG_RESTART_QUESTION)}), BoxTexts());
+    EXPECT_FALSE(winsim::Exists(kPatchDir));
+    winsim::Restart();
+    ExpectTreeAsAfter("Program Files/Quenmark/Wayfront");
+    ExpectTreeAsAfter("Quenmark/Shared");
+    for (const std::string &line : winsim::RestartLog()) EXPECT_EQ(std::string::npos, line.find("failed")) << line;
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPlatforms, WholeRunTest,

@@ -162,6 +162,52 @@ TEST_F(StagingTest, TheInstalledFilesAreCopiedByteForByte) {
     EXPECT_EQ(before, after);
 }
 
+// Read-only installed files (a CD-ROM installation) give writable copies,
+// and a read-only copy left by an earlier run is overwritten: the patcher
+// must be able to replace every copy.
+TEST_F(StagingTest, ReadOnlyFilesGiveWritableCopies) {
+    for (UINT k = 1; k <= 5; ++k)
+        ASSERT_TRUE(SetFileAttributesA((std::string(kSampleInstallDir) + "\\" + ManifestString(2000 + k)).c_str(),
+                                       FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    const std::string leftover = InPatchDir(ManifestString(2003));
+    ASSERT_TRUE(winsim::WriteWholeFile(leftover, "left by an earlier run"));
+    ASSERT_TRUE(SetFileAttributesA(leftover.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(1, StageInstalledFiles(kSampleInstallDir, kPatchDir));
+    for (UINT k = 1; k <= 5; ++k) {
+        const std::string name = ManifestString(2000 + k);
+        EXPECT_EQ(SimFile(std::string(kSampleInstallDir) + "\\" + name), SimFile(InPatchDir(name))) << name;
+        EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE),
+                  GetFileAttributesA(InPatchDir(name).c_str())) << name;
+    }
+}
+
+// A copy refused (another program has the leftover open; a read-only leftover
+// that cannot be made writable, or a copy that cannot) stops the stage there.
+TEST_F(StagingTest, ARefusedCopyStopsTheStage) {
+    const std::string third = ManifestString(2003);
+    const winsim::Fault faults[] = {
+        {"CopyFileA", third, 0, -1, ERROR_SHARING_VIOLATION},
+        {"SetFileAttributesA", third, 0, -1, ERROR_ACCESS_DENIED},   // the leftover
+        {"SetFileAttributesA", third, 1, -1, ERROR_ACCESS_DENIED},   // the new copy
+    };
+    for (const winsim::Fault &fault : faults) {
+        SCOPED_TRACE(fault.function + " skip " + std::to_string(fault.skip));
+        SetUp();
+        if (fault.function == "SetFileAttributesA") {
+            ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir(third), "left by an earlier run"));
+            ASSERT_TRUE(SetFileAttributesA(InPatchDir(third).c_str(), FILE_ATTRIBUTE_READONLY));
+            if (fault.skip) {  // the leftover goes, the copy of a read-only file stays read-only
+                ASSERT_TRUE(SetFileAttributesA((std::string(kSampleInstallDir) + "\\" + third).c_str(),
+                                               FILE_ATTRIBUTE_READONLY));
+            }
+        }
+        winsim::InjectFault(fault);
+        EXPECT_EQ(0, StageInstalledFiles(kSampleInstallDir, kPatchDir));
+        EXPECT_TRUE(winsim::Exists(InPatchDir(ManifestString(2002))));
+        EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(2004))));
+    }
+}
+
 // A full FAT disk under Windows 95: WriteFile writes what fits and says TRUE.
 // The stored payload file is then short, which fails the extraction.
 TEST_F(StagingTest, AShortWriteOfAStoredFileFailsTheExtraction) {
