@@ -38,7 +38,9 @@ static void WaitForProcess(HANDLE process)
 
 // The PIF route for a DOS program: the PIF names the program by its file
 // name, starts it in its own directory and passes no parameters. Nonzero
-// when the PIF is ready at `pifPath` (in its short form).
+// when the PIF is ready at `pifPath` (in its short form). A PIF this call
+// wrote or reused but could not fill in (a program directory too long for
+// its field) is deleted again, so it does not stay in the patch directory.
 static int PreparePif(LPCSTR programPath, LPCSTR patchDir, LPSTR pifPath)
 {
     char fullPath[MAX_PATH];
@@ -54,44 +56,35 @@ static int PreparePif(LPCSTR programPath, LPCSTR patchDir, LPSTR pifPath)
     if (!WritePifTemplate(pifPath))
         return 0;
     DWORD length = GetFullPathNameA(programPath, sizeof(fullPath), fullPath, &filePart);
-    if (length == 0 || length >= sizeof(fullPath) || filePart == NULL || *filePart == '\0')
-        return 0;
-    lstrcpynA(programName, filePart, sizeof(programName));
-    *filePart = '\0';  // what remains is the directory, with its "\"
-    MakeShort(programName);  // resolved against the current directory
-    MakeShort(fullPath);
-    MakeShort(pifPath);
-    return PatchPifFields(pifPath, fullPath, programName, NULL);
+    int ready = length != 0 && length < sizeof(fullPath) && filePart != NULL && *filePart != '\0';
+    if (ready) {
+        lstrcpynA(programName, filePart, sizeof(programName));
+        *filePart = '\0';  // what remains is the directory, with its "\"
+        MakeShort(programName);  // resolved against the current directory
+        MakeShort(fullPath);
+        MakeShort(pifPath);
+        ready = PatchPifFields(pifPath, fullPath, programName, NULL);
+    }
+    if (!ready)
+        DeleteFileA(pifPath);
+    return ready;
 }
 
-int RunAndWait(LPCSTR commandLine, LPCSTR patchDir)
+int RunAndWait(LPCSTR programPath, LPCSTR parameters, LPCSTR patchDir)
 {
-    char programPath[MAX_PATH];
     char pifPath[MAX_PATH];
     LPCSTR launchTarget = programPath;
-    LPCSTR arguments = NULL;
+    LPCSTR arguments = parameters;
     int pifReady = 0;
     int result = 0;
 
-    if (commandLine == NULL || commandLine[0] == '\0')
-        return 0;
-    if (!CopyString(programPath, sizeof(programPath), commandLine))
+    if (programPath == NULL || programPath[0] == '\0')
         return 0;
     pifPath[0] = '\0';
-    // The program path ends at the first blank; what follows is its
-    // argument. The shell takes them apart: handed the whole command line as
-    // the file to start, it looks for a file of that name.
-    for (LPSTR p = programPath; *p != '\0'; p = CharNextA(p)) {
-        if (*p == ' ') {
-            *p = '\0';
-            arguments = commandLine + (p - programPath) + 1;
-            break;
-        }
-    }
 
     int kind = 0;
-    if (IsDosExecutable(programPath, &kind) && kind == EXECUTABLE_DOS &&
-        PreparePif(programPath, patchDir, pifPath)) {
+    int detected = IsDosExecutable(programPath, &kind);
+    if (detected && kind == EXECUTABLE_DOS && PreparePif(programPath, patchDir, pifPath)) {
         pifReady = 1;
         launchTarget = pifPath;
         arguments = NULL;  // the PIF carries none
@@ -102,18 +95,21 @@ int RunAndWait(LPCSTR commandLine, LPCSTR patchDir)
     for (DWORD i = 0; i < sizeof(request); i++)
         raw[i] = 0;
     request.cbSize = sizeof(request);
-    request.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // Without SEE_MASK_FLAG_NO_UI a failed launch shows the shell's own
+    // box, owned by no window, before the stage's message.
+    request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     request.lpFile = launchTarget;
     request.lpParameters = arguments;
     request.nShow = SW_SHOW;
     if (ShellExecuteExA(&request)) {
         result = 1;
         WaitForProcess(request.hProcess);
-        // A patcher started directly tells through its exit code whether it
-        // patched its files; installing unpatched copies at the next restart
-        // would be worse than stopping here. Through a PIF the code is the
-        // DOS session's, not the patcher's, and is not read.
-        if (!pifReady && request.hProcess != NULL) {
+        // A Windows program tells through its exit code whether it patched
+        // its files; installing unpatched copies at the next restart would
+        // be worse than stopping here. A DOS program's code is its DOS
+        // session's, whether it ran through the PIF or was started directly
+        // after the PIF failed, and says nothing about the patch.
+        if (detected && kind == EXECUTABLE_WINDOWS && request.hProcess != NULL) {
             DWORD exitCode = 1;
             if (!GetExitCodeProcess(request.hProcess, &exitCode) || exitCode != 0)
                 result = 0;
@@ -130,21 +126,21 @@ int RunPatcherFromManifest(UINT programId, UINT parameterId, LPCSTR patchDir)
 {
     char program[MAX_PATH];
     char parameter[MAX_PATH];
-    char commandLine[MAX_PATH];
+    char programPath[MAX_PATH];
 
     if (!LoadManifestString(programId, program, sizeof(program)))
         return 1;
-    LoadManifestString(parameterId, parameter, sizeof(parameter));
-    // The short form holds no blank, so the first blank of the command line
-    // is the one before the parameter. Without it the command line cannot
-    // be built safely.
-    DWORD length = GetShortPathNameA(patchDir, commandLine, sizeof(commandLine));
-    if (length == 0 || length >= sizeof(commandLine))
+    if (!LoadManifestString(parameterId, parameter, sizeof(parameter)))
+        parameter[0] = '\0';
+    // The program is named by the short form of the patch directory. On a
+    // volume without short names (NTFS with 8.3 names turned off, a network
+    // drive) that is the long form, blanks and all; the program path and its
+    // parameters go to the shell apart, so a blank never splits them.
+    DWORD length = GetShortPathNameA(patchDir, programPath, sizeof(programPath));
+    if (length == 0 || length >= sizeof(programPath))
         return 0;
-    if (!AppendBackslash(commandLine, sizeof(commandLine)) ||
-        !AppendString(commandLine, sizeof(commandLine), program) ||
-        !AppendString(commandLine, sizeof(commandLine), " ") ||
-        !AppendString(commandLine, sizeof(commandLine), parameter))
+    if (!AppendBackslash(programPath, sizeof(programPath)) ||
+        !AppendString(programPath, sizeof(programPath), program))
         return 0;
-    return RunAndWait(commandLine, patchDir);
+    return RunAndWait(programPath, parameter[0] != '\0' ? parameter : NULL, patchDir);
 }

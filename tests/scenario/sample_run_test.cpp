@@ -247,6 +247,8 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
              winsim::InjectFault({"SetFileAttributesA", ManifestString(2002)});
          },
          MSG_STAGING_FAILED},
+        {"the patch directory's short form cannot be had",
+         [] { winsim::InjectFault({"GetShortPathNameA", "PatchB2C"}); }, MSG_PATCH_FAILED},
         {"an installed file is another version",
          [] {
              const std::string path = std::string(kSampleInstallDir) + "\\" + ManifestString(2004);

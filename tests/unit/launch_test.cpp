@@ -52,11 +52,37 @@ TEST_F(LaunchTest, ThePatcherRunsDirectlyInThePatchDirectory) {
     // the shell gets the program and its argument apart.
     EXPECT_EQ(std::string(kShortPatchDir) + "\\patch.exe", winsim::StartedProcesses()[0].file);
     EXPECT_EQ(std::vector<std::string>{"patch.rtp"}, winsim::StartedProcesses()[0].arguments);
+    // A failed launch must not show the shell's own box before message 204.
+    EXPECT_TRUE(winsim::StartedProcesses()[0].mask & SEE_MASK_FLAG_NO_UI);
     EXPECT_EQ("patch.rtp\n", SimFile(InPatchDir("args.txt")));
     EXPECT_EQ(winsim::HostPath(kPatchDir) + "\n", SimFile(InPatchDir("cwd.txt")));
     EXPECT_FALSE(winsim::Exists(InPatchDir("pcpcwf.pif")));
     EXPECT_EQ(1, winsim::CallCount("GetExitCodeProcess"));
     EXPECT_NE(-1, winsim::FindCall("CloseHandle"));
+}
+
+// On a volume without 8.3 names the patch directory's "short" form is its
+// long form, blanks and all; the program path still reaches the shell whole,
+// not cut at its first blank into "C:\Program" (or a C:\Program.exe there).
+TEST_F(LaunchTest, APatchDirectoryWithoutShortNamesIsNotCutAtItsBlanks) {
+    winsim::SetShortNames('C', false);
+    ASSERT_TRUE(winsim::WriteWholeFile("C:\\Program.exe", PeProgram()));
+    winsim::RegisterShellTwin("program.exe", "exit 0");
+    winsim::RegisterShellTwin("patch.exe", "echo \"$@\" > args.txt");
+    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    ASSERT_EQ(1u, winsim::StartedProcesses().size());
+    EXPECT_EQ(InPatchDir("patch.exe"), winsim::StartedProcesses()[0].file);
+    EXPECT_EQ(std::vector<std::string>{"patch.rtp"}, winsim::StartedProcesses()[0].arguments);
+    EXPECT_EQ("patch.rtp\n", SimFile(InPatchDir("args.txt")));
+}
+
+// The shell refuses a patcher that is not there; its own box must not
+// appear before the stage's message.
+TEST_F(LaunchTest, AMissingPatcherFailsWithoutTheShellsBox) {
+    ASSERT_TRUE(DeleteFileA(InPatchDir("patch.exe").c_str()));
+    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    EXPECT_NE(-1, winsim::FindCall("ShellExecuteExA", "patch.exe"));
+    EXPECT_EQ(0u, winsim::MessageBoxes().size());
 }
 
 TEST_F(LaunchTest, WithoutAPatcherNothingIsStarted) {
@@ -101,8 +127,8 @@ TEST_F(LaunchTest, AShellThatReturnsNoProcessIsNotWaitedFor) {
 TEST_F(LaunchTest, AShellFailureFailsTheStage) {
     winsim::InjectFault({"ShellExecuteExA", "", 0, -1, ERROR_FILE_NOT_FOUND});
     EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kPatchDir));
-    EXPECT_EQ(0, RunAndWait("", kPatchDir));
-    EXPECT_EQ(0, RunAndWait(nullptr, kPatchDir));
+    EXPECT_EQ(0, RunAndWait("", nullptr, kPatchDir));
+    EXPECT_EQ(0, RunAndWait(nullptr, "patch.rtp", kPatchDir));
 }
 
 // While the patcher runs the thread's messages are dispatched, but a quit
@@ -146,6 +172,9 @@ TEST_F(LaunchTest, APifLeftByAnEarlierRunIsReusedAndDeleted) {
     const std::string seen = SimFile(InPatchDir("seen.pif"));
     EXPECT_EQ("OLDPF", seen.substr(0, 5));  // not written again from the template
     EXPECT_EQ(std::string("patch.exe\0", 10), seen.substr(36, 10));
+    // The start-up directory: the program's own, short, with its "\".
+    const std::string startup = std::string(kShortPatchDir) + "\\";
+    EXPECT_EQ(startup + '\0', seen.substr(101, startup.size() + 1));
     EXPECT_FALSE(winsim::Exists(InPatchDir("pcpcwf.pif")));
 }
 
@@ -157,21 +186,63 @@ TEST_F(LaunchTest, AShellFailureStillDeletesAReadyPif) {
     EXPECT_FALSE(winsim::Exists(InPatchDir("pcpcwf.pif")));
 }
 
-// When the PIF cannot be prepared the patcher is started directly.
+// When the PIF cannot be prepared the DOS patcher is started directly; its
+// exit code is still its DOS session's and is not read. A PIF that could not
+// be filled in does not stay behind.
 TEST_F(LaunchTest, AFailedPifPreparationFallsBackToADirectStart) {
-    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("patch.exe"), DosProgram()));
+    struct Case {
+        const char *what;
+        void (*arrange)();
+    };
+    const Case cases[] = {
+        {"no template", [] { winsim::RemoveResource(10, 116); }},
+        {"the program's full path cannot be had", [] { winsim::InjectFault({"GetFullPathNameA", "patch.exe"}); }},
+        {"a field cannot be written", [] { winsim::InjectFault({"WriteFile", "pcpcwf", 1, 1, ERROR_DISK_FULL}); }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("patch.exe"), DosProgram()));
+        winsim::RegisterShellTwin("patch.exe", "exit 5");
+        c.arrange();
+        EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
+        ASSERT_EQ(1u, winsim::StartedProcesses().size());
+        EXPECT_EQ(std::string(kShortPatchDir) + "\\patch.exe", winsim::StartedProcesses()[0].file);
+        EXPECT_EQ(std::vector<std::string>{"patch.rtp"}, winsim::StartedProcesses()[0].arguments);
+        EXPECT_EQ(-1, winsim::FindCall("GetExitCodeProcess"));
+        EXPECT_FALSE(winsim::Exists(InPatchDir("pcpcwf.pif")));
+    }
+}
+
+// The PIF's start-up directory holds 46 characters; a deeper program
+// directory is refused, and the PIF written for it goes again.
+TEST_F(LaunchTest, APifRefusedForALongProgramDirectoryIsDeleted) {
+    const std::string deep = "C:\\Quenmark\\Wayfront\\Install\\Disk1\\Program\\PatchB2C";  // 8.3 names
+    ASSERT_TRUE(winsim::WriteWholeFile(deep + "\\patch.exe", DosProgram()));
+    ASSERT_TRUE(SetCurrentDirectoryA(deep.c_str()));
+    ASSERT_GT(deep.size() + 1, 46u);
     winsim::RegisterShellTwin("patch.exe", "exit 0");
-    winsim::RemoveResource(10, 116);
-    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, deep.c_str()));
+    EXPECT_NE(-1, winsim::FindCall("CreateFileA", "pcpcwf"));
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
-    EXPECT_EQ(std::string(kShortPatchDir) + "\\patch.exe", winsim::StartedProcesses()[0].file);
-    EXPECT_EQ(std::vector<std::string>{"patch.rtp"}, winsim::StartedProcesses()[0].arguments);
+    EXPECT_EQ(deep + "\\patch.exe", winsim::StartedProcesses()[0].file);
+    EXPECT_EQ(std::vector<std::string>{"patch.exe"}, winsim::ListTree(deep));
+}
+
+// The patch directory's short form is the program's path: without it the
+// stage fails before anything is started (message 204).
+TEST_F(LaunchTest, AShortPathThatCannotBeHadFailsTheStage) {
+    winsim::RegisterShellTwin("patch.exe", "exit 0");
+    winsim::InjectFault({"GetShortPathNameA", "PatchB2C"});
+    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    EXPECT_EQ(-1, winsim::FindCall("ShellExecuteExA"));
+    EXPECT_EQ(0u, winsim::StartedProcesses().size());
 }
 
 TEST_F(LaunchTest, ANonProgramIsStartedDirectly) {
     ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("patch.exe"), "#!not a program"));
     winsim::RegisterShellTwin("patch.exe", "exit 0");
-    EXPECT_EQ(1, RunAndWait("patch.exe patch.rtp", kPatchDir));
+    EXPECT_EQ(1, RunAndWait("patch.exe", "patch.rtp", kPatchDir));
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
     EXPECT_EQ("patch.exe", winsim::StartedProcesses()[0].file);
     EXPECT_EQ(-1, winsim::FindCall("CreateFileA", "pcpcwf"));
