@@ -44,7 +44,6 @@ static void WaitForProcess(HANDLE process)
 static int PreparePif(LPCSTR programPath, LPCSTR patchDir, LPSTR pifPath)
 {
     char fullPath[MAX_PATH];
-    char programName[MAX_PATH];
     LPSTR filePart = NULL;
 
     // The patch directory never ends in "\", so the name is joined plainly.
@@ -58,6 +57,7 @@ static int PreparePif(LPCSTR programPath, LPCSTR patchDir, LPSTR pifPath)
     DWORD length = GetFullPathNameA(programPath, sizeof(fullPath), fullPath, &filePart);
     int ready = length != 0 && length < sizeof(fullPath) && filePart != NULL && *filePart != '\0';
     if (ready) {
+        char programName[MAX_PATH];
         lstrcpynA(programName, filePart, sizeof(programName));
         *filePart = '\0';  // what remains is the directory, with its "\"
         MakeShort(programName);  // resolved against the current directory
