@@ -62,15 +62,31 @@ bool ApplyPrepareStep(const std::string &step, std::string *error) {
                                                 : attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
         return SetFileAttributesA(arg.c_str(), wanted) ? true : Fail(error, "cannot set the attributes of " + arg);
     }
-    if (verb == "reg-dword") {
-        const size_t bar = arg.find('|'), equals = arg.rfind('=');
+    if (verb == "move") {
+        const size_t equals = arg.find('=');
+        if (equals == std::string::npos) return Fail(error, "move step without '=': " + step);
+        const std::string from = winsim::HostPath(arg.substr(0, equals));
+        const std::string to = winsim::HostPath(arg.substr(equals + 1));
+        if (from.empty() || to.empty() || !fs::exists(from) || fs::exists(to))
+            return Fail(error, "cannot move " + arg.substr(0, equals) + " to " + arg.substr(equals + 1));
+        fs::create_directories(fs::path(to).parent_path(), ec);
+        if (!ec) fs::rename(from, to, ec);
+        return ec ? Fail(error, arg + ": " + ec.message()) : true;
+    }
+    if (verb == "reg-dword" || verb == "reg-sz") {
+        // A number ends the step, a text may hold '=': the name ends at the
+        // last '=' or at the first.
+        const size_t bar = arg.find('|');
+        const size_t equals = bar == std::string::npos ? std::string::npos
+                              : verb == "reg-sz"       ? arg.find('=', bar)
+                                                       : arg.rfind('=');
         if (bar == std::string::npos || equals == std::string::npos || equals < bar)
-            return Fail(error, "reg-dword step is not <key>|<value>=<number>: " + step);
+            return Fail(error, verb + " step is not <key>|<value>=<data>: " + step);
         const std::string keyPath = arg.substr(0, bar), name = arg.substr(bar + 1, equals - bar - 1);
         const std::string number = arg.substr(equals + 1);
         char *end = nullptr;
         const unsigned long value = std::strtoul(number.c_str(), &end, 10);
-        if (number.empty() || *end != '\0' || value > 0xFFFFFFFFul)
+        if (verb == "reg-dword" && (number.empty() || *end != '\0' || value > 0xFFFFFFFFul))
             return Fail(error, "not a DWORD: " + number);
         HKEY root;
         if (keyPath.compare(0, 5, "HKLM\\") == 0) root = HKEY_LOCAL_MACHINE;
@@ -81,8 +97,12 @@ bool ApplyPrepareStep(const std::string &step, std::string *error) {
             ERROR_SUCCESS)
             return Fail(error, "cannot open " + keyPath);
         const DWORD data = static_cast<DWORD>(value);
-        const LONG set = RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&data),
-                                        sizeof data);
+        const LONG set =
+            verb == "reg-sz"
+                ? RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(number.c_str()),
+                                 static_cast<DWORD>(number.size() + 1))
+                : RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&data),
+                                 sizeof data);
         RegCloseKey(key);
         return set == ERROR_SUCCESS ? true : Fail(error, "cannot set " + keyPath + "|" + name);
     }

@@ -10,6 +10,11 @@
 //                          the section when missing; the section is last)
 //   readonly:<path>        set a file's read-only attribute
 //   writable:<path>        clear it, as the user would
+//   move:<from>=<to>       move a file or a directory (with all it holds)
+//                          to a path that does not exist yet, its parents
+//                          made as needed
+//   reg-sz:<key>|<value>=<text>
+//                          set a REG_SZ value (the key made if missing)
 //   reg-dword:<key>|<value>=<number>
 //                          set a REG_DWORD value (the key made if missing);
 //                          <key> starts with HKLM\ or HKCU\, <number> is

@@ -129,6 +129,18 @@ TEST_F(PrepareTest, EachStepChangesTheMachine) {
     EXPECT_TRUE(wfstate::ApplyPrepareStep("add-rename-line:NUL=C:\\B.DLL", &error));
     EXPECT_EQ("[Rename]\r\nC:\\A.DLL=C:\\A.NEW\r\nNUL=C:\\B.DLL\r\n", Read("c/WINDOWS/WININIT.INI"));
 
+    // A directory moved with what it holds; never over something there.
+    EXPECT_TRUE(wfstate::ApplyPrepareStep("move:C:\\Quenmark\\Quayside=C:\\Long name\\Quayside", &error)) << error;
+    EXPECT_EQ("a=b", Read("c/Long name/Quayside/qs.new"));
+    EXPECT_FALSE(fs::exists(root_ / "c/Quenmark/Quayside"));
+    EXPECT_FALSE(wfstate::ApplyPrepareStep("move:C:\\Quenmark\\Shared=C:\\Long name", &error));
+    EXPECT_FALSE(wfstate::ApplyPrepareStep("move:C:\\Nothing=C:\\Else", &error));
+
+    EXPECT_TRUE(wfstate::ApplyPrepareStep("reg-sz:HKLM\\Software\\Quenmark\\InstalledApps|Tolvane Wayfront=C:\\a=b",
+                                          &error)) << error;
+    EXPECT_NE(std::string::npos, winsim::ExportRegText({"HKEY_LOCAL_MACHINE\\Software\\Quenmark"})
+                                     .find("\"Tolvane Wayfront\"=\"C:\\\\a=b\""));
+
     EXPECT_FALSE(wfstate::ApplyPrepareStep("rename:C:\\A", &error));
     EXPECT_FALSE(wfstate::ApplyPrepareStep("remove", &error));
 }
