@@ -133,6 +133,7 @@ wf_finish() {
 # wf_session steps, in order, in one session:
 #   version=<v>       HKCU\Software\Wine Version (win95, nt40, winxp ...)
 #   import=<file>     wine regedit /S <file>
+#   desktop=<w>x<h>   the size of Wine's virtual desktop from the next boot
 #   run=<answers>     the installer answered by boxanswer; the logs are
 #                     $work/boxes-<n>.log, n counting the runs of the scenario
 #   state=<name>      saves the machine: the touched keys exported by regedit
@@ -182,6 +183,8 @@ wf_session_steps() {
             wine reg add 'HKCU\Software\Wine' /v Version /d "${step#version=}" /f ;;
         import=*)
             wine regedit /S "$(wf_winpath "${step#import=}")" ;;
+        desktop=*)
+            wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "${step#desktop=}" /f ;;
         run=*)
             n=$((n + 1))
             # +process shows the wineboot that a restart request starts.
@@ -232,7 +235,8 @@ wf_restart_requested() {
 }
 
 # wf_prepare <step>...: the steps of "wfstate run --prepare" on the prefix.
-# reg-dword: needs wine, so only a session step (prepare=) can carry it out.
+# reg-dword, reg-sz: need wine, so only a session step (prepare=) can carry
+# them out.
 wf_prepare() {
     local step arg path
     for step in "$@"; do
@@ -252,11 +256,17 @@ wf_prepare() {
                       fail "prepare: cannot make $arg read-only to $(id -un) (chmod a-w, chattr +i)" ;;
         writable:*)
                   wf_clear_readonly "$(wf_host_path "$arg")" || fail "prepare: cannot make $arg writable" ;;
-        reg-dword:*)
+        move:*)   path=$(wf_host_path "${arg#*=}")
+                  mkdir -p -- "$(dirname "$path")"
+                  mv -- "$(wf_host_path "${arg%%=*}")" "$path" || fail "prepare: cannot move ${arg%%=*}" ;;
+        reg-dword:*|reg-sz:*)
                   path=${arg%%|*}
                   arg=${arg#*|}
                   if [[ -z "${WINEPREFIX:-}" ]]; then
                       fail "prepare: $step needs wine: make it a session step (prepare=)"
+                  elif [[ "$step" == reg-sz:* ]]; then
+                      wine reg add "$path" /v "${arg%%=*}" /t REG_SZ /d "${arg#*=}" /f ||
+                          fail "prepare: $step failed"
                   else
                       wine reg add "$path" /v "${arg%=*}" /t REG_DWORD /d "${arg##*=}" /f ||
                           fail "prepare: $step failed"
