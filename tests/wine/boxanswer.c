@@ -39,8 +39,26 @@
  *   01-box-yesno.bmp, 02-status-extracting.bmp, ...
  *
  * (the buttons of the box; the first word of the status text). A shot that
- * cannot be taken is skipped silently; the log is the same with or without
- * shots.
+ * cannot be taken is skipped silently.
+ *
+ * With boxhook.dll beside boxanswer.exe, the status shots do not depend on
+ * polling: the hook holds the program's thread just before a status goes
+ * (its text changes, or a box is created over the dialog) while the screen
+ * at the dialog is captured, so every status is caught however short its
+ * stage. Each such shot is judged by
+ * its pixels and logged:
+ *
+ *   shot|<n>|held|ink=<pixels>|area=<hash>|text=<the status the dialog holds>
+ *
+ * where ink counts the pixels of the status control's area that differ
+ * from the area's commonest colour (0 for an area never painted: uniform,
+ * black under Wine; some hundreds for a line of text), and area hashes
+ * which pixels those are, so that a shot still showing an earlier status's
+ * text can be told from one showing its own. Polled shots are logged the
+ * same way ("polled" for "held"), except while a box of the program is up
+ * (it may cover the dialog); their text is the status the dialog held when
+ * it was read, which the screen may not show yet. Otherwise the log
+ * is the same with or without shots.
  */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -291,8 +309,49 @@ static int is_dark(const BYTE *bits, DWORD size)
     return dark > size / 2;
 }
 
-static void take_shot(HWND hwnd, int number, const wchar_t *kind, int repaint)
+static DWORD g_last_area;
+
+/* Pixels of the rectangle (window coordinates, top-down) that differ from
+ * its commonest colour, in a bottom-up 24-bit picture of width w, height h. */
+static long ink_in(const BYTE *bits, int w, int h, DWORD stride, RECT area)
 {
+    static long counts[4096];
+    long best = 0, ink = 0;
+    int x, y, i;
+    DWORD key;
+    if (area.left < 0) area.left = 0;
+    if (area.top < 0) area.top = 0;
+    if (area.right > w) area.right = w;
+    if (area.bottom > h) area.bottom = h;
+    if (area.right <= area.left || area.bottom <= area.top)
+        return -1;
+    memset(counts, 0, sizeof counts);
+    /* colours counted on 4 bits a channel, which is plenty to find the background */
+#define KEY(p) ((DWORD)((p)[0] >> 4) | ((DWORD)((p)[1] >> 4) << 4) | ((DWORD)((p)[2] >> 4) << 8))
+    for (y = area.top; y < area.bottom; y++)
+        for (x = area.left; x < area.right; x++)
+            counts[KEY(bits + (DWORD)(h - 1 - y) * stride + (DWORD)x * 3)]++;
+    for (i = 1, key = 0; i < 4096; i++)
+        if (counts[i] > counts[key])
+            key = (DWORD)i;
+    best = counts[key];
+    ink = (long)(area.right - area.left) * (area.bottom - area.top) - best;
+    /* which pixels are ink, as an FNV-1a hash: two shots showing the same
+     * text hash alike, whatever status the dialog holds by then */
+    g_last_area = 2166136261u;
+    for (y = area.top; y < area.bottom; y++)
+        for (x = area.left; x < area.right; x++)
+            g_last_area = (g_last_area ^ (KEY(bits + (DWORD)(h - 1 - y) * stride + (DWORD)x * 3) != key)) * 16777619u;
+#undef KEY
+    return ink;
+}
+
+/* The ink of the last shot taken with a status control, -1 if none. */
+static long g_last_ink;
+
+static int take_shot(HWND hwnd, int number, const wchar_t *kind, int repaint)
+{
+    int written = 0;
     wchar_t path[MAX_PATH];
     RECT r;
     int w, h;
@@ -307,11 +366,11 @@ static void take_shot(HWND hwnd, int number, const wchar_t *kind, int repaint)
     DWORD_PTR unused;
 
     if (!g_shot_dir || !GetWindowRect(hwnd, &r))
-        return;
+        return 0;
     w = r.right - r.left;
     h = r.bottom - r.top;
     if (w <= 0 || h <= 0 || w > 4096 || h > 4096)
-        return;
+        return 0;
     if (repaint > 0) {
         /* a box waits in its own message loop: have it paint afresh */
         RedrawWindow(hwnd, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
@@ -331,22 +390,31 @@ static void take_shot(HWND hwnd, int number, const wchar_t *kind, int repaint)
     stride = ((DWORD)w * 3 + 3) & ~3u;
     size = stride * (DWORD)h;
 
-    wdc = GetWindowDC(hwnd);
+    wdc = GetDC(NULL);
     if (!wdc)
-        return;
+        return 0;
     mdc = gdi.CreateCompatibleDC(wdc);
     bmp = mdc ? gdi.CreateDIBSection(wdc, (BITMAPINFO *)&bi, DIB_RGB_COLORS, &bits, NULL, 0) : NULL;
     if (!bmp || !bits) {
         if (mdc)
             gdi.DeleteDC(mdc);
-        ReleaseDC(hwnd, wdc);
-        return;
+        ReleaseDC(NULL, wdc);
+        return 0;
     }
     old = gdi.SelectObject(mdc, bmp);
-    gdi.BitBlt(mdc, 0, 0, w, h, wdc, 0, 0, SRCCOPY);
+    gdi.BitBlt(mdc, 0, 0, w, h, wdc, r.left, r.top, SRCCOPY);
     gdi.GdiFlush();
     if (repaint < 0 && is_dark(bits, size))
         goto done;              /* a retake no better than what was kept */
+    g_last_ink = -1;
+    {
+        HWND ctl = GetDlgItem(hwnd, STATUS_ID);
+        RECT c;
+        if (ctl && GetWindowRect(ctl, &c)) {
+            OffsetRect(&c, -r.left, -r.top);
+            g_last_ink = ink_in(bits, w, h, stride, c);
+        }
+    }
 
     _snwprintf(path, MAX_PATH, L"%ls\\%02d-%ls.bmp", g_shot_dir, number, kind);
     path[MAX_PATH - 1] = 0;
@@ -363,13 +431,15 @@ static void take_shot(HWND hwnd, int number, const wchar_t *kind, int repaint)
             DeleteFileW(path);
         } else {
             CloseHandle(f);
+            written = 1;
         }
     }
 done:
     gdi.SelectObject(mdc, old);
     gdi.DeleteObject(bmp);
     gdi.DeleteDC(mdc);
-    ReleaseDC(hwnd, wdc);
+    ReleaseDC(NULL, wdc);
+    return written;
 }
 
 /* "box-yesno" for a box with Yes and No. */
@@ -388,6 +458,21 @@ static void box_shot(HWND hwnd, const char *buttons)
  * same, the shot is taken again on each look for STATUS_RETAKE_MS, so the
  * file ends with the dialog as it was shown. */
 #define STATUS_RETAKE_MS 600
+
+/* Whether another dialog of the program (a box, seen or not yet) is on
+ * the screen beside `dialog`. */
+static int box_up(HWND dialog)
+{
+    HWND w = NULL;
+    DWORD pid;
+    while ((w = FindWindowExW(NULL, w, L"#32770", NULL)) != NULL) {
+        pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (w != dialog && pid == g.pid && IsWindowVisible(w))
+            return 1;
+    }
+    return 0;
+}
 
 static void status_shot(HWND hwnd, struct tracked *t, int is_new)
 {
@@ -410,8 +495,90 @@ static void status_shot(HWND hwnd, struct tracked *t, int is_new)
     } else if (!t->shot || GetTickCount() - t->shot_at > STATUS_RETAKE_MS) {
         return;
     }
-    take_shot(hwnd, t->shot, t->shot_kind, is_new ? 0 : -1);
+    if (box_up(hwnd))
+        return;
+    /* A polled shot is logged like a held one; each retake kept says so
+     * again. With the hook it catches a status while its stage runs where
+     * both held moments find the dialog covered (the patcher's console). */
+    g_last_ink = -1;
+    if (take_shot(hwnd, t->shot, t->shot_kind, is_new ? 0 : -1)) {
+        fprintf(g_log, "shot|%d|polled|ink=%ld|area=%08lx|text=", t->shot, g_last_ink, (unsigned long)g_last_area);
+        put_field(t->status);
+        log_line("");
+    }
 }
+
+/* ---- boxhook.dll: status shots at the moments the program is held -------- */
+
+struct shot_request { HWND dialog; wchar_t text[1024]; };
+
+static struct {
+    HMODULE dll;
+    HHOOK hook;
+    HANDLE map, request, done;
+    struct shot_request *shared;
+} g_hook;
+
+static HANDLE named_event(const wchar_t *what)
+{
+    wchar_t name[64];
+    _snwprintf(name, 64, L"boxanswer-%lu-%ls", g.pid, what);
+    name[63] = 0;
+    return CreateEventW(NULL, FALSE, FALSE, name);
+}
+
+/* Loads boxhook.dll from boxanswer's own directory and hooks the program
+ * (started suspended, so before its first window). Nonzero when hooked. */
+static int start_hook(DWORD tid)
+{
+    wchar_t path[MAX_PATH], name[64];
+    wchar_t *slash;
+    FARPROC proc;
+    if (!g_shot_dir || !GetModuleFileNameW(NULL, path, MAX_PATH) || !(slash = wcsrchr(path, L'\\')))
+        return 0;
+    wcscpy(slash + 1, L"boxhook.dll");
+    g_hook.dll = LoadLibraryW(path);
+    proc = g_hook.dll ? GetProcAddress(g_hook.dll, "BoxHookCallWndProc@12") : NULL;
+    if (!proc)
+        return 0;
+    _snwprintf(name, 64, L"boxanswer-%lu-shot", g.pid);
+    name[63] = 0;
+    g_hook.map = CreateFileMappingW(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0,
+                                    sizeof(struct shot_request), name);
+    g_hook.shared = g_hook.map ? MapViewOfFile(g_hook.map, FILE_MAP_WRITE, 0, 0, 0) : NULL;
+    g_hook.request = named_event(L"request");
+    g_hook.done = named_event(L"done");
+    if (!g_hook.shared || !g_hook.request || !g_hook.done)
+        return 0;
+    g_hook.hook = SetWindowsHookExW(WH_CALLWNDPROC, (HOOKPROC)(void (*)(void))proc, g_hook.dll, tid);
+    if (!g_hook.hook)
+        log_line("error|SetWindowsHookEx (boxhook.dll) failed with %lu", GetLastError());
+    return g_hook.hook != NULL;
+}
+
+/* The program is held: captures the dialog with the status it shows. */
+static void serve_hook(void)
+{
+    wchar_t kind[64] = L"status";
+    const wchar_t *text = g_hook.shared->text;
+    size_t n = wcslen(kind);
+    int number = ++g_shots;
+    while (*text && !iswalnum(*text))
+        text++;
+    if (*text)
+        kind[n++] = L'-';
+    for (; *text && iswalnum(*text) && n + 1 < 24; text++)
+        kind[n++] = (wchar_t)towlower(*text);
+    kind[n] = 0;
+    g_last_ink = -1;
+    take_shot(g_hook.shared->dialog, number, kind, 0);
+    fprintf(g_log, "shot|%d|held|ink=%ld|area=%08lx|text=", number, g_last_ink, (unsigned long)g_last_area);
+    put_field(g_hook.shared->text);
+    log_line("");
+    SetEvent(g_hook.done);
+}
+
+static int hooked(void) { return g_hook.hook != NULL; }
 
 static void handle_box(HWND hwnd, const wchar_t *caption, unsigned set)
 {
@@ -635,12 +802,16 @@ int wmain(int argc, wchar_t **argv)
     if (!SetWinEventHook(EVENT_OBJECT_SHOW, EVENT_OBJECT_SHOW, NULL, on_show,
                          pi.dwProcessId, 0, WINEVENT_OUTOFCONTEXT))
         log_line("error|SetWinEventHook failed with %lu", GetLastError());
+    start_hook(pi.dwThreadId);
     ResumeThread(pi.hThread);
 
     deadline = GetTickCount() + (DWORD)(timeout * 1000.0);
     for (;;) {
         MSG msg;
-        DWORD w = MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, POLL_MS, QS_ALLINPUT);
+        HANDLE waits[2] = { pi.hProcess, g_hook.request };
+        DWORD w = MsgWaitForMultipleObjects(hooked() ? 2 : 1, waits, FALSE, POLL_MS, QS_ALLINPUT);
+        if (hooked() && w == WAIT_OBJECT_0 + 1)
+            serve_hook();
         while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE))
             DispatchMessageW(&msg);
         visit_shown();

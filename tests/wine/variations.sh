@@ -24,6 +24,13 @@
 #                    makes the file writable and runs again: the patch
 #                    goes through and the restart carries out both
 #                    programs' lines
+#   statuses         NT: the plain good run with boxanswer's status shots
+#                    (boxhook.dll holds the installer just before each
+#                    status goes; polled shots add the moments while the
+#                    patcher runs, whose console covers the dialog): each
+#                    of the five statuses was on the screen with its text
+#                    at least once, judged by the pixels of the status
+#                    line, which must not be uniform
 #   dword-count      NT: two counts the patch changes are REG_DWORD values,
 #                    not text: qmfont32.dll (block 3000, 1) and qmsound.dll
 #                    (block 3100, 2, Quayside's too); they stay REG_DWORD,
@@ -187,6 +194,44 @@ $d"
         "after the second run and the restart the registry is not the sample's after state"
     wf_expect_same_as_winsim restarted --before "$sample/before" --platform 95 "${steps[@]/#/--prepare=}" \
         --run Yes,OK "--prepare=writable:$wininit" --run Yes,No --restart
+    ;;
+statuses)
+    mkdir -p "$work/shots"
+    export BOXANSWER_SHOTS
+    BOXANSWER_SHOTS=$(wf_winpath "$work/shots")
+    # On the template's 800x600 desktop the patcher's console window covers
+    # the centred dialog, and when it closes leaves it black until the
+    # installer next looks at its messages (the restart question): seen in
+    # the shots. On a desktop of 1600x1200 (Xvfb shows its top left
+    # 1024x768, the dialog included) the console does not reach the dialog.
+    # The desktop's size counts from the next boot.
+    wf_session version=nt40 "import=$sample/before/machine.reg" desktop=1600x1200
+    wf_session run=Yes,No state=patched
+    log=$work/boxes-1.log
+    wf_expect_boxes "YESNO|none|$confirm" "YESNO|Tolvane Wayfront Patch|$restart_question"
+    # A line of text leaves some hundreds of pixels off the background; an
+    # area never painted is one colour (black under Wine). A shot counts for
+    # its status only if no held shot of another status shows the same
+    # pixels (a held shot shows what was on the screen while the status it
+    # names ran; a polled one may still show the status before).
+    statuses=("Checking for required disk space" "Extracting files, please wait..."
+              "Copying files to temporary patch directory" "Patching files, please wait..."
+              "Updating the Registry")
+    shots=$(sed -n 's/^shot|[0-9]*|\([a-z]*\)|ink=\(-\{0,1\}[0-9]*\)|area=\([0-9a-f]*\)|text=/\1 \2 \3 /p' "$log")
+    for status in "${statuses[@]}"; do
+        others=$(grep '^held ' <<<"$shots" | grep -vF " $status" | cut -d' ' -f3 | sort -u)
+        ink=$(grep -F " $status" <<<"$shots" | grep -vwFf <(printf '%s\n' ${others:-none}) | cut -d' ' -f2 |
+              sort -n | tail -1)
+        if [[ -z "$ink" ]]; then
+            fail "the status '$status' was never on the screen (each shot of it shows another status)"
+        elif ((ink < 50)); then
+            fail "the status '$status' was never readable on the screen: at best $ink pixels of ink"
+        else
+            echo "status '$status': $ink pixels of ink"
+        fi
+    done
+    wf_wine_state patched "$work/patched.wine"
+    wf_expect_same_as_winsim patched --before "$sample/before" --platform nt --run Yes,No
     ;;
 dword-count)
     shared_dlls='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\SharedDLLs'
