@@ -162,13 +162,28 @@ if [[ $interactive == 0 ]]; then
     echo "  (nothing: boxanswer wrote no log; Wine's output is in $work/wine.out)"
     problems+=("no log of the run")
   else
+    declare -A best_ink=() best_shot=()
+    shot_order=()
     while IFS= read -r line; do
       case "$line" in
         box\|*)
           echo "  box ($(wf_box_field "$line" buttons), owner: $(wf_box_field "$line" owner)):" \
                "\"${line#*|text=}\" -> $(wf_box_field "$line" answer)"
           [[ "$line" == *'|unexpected|'* ]] && problems+=("unexpected box: ${line#*|text=}") ;;
-        status\|*) echo "  progress dialog: \"${line#status|text=}\"" ;;
+        status\|*) # seen by polling, which can miss a short stage; the screenshots say more
+                   echo "  progress dialog: \"${line#status|text=}\"" ;;
+        shot\|*)   # a screenshot of the dialog: held by boxanswer's hook just before
+                   # its status went, or polled while it ran; the best one counts
+                   ink=${line#shot|*|ink=}
+                   ink=${ink%%|*}
+                   text=${line#*|text=}
+                   if [[ -z "${best_ink[$text]:-}" ]] || ((ink > best_ink[$text])); then
+                     best_ink[$text]=$ink
+                     best_shot[$text]=$(printf '%02d' "$(cut -d'|' -f2 <<<"$line")")
+                   fi
+                   seen=0
+                   for t in "${shot_order[@]:-}"; do [[ "$t" == "$text" ]] && seen=1; done
+                   ((seen)) || shot_order+=("$text") ;;
         exit\|*)   echo "  the installer ended with exit code ${line#exit|}"
                    [[ "$line" == "exit|0" ]] || problems+=("installer exit code ${line#exit|}") ;;
         timeout)   echo "  the installer did not finish within $BOX_TIMEOUT s"
@@ -177,6 +192,15 @@ if [[ $interactive == 0 ]]; then
         error\|*)  problems+=("boxanswer: ${line#error|}") ;;
       esac
     done <"$log"
+    for text in "${shot_order[@]:-}"; do
+      [[ -n "$text" ]] || continue
+      if ((best_ink[$text] >= 50)); then
+        echo "  status \"$text\": readable (screenshot ${best_shot[$text]}, ${best_ink[$text]} pixels of ink)"
+      else
+        # Not part of the verdict, which is about the patch; said plainly.
+        echo "  status \"$text\": NOT readable (best screenshot ${best_shot[$text]}, ${best_ink[$text]} pixels of ink)"
+      fi
+    done
   fi
 
   # Screenshots: PNG when ImageMagick's convert is there, else the BMPs.
