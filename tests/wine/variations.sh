@@ -24,6 +24,20 @@
 #                    makes the file writable and runs again: the patch
 #                    goes through and the restart carries out both
 #                    programs' lines
+#   long-dir         NT: the product installed in a directory of over 150
+#                    characters (its registry value changed to match), so
+#                    no full path of the patch directory fits the 128
+#                    bytes of OFSTRUCT behind the LZ calls; the run and
+#                    the restart end as the plain run does, in that
+#                    directory
+#   readonly-files   NT: every installed file of the product is read-only,
+#                    as a copy from a CD-ROM leaves it; the staged copies
+#                    must not stay read-only or the patcher cannot replace
+#                    them. The run and the restart end as the plain run
+#                    does. (As root, Wine's writes ignore the attribute, so
+#                    the files are also immutable while the installer runs;
+#                    they are released before the restart, where Wine
+#                    replaces a read-only file as Windows does.)
 #   statuses         NT: the plain good run with boxanswer's status shots
 #                    (boxhook.dll holds the installer just before each
 #                    status goes; polled shots add the moments while the
@@ -60,14 +74,15 @@ sample_state() {
     echo "$out"
 }
 
-# files_as_after <state>: the product's files are the sample's 95.0.C tree.
+# files_as_after <state> [sed script]: the product's files (their paths
+# changed by the script) are the sample's 95.0.C tree.
 files_as_after() {
     local after
     after=$(sample_state after)
-    cmp -s <(wf_state_section "$1" files | grep -v '^windows/' | grep -v '^quenmark/quayside/') \
+    cmp -s <(wf_state_section "$1" files | sed "${2:-}" | grep -v '^windows/' | grep -v '^quenmark/quayside/') \
            <(wf_state_section "$after" files) ||
         fail "the files are not the sample's 95.0.C tree:
-$(diff <(wf_state_section "$1" files) <(wf_state_section "$after" files))"
+$(diff <(wf_state_section "$1" files | sed "${2:-}") <(wf_state_section "$after" files))"
 }
 
 # The registry section as "[key] value" lines, sorted: the order values were
@@ -194,6 +209,39 @@ $d"
         "after the second run and the restart the registry is not the sample's after state"
     wf_expect_same_as_winsim restarted --before "$sample/before" --platform 95 "${steps[@]/#/--prepare=}" \
         --run Yes,OK "--prepare=writable:$wininit" --run Yes,No --restart
+    ;;
+long-dir)
+    long='C:\Program Files\Quenmark\Tolvane Wayfront 95, installed in a directory whose name is long enough'
+    long+=' that its patch directory has no full path within OFSTRUCT\Wayfront'
+    ((${#long} >= 150)) || { echo "the long directory has only ${#long} characters"; exit 2; }
+    apps='HKLM\Software\Quenmark\InstalledApps'
+    wf_prepare "move:$install=$long"
+    wf_session version=nt40 "import=$sample/before/machine.reg" "prepare=reg-sz:$apps|Tolvane Wayfront=$long" \
+        run=Yes,No
+    wf_session reboot state=restarted
+    log=$work/boxes-1.log
+    wf_expect_boxes "YESNO|none|$confirm" "YESNO|Tolvane Wayfront Patch|$restart_question"
+    wf_wine_state restarted "$work/restarted.wine"
+    lower=$(tr 'A-Z\\' 'a-z/' <<<"${long#C:\\}")
+    files_as_after "$work/restarted.wine" "s|^${lower//|/\\|}/|program files/quenmark/wayfront/|"
+    wf_expect_same_as_winsim restarted --before "$sample/before" --platform nt "--prepare=move:$install=$long" \
+        "--prepare=reg-sz:$apps|Tolvane Wayfront=$long" --run Yes,No --restart
+    ;;
+readonly-files)
+    steps=()
+    for f in "$sample/before/drive_c/Program Files/Quenmark/Wayfront/"*; do
+        [[ -f "$f" ]] && steps+=("readonly:$install\\${f##*/}")
+    done
+    wf_prepare "${steps[@]}"
+    wf_session version=nt40 "import=$sample/before/machine.reg" run=Yes,No
+    wf_release_readonly
+    wf_session reboot state=restarted
+    log=$work/boxes-1.log
+    wf_expect_boxes "YESNO|none|$confirm" "YESNO|Tolvane Wayfront Patch|$restart_question"
+    wf_wine_state restarted "$work/restarted.wine"
+    files_as_after "$work/restarted.wine"
+    wf_expect_same_as_winsim restarted --before "$sample/before" --platform nt "${steps[@]/#/--prepare=}" \
+        --run Yes,No --restart
     ;;
 statuses)
     mkdir -p "$work/shots"
