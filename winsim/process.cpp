@@ -364,7 +364,7 @@ BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA *pExecInfo) {
 
     winsim::P().started.push_back(winsim::StartedProcess{target, launch.program.winPath,
                                                          launch.arguments, directory.winPath,
-                                                         !winsim::P().returnNoProcess, info.fMask});
+                                                         !winsim::P().returnNoProcess, info.fMask, info.nShow});
     if (winsim::P().returnNoProcess) {
         info.hInstApp = winsim::kStarted;
         return TRUE;

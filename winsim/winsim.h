@@ -163,6 +163,7 @@ struct StartedProcess {
     std::string directory;               // working directory, as a Windows path
     bool started = true;                 // false under SetShellReturnsNoProcess
     ULONG mask = 0;                      // fMask as the call gave it
+    int show = 0;                        // nShow as the call gave it
 };
 // A launch that fails without SEE_MASK_FLAG_NO_UI shows the shell's own error
 // box (in UiEvents, a MessageBox owned by the call's hwnd, usually none) before

@@ -100,7 +100,10 @@ int RunAndWait(LPCSTR programPath, LPCSTR parameters, LPCSTR patchDir)
     request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     request.lpFile = launchTarget;
     request.lpParameters = arguments;
-    request.nShow = SW_SHOW;
+    // The patcher's console stays minimized and does not take the focus:
+    // shown, it covers the progress dialog, and when it closes Windows
+    // leaves the dialog unpainted until its next message is handled.
+    request.nShow = SW_SHOWMINNOACTIVE;
     if (ShellExecuteExA(&request)) {
         result = 1;
         WaitForProcess(request.hProcess);

@@ -54,6 +54,7 @@ TEST_F(LaunchTest, ThePatcherRunsDirectlyInThePatchDirectory) {
     EXPECT_EQ(std::vector<std::string>{"patch.rtp"}, winsim::StartedProcesses()[0].arguments);
     // A failed launch must not show the shell's own box before message 204.
     EXPECT_TRUE(winsim::StartedProcesses()[0].mask & SEE_MASK_FLAG_NO_UI);
+    EXPECT_EQ(SW_SHOWMINNOACTIVE, winsim::StartedProcesses()[0].show);  // the dialog stays in view
     EXPECT_EQ("patch.rtp\n", SimFile(InPatchDir("args.txt")));
     EXPECT_EQ(winsim::HostPath(kPatchDir) + "\n", SimFile(InPatchDir("cwd.txt")));
     EXPECT_FALSE(winsim::Exists(InPatchDir("pcpcwf.pif")));
