@@ -34,11 +34,9 @@
 #include "commit/registry_plan.h"
 #include "manifest/manifest.h"
 #include "manifest/paths.h"
+#include "manifest/registry_keys.h"
 
 #define JOURNAL_CAPACITY 65536
-
-#define SESSION_MANAGER_KEY "SYSTEM\\CurrentControlSet\\Control\\Session Manager"
-#define PENDING_RENAMES_VALUE "PendingFileRenameOperations"
 
 static HANDLE g_journal = INVALID_HANDLE_VALUE;
 static char g_pending[4096];  // lines not yet written

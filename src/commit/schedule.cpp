@@ -13,6 +13,7 @@
 #include "install_check/free_space.h"
 #include "manifest/manifest.h"
 #include "manifest/paths.h"
+#include "manifest/registry_keys.h"
 
 // Queues one block: for each entry the patch directory's file, which must
 // be there, replaces its namesake in `targetDir` (NULL: is deleted).
@@ -45,24 +46,8 @@ static int QueueBlock(UINT block, LPCSTR patchDir, LPCSTR targetDir)
 
 int MakeReplacementName(LPCSTR destination, LPSTR replacement)
 {
-    if (!CopyString(replacement, MAX_PATH, destination))
-        return 0;
-    int length = lstrlenA(replacement);
-    if (length == 0)
-        return 0;
-    // The last character, one byte or two, made "X", as the probe makes its
-    // marker.
-    LPSTR last = CharPrevA(replacement, replacement + length);
-    last[0] = 'X';
-    last[1] = '\0';
-    return 1;
-}
-
-void ShortForm(LPCSTR path, LPSTR out)
-{
-    DWORD length = GetShortPathNameA(path, out, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        lstrcpynA(out, path, MAX_PATH);
+    // As the probe makes its marker, with "X".
+    return CopyString(replacement, MAX_PATH, destination) && ReplaceLastCharacter(replacement, 'X');
 }
 
 // A shared file whose last use goes and which this run installs anew has
@@ -131,9 +116,6 @@ static int CheckDrivesHaveRoom(void)
     }
     return 1;
 }
-
-#define SESSION_MANAGER_KEY "SYSTEM\\CurrentControlSet\\Control\\Session Manager"
-#define PENDING_RENAMES_VALUE "PendingFileRenameOperations"
 
 // NT: the list of delayed operations must be one this user may change, and
 // small enough, with this run's operations, for the journal's undo to read

@@ -17,8 +17,4 @@ int ScheduleReplacements(LPCSTR patchDir, LPCSTR installDir, LPCSTR sharedDir);
 // does not fit.
 int MakeReplacementName(LPCSTR destination, LPSTR replacement);
 
-// The short form of a path into a MAX_PATH buffer, or the path itself where
-// it has none (for instance because it does not exist).
-void ShortForm(LPCSTR path, LPSTR out);
-
 #endif

@@ -16,9 +16,7 @@
 #include "install_check/version_info.h"
 #include "manifest/manifest.h"
 #include "manifest/paths.h"
-
-#define SHARED_DLLS_KEY "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"
-#define SHARED_USAGE_KEY "Software\\Quenmark\\SharedUsage"
+#include "manifest/registry_keys.h"
 
 // How a count read went.
 #define COUNT_MISSING 0  // no value, or text too long for the 10-byte buffer

@@ -9,10 +9,7 @@
 #include "install_check/version_info.h"
 #include "manifest/manifest.h"
 #include "manifest/paths.h"
-
-#define INSTALLED_APPS_KEY "Software\\Quenmark\\InstalledApps"
-#define SHARED_USAGE_KEY "Software\\Quenmark\\SharedUsage"
-#define SHARED_LOCATION_VALUE "Location1"
+#include "manifest/registry_keys.h"
 
 // Reads a directory from a REG_SZ value into buffer. The value is read
 // straight into the buffer, one byte short of its capacity, and terminated
@@ -33,22 +30,6 @@ static void ReadDirectoryValue(LPCSTR keyPath, LPCSTR valueName, LPSTR buffer, i
     else
         buffer[0] = '\0';
     RegCloseKey(key);
-}
-
-// The pending-restart marker: the version-check path with its last
-// character made "x". A new file waiting to replace the version-check file
-// carries the same name with "X", and names compare without case. A last
-// character of two bytes is replaced whole: a trail byte left behind would
-// be read as a character of its own, and 0x5C as a "\".
-static void MakeMarkerName(LPSTR path)
-{
-    LPSTR last = path;
-    for (LPSTR p = path; *p != '\0'; p = CharNextA(p))
-        last = p;
-    if (*last != '\0') {
-        last[0] = 'x';
-        last[1] = '\0';
-    }
 }
 
 // The wrong-version box names the version found and the one expected. The
@@ -125,7 +106,10 @@ int ProbeInstallation(LPSTR installDir, int installCapacity, LPSTR sharedDir, in
     if (!RecoverInterruptedRun(installDir))
         return Refuse(MSG_SCHEDULE_FAILED);
     lstrcpynA(marker, versionPath, sizeof(marker));
-    MakeMarkerName(marker);
+    // The marker: the version-check path with its last character made
+    // "x". A new file waiting to replace the version-check file carries the
+    // same name with "X", and names compare without case.
+    ReplaceLastCharacter(marker, 'x');
     if (GetFileAttributesA(marker) != INVALID_FILE_ATTRIBUTES)
         return Refuse(MSG_RESTART_PENDING);
     return 1;

@@ -60,3 +60,22 @@ int JoinPath(LPSTR dest, int capacity, LPCSTR directory, LPCSTR name)
     AppendString(dest, capacity, name);
     return 1;
 }
+
+int ReplaceLastCharacter(LPSTR path, char c)
+{
+    if (path == NULL || path[0] == '\0')
+        return 0;
+    LPSTR last = path;
+    for (LPSTR p = path; *p != '\0'; p = CharNextA(p))
+        last = p;
+    last[0] = c;
+    last[1] = '\0';
+    return 1;
+}
+
+void ShortForm(LPCSTR path, LPSTR out)
+{
+    DWORD length = GetShortPathNameA(path, out, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        lstrcpynA(out, path, MAX_PATH);
+}

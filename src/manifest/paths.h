@@ -25,4 +25,15 @@ int AppendString(LPSTR dest, int capacity, LPCSTR source);
 // and a manifest file name. Returns 0 when the path does not fit.
 int JoinPath(LPSTR dest, int capacity, LPCSTR directory, LPCSTR name);
 
+// Replaces the last character of `path`, one byte or two, by `c`: the walk
+// goes character by character in the system's code page, so a trail byte
+// is never left behind to be read as a character of its own. 0 when the
+// path is empty.
+int ReplaceLastCharacter(LPSTR path, char c);
+
+// The short form of a path into a MAX_PATH buffer, or the path itself where
+// it has none (for instance because it does not exist, or its volume keeps
+// no 8.3 names).
+void ShortForm(LPCSTR path, LPSTR out);
+
 #endif

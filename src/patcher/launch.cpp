@@ -13,9 +13,8 @@
 static void MakeShort(LPSTR path)
 {
     char shortPath[MAX_PATH];
-    DWORD length = GetShortPathNameA(path, shortPath, sizeof(shortPath));
-    if (length != 0 && length < sizeof(shortPath))
-        lstrcpynA(path, shortPath, MAX_PATH);
+    ShortForm(path, shortPath);
+    lstrcpynA(path, shortPath, MAX_PATH);
 }
 
 // Waits for the process in slices, dispatching the thread's messages. A quit

@@ -1,0 +1,18 @@
+// The registry locations the installer reads and writes, all under
+// HKEY_LOCAL_MACHINE.
+#ifndef WF_MANIFEST_REGISTRY_KEYS_H
+#define WF_MANIFEST_REGISTRY_KEYS_H
+
+// The product's install directory, under its registry name (string 8000).
+#define INSTALLED_APPS_KEY "Software\\Quenmark\\InstalledApps"
+// The maker's record of its shared files: the shared directory as
+// "Location1", and one usage subkey per shared file.
+#define SHARED_USAGE_KEY "Software\\Quenmark\\SharedUsage"
+#define SHARED_LOCATION_VALUE "Location1"
+// The platform's use counts of shared files, one value per full path.
+#define SHARED_DLLS_KEY "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"
+// NT's list of file operations for the next restart.
+#define SESSION_MANAGER_KEY "SYSTEM\\CurrentControlSet\\Control\\Session Manager"
+#define PENDING_RENAMES_VALUE "PendingFileRenameOperations"
+
+#endif
