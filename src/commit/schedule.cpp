@@ -19,14 +19,14 @@
 // be there, replaces its namesake in `targetDir` (NULL: is deleted).
 static int QueueBlock(UINT block, LPCSTR patchDir, LPCSTR targetDir)
 {
-    char countText[256];
     char name[MAX_PATH];
     char source[MAX_PATH];
     char destination[MAX_PATH];
+    LONG count;
 
-    if (!LoadManifestString(block, countText, sizeof(countText)))
+    // A block without its count string is an empty one.
+    if (!LoadBlockCount(block, &count))
         return 1;
-    LONG count = ParseCount(countText);
     for (LONG i = 1; i <= count; i++) {
         if (!LoadManifestString(block + i, name, sizeof(name)))
             continue;

@@ -138,11 +138,9 @@ int RunPatcherFromManifest(UINT programId, UINT parameterId, LPCSTR patchDir)
     // volume without short names (NTFS with 8.3 names turned off, a network
     // drive) that is the long form, blanks and all; the program path and its
     // parameters go to the shell apart, so a blank never splits them.
-    DWORD length = GetShortPathNameA(patchDir, programPath, sizeof(programPath));
-    if (length == 0 || length >= sizeof(programPath))
-        return 0;
-    if (!AppendBackslash(programPath, sizeof(programPath)) ||
-        !AppendString(programPath, sizeof(programPath), program))
+    char shortDir[MAX_PATH];
+    DWORD length = GetShortPathNameA(patchDir, shortDir, sizeof(shortDir));
+    if (length == 0 || length >= sizeof(shortDir) || !JoinPath(programPath, sizeof(programPath), shortDir, program))
         return 0;
     return RunAndWait(programPath, parameter[0] != '\0' ? parameter : NULL, patchDir);
 }
