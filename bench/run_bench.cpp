@@ -14,7 +14,7 @@
 
 #include "app/run_patch.h"
 #include "staging/extract.h"
-#include "commit/windows_version.h"
+#include "common/windows_version.h"
 #include "manifest/manifest.h"
 #include "winsim.h"
 

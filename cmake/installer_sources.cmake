@@ -1,12 +1,14 @@
 # The installer's own sources, compiled for both builds.
-# Shared helpers: the manifest, paths, and which Windows this is.
+# What every stage shares: the manifest, and the helpers in src/common.
 set(WF_COMMON_SOURCES
     src/manifest/manifest.cpp
     src/manifest/message.cpp
     src/manifest/parse_count.cpp
-    src/manifest/paths.cpp
-    src/commit/windows_version.cpp
-    src/commit/pending_ops.cpp)
+    src/common/paths.cpp
+    src/common/pending_ops.cpp
+    src/common/resource_file.cpp
+    src/common/version_info.cpp
+    src/common/windows_version.cpp)
 # The driver: RunPatch, the progress dialog, the restart.
 set(WF_DRIVER_SOURCES
     src/app/run_patch.cpp
@@ -16,7 +18,6 @@ set(WF_DRIVER_SOURCES
 set(WF_STAGE_SOURCES
     src/install_check/probe.cpp
     src/install_check/checksum.cpp
-    src/install_check/version_info.cpp
     src/install_check/free_space.cpp
     src/staging/extract.cpp
     src/staging/stage_copy.cpp

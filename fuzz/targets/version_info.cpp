@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "install_check/version_info.h"
+#include "common/version_info.h"
 #include "winsim.h"
 
 namespace {

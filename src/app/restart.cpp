@@ -2,7 +2,7 @@
 // caller's token has the shutdown privilege enabled; interactive users hold
 // it, disabled. Windows 95 has no tokens and restarts for anyone.
 #include "app/restart.h"
-#include "commit/windows_version.h"
+#include "common/windows_version.h"
 #include "platform/win32.h"
 
 static void EnableShutdownPrivilege(void)

@@ -2,7 +2,7 @@
 #ifndef WF_APP_RUN_PATCH_H
 #define WF_APP_RUN_PATCH_H
 
-#include "manifest/paths.h"
+#include "common/paths.h"
 
 // The program's only entry into its own logic. Runs the whole patch with the
 // resources of `module`; the other arguments are not used. Returns 0,

@@ -14,12 +14,12 @@
 // point. A run cut off before that point is undone by the next one.
 #include "commit/commit.h"
 #include "commit/journal.h"
-#include "commit/pending_ops.h"
 #include "commit/registry_plan.h"
 #include "commit/schedule.h"
-#include "commit/windows_version.h"
+#include "common/paths.h"
+#include "common/pending_ops.h"
+#include "common/windows_version.h"
 #include "manifest/manifest.h"
-#include "manifest/paths.h"
 
 // This run's [Rename] lines, NUL-separated, and the section with them.
 // Kept out of the stack: together they exceed a page.

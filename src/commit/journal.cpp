@@ -32,9 +32,9 @@
 // step harmless when its change had not been made yet.
 #include "commit/journal.h"
 #include "commit/registry_plan.h"
+#include "common/paths.h"
+#include "common/registry_keys.h"
 #include "manifest/manifest.h"
-#include "manifest/paths.h"
-#include "manifest/registry_keys.h"
 
 #define JOURNAL_CAPACITY 65536
 

@@ -3,7 +3,7 @@
 // the stack, and a plan that does not fit the tables fails its stage before
 // anything is changed.
 #include "commit/registry_plan.h"
-#include "manifest/paths.h"
+#include "common/paths.h"
 
 #define MAX_PLANNED_CHANGES 256
 #define MAX_ORIGINALS 256

@@ -8,12 +8,12 @@
 // place that will hold the restart's operations can take them.
 #include "commit/schedule.h"
 #include "commit/journal.h"
-#include "commit/pending_ops.h"
-#include "commit/windows_version.h"
+#include "common/paths.h"
+#include "common/pending_ops.h"
+#include "common/registry_keys.h"
+#include "common/windows_version.h"
 #include "install_check/free_space.h"
 #include "manifest/manifest.h"
-#include "manifest/paths.h"
-#include "manifest/registry_keys.h"
 
 // Queues one block: for each entry the patch directory's file, which must
 // be there, replaces its namesake in `targetDir` (NULL: is deleted).

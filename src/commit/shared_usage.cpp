@@ -11,12 +11,12 @@
 // Within an entry every step runs even after one has failed; the next entry
 // and the addition pass are skipped once the stage has failed.
 #include "commit/shared_usage.h"
-#include "commit/pending_ops.h"
 #include "commit/registry_plan.h"
-#include "install_check/version_info.h"
+#include "common/paths.h"
+#include "common/pending_ops.h"
+#include "common/registry_keys.h"
+#include "common/version_info.h"
 #include "manifest/manifest.h"
-#include "manifest/paths.h"
-#include "manifest/registry_keys.h"
 
 // How a count read went.
 #define COUNT_MISSING 0  // no value, or text too long for the 10-byte buffer

@@ -5,11 +5,11 @@
 // commit point. Every refusal shows its own box without an owner.
 #include "install_check/probe.h"
 #include "commit/commit.h"
+#include "common/paths.h"
+#include "common/registry_keys.h"
+#include "common/version_info.h"
 #include "install_check/checksum.h"
-#include "install_check/version_info.h"
 #include "manifest/manifest.h"
-#include "manifest/paths.h"
-#include "manifest/registry_keys.h"
 
 // Reads a directory from a REG_SZ value into buffer. The value is read
 // straight into the buffer, one byte short of its capacity, and terminated

@@ -2,8 +2,8 @@
 // driver has made the current directory; the wait is the only time the
 // progress dialog is serviced.
 #include "patcher/launch.h"
+#include "common/paths.h"
 #include "manifest/manifest.h"
-#include "manifest/paths.h"
 #include "patcher/dos_detect.h"
 #include "patcher/pif.h"
 

@@ -1,7 +1,7 @@
 // Preparing the PIF from the template the program carries.
 #include "patcher/pif.h"
+#include "common/resource_file.h"
 #include "manifest/manifest.h"
-#include "staging/extract.h"
 
 int WritePifTemplate(LPCSTR path)
 {

@@ -8,17 +8,6 @@
 // manifest name. 1 on success or an empty payload, 0 at the first failure.
 int ExtractPayloads(LPCSTR patchDir);
 
-// Writes raw-data resource `id` of the program to `path`, created or
-// truncated. Nonzero only when every byte was written.
-int WriteResourceToFile(WORD id, LPCSTR path);
-
-// Writes raw-data resource `id` of the program to `path`, opened with the
-// `creation` disposition of CreateFileA (CREATE_ALWAYS, CREATE_NEW). Nonzero
-// only when every byte was written. A file that was created but not written
-// whole is deleted when `deleteIfShort` is nonzero and kept otherwise; a
-// file that could not be opened is never touched.
-int WriteResourceFile(WORD id, LPCSTR path, DWORD creation, int deleteIfShort);
-
 // Writes the expanded content of `source` (SZDD-compressed, or any other
 // file, copied unchanged) to `destination`, created or truncated. Both are
 // full paths of fewer than OFS_MAXPATHNAME characters, as lz32 needs them.

@@ -8,8 +8,8 @@
 // So the read-only attribute is taken off a leftover before it is
 // overwritten, and off every copy made.
 #include "staging/stage_copy.h"
+#include "common/paths.h"
 #include "manifest/manifest.h"
-#include "manifest/paths.h"
 
 // Takes the read-only attribute off the file at `path`, keeping its other
 // attributes. 1 when the file is missing or now writable; 0 when it could

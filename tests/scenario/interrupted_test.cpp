@@ -24,9 +24,9 @@
 #include <vector>
 
 #include "app/run_patch.h"
-#include "commit/pending_ops.h"
+#include "common/pending_ops.h"
 #include "commit/commit.h"
-#include "commit/windows_version.h"
+#include "common/windows_version.h"
 #include "manifest/manifest.h"
 #include "machine_state.h"
 #include "test_machine.h"

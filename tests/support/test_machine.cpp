@@ -5,8 +5,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "commit/pending_ops.h"
-#include "commit/windows_version.h"
+#include "common/pending_ops.h"
+#include "common/windows_version.h"
 #include "manifest/manifest.h"
 
 // Tests that run several cases on fresh machines call SetUp again; the

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "app/run_patch.h"
-#include "commit/pending_ops.h"
+#include "common/pending_ops.h"
 #include "commit/registry_plan.h"
 #include "commit/shared_usage.h"
-#include "install_check/version_info.h"
+#include "common/version_info.h"
 #include "manifest/manifest.h"
 #include "staging/extract.h"
 #include "test_machine.h"

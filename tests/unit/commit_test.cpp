@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "commit/pending_ops.h"
+#include "common/pending_ops.h"
 #include "commit/shared_usage.h"
 #include "commit/viewer_dialog.h"
-#include "commit/windows_version.h"
+#include "common/windows_version.h"
 #include "test_machine.h"
 
 namespace {

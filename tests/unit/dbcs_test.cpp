@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "app/run_patch.h"
-#include "commit/pending_ops.h"
+#include "common/pending_ops.h"
 #include "commit/commit.h"
 #include "commit/schedule.h"
 #include "manifest/manifest.h"
-#include "manifest/paths.h"
+#include "common/paths.h"
 #include "test_machine.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "manifest/manifest.h"
-#include "manifest/paths.h"
+#include "common/paths.h"
 #include "test_machine.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "commit/commit.h"
 #include "commit/journal.h"
-#include "commit/pending_ops.h"
+#include "common/pending_ops.h"
 #include "commit/schedule.h"
 #include "manifest/manifest.h"
 #include "staging/extract.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "commit/pending_ops.h"
+#include "common/pending_ops.h"
 #include "commit/registry_plan.h"
 #include "commit/shared_usage.h"
 #include "manifest/manifest.h"

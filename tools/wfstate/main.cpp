@@ -18,7 +18,7 @@
 
 #include "app/run_patch.h"
 #include "commit/commit.h"
-#include "commit/windows_version.h"
+#include "common/windows_version.h"
 #include "manifest/manifest.h"
 #include "prepare.h"
 #include "state.h"

@@ -1,6 +1,6 @@
 // Version strings from a file's version resource.
-#ifndef WF_INSTALL_CHECK_VERSION_INFO_H
-#define WF_INSTALL_CHECK_VERSION_INFO_H
+#ifndef WF_COMMON_VERSION_INFO_H
+#define WF_COMMON_VERSION_INFO_H
 
 #include "platform/win32.h"
 

@@ -1,8 +1,8 @@
 // Bounded string and path building. Every function here takes the capacity
 // of its destination (characters, terminator included) and fails, returning
 // 0, rather than write past it; on failure the destination is unchanged.
-#ifndef WF_MANIFEST_PATHS_H
-#define WF_MANIFEST_PATHS_H
+#ifndef WF_COMMON_PATHS_H
+#define WF_COMMON_PATHS_H
 
 #include "platform/win32.h"
 

@@ -1,5 +1,5 @@
 // Bounded joining of directories and names.
-#include "manifest/paths.h"
+#include "common/paths.h"
 
 // Whether a non-empty path needs a "\" appended. The last character starts
 // where the final step of the walk began, so a trail byte that equals "\" is

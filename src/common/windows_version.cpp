@@ -1,4 +1,4 @@
-#include "commit/windows_version.h"
+#include "common/windows_version.h"
 #include "platform/win32.h"
 
 static int g_known;

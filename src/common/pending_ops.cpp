@@ -1,8 +1,8 @@
 // Records are pushed and popped at the front, so every pass meets them in
 // the reverse order of their pushing: the manifest's final operations
 // before the shared files, the patcher's deletion before any replacement.
-#include "commit/pending_ops.h"
-#include "manifest/paths.h"
+#include "common/pending_ops.h"
+#include "common/paths.h"
 
 static PendingFileOp *g_first;
 

@@ -1,7 +1,7 @@
 // The pending-operation list: every file replacement and deletion the
 // commit stages decide on, carried out together at the end of the run.
-#ifndef WF_COMMIT_PENDING_OPS_H
-#define WF_COMMIT_PENDING_OPS_H
+#ifndef WF_COMMON_PENDING_OPS_H
+#define WF_COMMON_PENDING_OPS_H
 
 #include "platform/win32.h"
 

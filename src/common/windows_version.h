@@ -1,7 +1,7 @@
 // Which family of Windows the program runs on. The behaviours that differ
 // between Windows 95 and NT branch on this one answer.
-#ifndef WF_COMMIT_WINDOWS_VERSION_H
-#define WF_COMMIT_WINDOWS_VERSION_H
+#ifndef WF_COMMON_WINDOWS_VERSION_H
+#define WF_COMMON_WINDOWS_VERSION_H
 
 // True on the NT family. The platform is asked once per process; every later
 // call returns the stored answer. Any platform other than NT (Windows 95,

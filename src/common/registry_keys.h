@@ -1,7 +1,7 @@
 // The registry locations the installer reads and writes, all under
 // HKEY_LOCAL_MACHINE.
-#ifndef WF_MANIFEST_REGISTRY_KEYS_H
-#define WF_MANIFEST_REGISTRY_KEYS_H
+#ifndef WF_COMMON_REGISTRY_KEYS_H
+#define WF_COMMON_REGISTRY_KEYS_H
 
 // The product's install directory, under its registry name (string 8000).
 #define INSTALLED_APPS_KEY "Software\\Quenmark\\InstalledApps"

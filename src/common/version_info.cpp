@@ -2,7 +2,7 @@
 // entry of the translation list counts: a file whose string block is stored
 // under another language than the one its translation names has no version
 // to read here.
-#include "install_check/version_info.h"
+#include "common/version_info.h"
 
 static int GetVersionString(LPCSTR path, LPCSTR valueName, LPSTR out, int capacity)
 {
