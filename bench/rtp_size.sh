@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # patch.rtp's size: the deltas patchbuild writes for the sample's patched
 # programs, beside what xdelta3 -9 (its default secondary compression) and
-# bsdiff make of the same pairs, all made in this run; xdelta3 -9 -S none
+# bsdiff make of the same pairs, all made in this run; and xdelta3 -9 -S none
 # (the smallest plain VCDIFF xdelta3 writes, which our patcher could read)
-# for reference; and patch.rtp made with --encoder xdelta3, as it was made
-# before. The time patch-data takes with each encoder closes the table.
+# for reference.
 #
 #   bench/rtp_size.sh BUILD-DIRECTORY      (normally run by scripts/bench.sh)
 set -euo pipefail
@@ -16,14 +15,8 @@ patchbuild=$build/tools/patchbuild
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-patch_data() {  # OUTPUT [options]
-  local out=$1
-  shift
-  "$patchbuild" patch-data "$root/sample/wayfront.patch" --before "$sample/before" \
-    --new "$sample/pe/new" -o "$out" "$@"
-}
-patch_data "$work/ours.rtp"
-patch_data "$work/xdelta3.rtp" --encoder xdelta3
+"$patchbuild" patch-data "$root/sample/wayfront.patch" --before "$sample/before" \
+  --new "$sample/pe/new" -o "$work/ours.rtp"
 
 # Little-endian integers of patch.rtp (layout: delta/patch_data.md).
 le() {  # FILE OFFSET BYTES
@@ -77,13 +70,3 @@ met=$(verdict "$ours <= $x9")
 sized_row "rtp: $count deltas vs xdelta3 -9 (bytes)" "$ours" "$x9" "<= xdelta3 -9" "$met"
 sized_row "rtp: $count deltas vs xdelta3 -9 -S none (bytes)" "$ours" "$x9plain" "-" "-"
 sized_row "rtp: $count deltas vs bsdiff (bytes)" "$ours" "$bsd" "-" "-"
-sized_row "rtp: patch.rtp vs --encoder xdelta3 (bytes)" "$(size "$work/ours.rtp")" "$(size "$work/xdelta3.rtp")" "-" "-"
-
-# Median of several runs of the whole patch-data command, each encoder.
-echo "rtp_size: timing patch-data" >&2
-command="'$patchbuild' patch-data '$root/sample/wayfront.patch' --before '$sample/before'"
-command+=" --new '$sample/pe/new' -o '$work/timed.rtp'"
-hyperfine -N --style none --warmup 1 --runs 7 --export-csv "$work/time.csv" \
-  "$command" "$command --encoder xdelta3" >/dev/null
-median_ms() { awk -F, -v row="$1" 'NR == row + 1 { printf "%.0f", $4 * 1000 }' "$work/time.csv"; }
-sized_row "rtp: patch-data time vs --encoder xdelta3 (ms)" "$(median_ms 1)" "$(median_ms 2)" "-" "-"

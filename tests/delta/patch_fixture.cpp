@@ -1,6 +1,8 @@
 #include "patch_fixture.h"
 
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +12,8 @@
 #include "crc32.h"
 #include "patch_data.h"
 #include "patch_data_writer.h"
+
+extern char **environ;
 
 namespace fs = std::filesystem;
 
@@ -32,15 +36,23 @@ std::string ReadHostFile(const std::string &path) {
 std::string MakeDelta(const std::string &oldBytes, const std::string &newBytes) {
     std::string scratch = (fs::temp_directory_path() / "patchtest-XXXXXX").string();
     if (!mkdtemp(&scratch[0])) throw std::runtime_error("mkdtemp");
-    WriteHostFile(fs::path(scratch) / "old", oldBytes);
-    WriteHostFile(fs::path(scratch) / "new", newBytes);
-    std::vector<std::uint8_t> delta;
-    std::string error;
-    const bool ok = patchbuild::MakeVcdiffDelta(WF_XDELTA3, fs::path(scratch) / "old",
-                                                fs::path(scratch) / "new", &delta, &error);
+    const fs::path oldFile = fs::path(scratch) / "old", newFile = fs::path(scratch) / "new",
+                   deltaFile = fs::path(scratch) / "delta";
+    WriteHostFile(oldFile, oldBytes);
+    WriteHostFile(newFile, newBytes);
+    std::vector<std::string> args = {WF_XDELTA3,       "-e", "-S", "none", "-f", "-s", oldFile.string(),
+                                     newFile.string(), deltaFile.string()};
+    std::vector<char *> argv;
+    for (std::string &a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    int status = 0;
+    const bool ran = posix_spawn(&pid, WF_XDELTA3, nullptr, nullptr, argv.data(), environ) == 0 &&
+                     waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const std::string delta = ran ? ReadHostFile(deltaFile.string()) : std::string();
     fs::remove_all(scratch);
-    if (!ok) throw std::runtime_error(error);
-    return std::string(delta.begin(), delta.end());
+    if (!ran) throw std::runtime_error("xdelta3 -e failed");
+    return delta;
 }
 
 std::string BuildPatchData(const std::vector<FilePair> &files) {

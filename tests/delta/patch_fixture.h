@@ -1,6 +1,6 @@
-// Patch data for the patcher's tests: deltas from the real xdelta3 (as
-// `patchbuild --encoder xdelta3` makes them; the build's own encoder has
-// its tests in vcdiff_encode_test.cpp), entries from the builder's writer.
+// Patch data for the patcher's tests: deltas from the real xdelta3, an
+// encoder independent of ours (whose tests are in vcdiff_encode_test.cpp),
+// entries from the builder's writer.
 #ifndef WF_TESTS_DELTA_PATCH_FIXTURE_H
 #define WF_TESTS_DELTA_PATCH_FIXTURE_H
 

@@ -10,7 +10,6 @@
 //   patchbuild payload        DESC --new DIR --patcher FILE --patcher-data FILE
 //                             --pif FILE --out DIR -o FILE.rc
 //   patchbuild patch-data     DESC --before DIR --new DIR -o FILE
-//                             [--encoder builtin|xdelta3] [--xdelta3 PROGRAM]
 //
 // --before is a machine image (drive_c/ and machine.reg) with the old
 // version installed; --new is the folder of new builds (payload files and
@@ -24,9 +23,8 @@
 // (see payload.h) and writes the resource script that names them and the PIF
 // template; the patcher and its data come from --patcher and --patcher-data,
 // every other file from --new. Files are rewritten only when they change.
-// patch-data makes each delta with our own VCDIFF encoder, or with
-// `xdelta3 -e -S none` (--encoder xdelta3, the program named by --xdelta3),
-// and checks it with the patcher's decoder before writing anything.
+// patch-data makes each delta with our own VCDIFF encoder and checks it
+// with the patcher's decoder before writing anything.
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -61,8 +59,7 @@ int Usage() {
                "  patchbuild fix-checksum   IN OUT VALUE\n"
                "  patchbuild payload        DESC --new DIR --patcher FILE --patcher-data FILE\n"
                "                             --pif FILE --out DIR -o FILE.rc\n"
-               "  patchbuild patch-data     DESC --before DIR --new DIR -o FILE\n"
-               "                             [--encoder builtin|xdelta3] [--xdelta3 PROGRAM]\n";
+               "  patchbuild patch-data     DESC --before DIR --new DIR -o FILE\n";
   return 2;
 }
 
@@ -75,8 +72,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--before" || a == "--new" || a == "--out" || a == "--log" || a == "-o" ||
-        a == "--patcher" || a == "--patcher-data" || a == "--pif" || a == "--xdelta3" ||
-        a == "--encoder") {
+        a == "--patcher" || a == "--patcher-data" || a == "--pif") {
       if (i + 1 >= argc) return false;
       o.named[a] = argv[++i];
     } else if (a == "--strict-renames") {
@@ -278,15 +274,9 @@ int Payload(const Options& o) {
 // patch-data: the patcher's data for the installed files of block 2000,
 // their old versions from the machine image and their new ones from --new.
 int PatchDataCommand(const Options& o) {
-  const std::string encoder = o.named.count("--encoder") ? o.named.at("--encoder") : "builtin";
-  if (encoder != "builtin" && encoder != "xdelta3") {
-    std::cerr << "unknown encoder " << encoder << " (builtin or xdelta3)\n";
-    return 2;
-  }
   Description d;
   MachineImage machine;
   if (!LoadChecked(o, d, machine)) return 1;
-  const std::string xdelta3 = o.named.count("--xdelta3") ? o.named.at("--xdelta3") : "xdelta3";
   std::vector<PatchDataFile> files;
   for (const Entry& entry : d.EntriesOf(kBlockStaged)) {
     const auto oldFile = machine.Locate(JoinPath(machine.installDir, entry.name));
@@ -302,10 +292,7 @@ int PatchDataCommand(const Options& o) {
     file.oldBytes = *oldBytes;
     file.newBytes = *newBytes;
     std::string error;
-    const bool made = encoder == "xdelta3"
-                          ? MakeVcdiffDelta(xdelta3, *oldFile, *newFile, &file.delta, &error)
-                          : vcdiff::Encode(file.oldBytes, file.newBytes, &file.delta, &error);
-    if (!made) {
+    if (!vcdiff::Encode(file.oldBytes, file.newBytes, &file.delta, &error)) {
       std::cerr << entry.name << ": " << error << "\n";
       return 1;
     }

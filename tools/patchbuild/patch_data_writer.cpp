@@ -1,21 +1,10 @@
 #include "patch_data_writer.h"
 
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 
 #include "crc32.h"
 #include "patch_data.h"
 #include "vcdiff.h"
-
-extern char** environ;
-
-namespace fs = std::filesystem;
 
 namespace patchbuild {
 namespace {
@@ -105,40 +94,6 @@ bool CheckVcdiffDelta(const PatchDataFile& file, std::string* error) {
     return false;
   }
   return true;
-}
-
-bool MakeVcdiffDelta(const std::string& xdelta3, const fs::path& oldFile, const fs::path& newFile,
-                     std::vector<std::uint8_t>* delta, std::string* error) {
-  std::error_code ec;
-  std::string scratch = (fs::temp_directory_path(ec) / "patchbuild-XXXXXX").string();
-  if (!mkdtemp(&scratch[0])) {
-    *error = "cannot make a scratch directory";
-    return false;
-  }
-  const std::string deltaFile = (fs::path(scratch) / "delta.vcdiff").string();
-  const std::string oldPath = oldFile.string(), newPath = newFile.string();
-  std::vector<std::string> args = {xdelta3, "-e", "-S", "none", "-f", "-s", oldPath, newPath, deltaFile};
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  bool ok = false;
-  int spawned = posix_spawnp(&pid, xdelta3.c_str(), nullptr, nullptr, argv.data(), environ);
-  if (spawned != 0) {
-    *error = "cannot run " + xdelta3;
-  } else {
-    int status = 0;
-    if (waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-      *error = xdelta3 + " failed on " + newPath;
-    } else {
-      std::ifstream in(deltaFile, std::ios::binary);
-      delta->assign(std::istreambuf_iterator<char>(in), {});
-      ok = in.good() || in.eof();
-      if (!ok) *error = "cannot read the delta of " + newPath;
-    }
-  }
-  fs::remove_all(scratch, ec);
-  return ok;
 }
 
 }  // namespace patchbuild

@@ -1,13 +1,12 @@
 // Writing patch.rtp, the data of the external patcher (patch.exe): for each
 // installed file the patch changes, its name, the old and new sizes and
-// CRC-32s, and a VCDIFF delta (made by our own encoder, delta/vcdiff_encode.h,
-// or by xdelta3). The layout is defined by delta/patch_data.h, which the
+// CRC-32s, and a VCDIFF delta (made by our own encoder, delta/vcdiff_encode.h).
+// The layout is defined by delta/patch_data.h, which the
 // patcher reads with.
 #ifndef PATCHBUILD_PATCH_DATA_WRITER_H
 #define PATCHBUILD_PATCH_DATA_WRITER_H
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,15 +25,8 @@ bool EncodePatchData(const std::vector<PatchDataFile>& files, std::string* out, 
 
 // Decodes file.delta against file.oldBytes with the patcher's own decoder.
 // Returns false with *error unless that gives file.newBytes exactly: the
-// builder checks every delta this way before it writes patch.rtp, whichever
-// encoder made it.
+// builder checks every delta this way before it writes patch.rtp.
 bool CheckVcdiffDelta(const PatchDataFile& file, std::string* error);
-
-// Runs `xdelta3 -e -S none -s OLD NEW DELTA` and reads the delta back.
-// Returns false with *error (the program's status or its complaint).
-bool MakeVcdiffDelta(const std::string& xdelta3, const std::filesystem::path& oldFile,
-                     const std::filesystem::path& newFile, std::vector<std::uint8_t>* delta,
-                     std::string* error);
 
 }  // namespace patchbuild
 
