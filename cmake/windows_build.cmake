@@ -75,13 +75,13 @@ set(WF_PATCHER_PE_SOURCES
     delta/patch_main.cpp
     delta/patch_apply.cpp
     delta/patch_data.cpp
-    delta/crc32.cpp
+    formats/crc32.cpp
     delta/text_line.cpp
     delta/command_line.cpp
     delta/vcdiff.cpp
     src/app/nocrt.cpp)
 add_executable(patch ${WF_PATCHER_PE_SOURCES})
-target_include_directories(patch PRIVATE src delta)
+target_include_directories(patch PRIVATE src delta .)
 target_compile_options(patch PRIVATE
   -Os -fno-exceptions -fno-rtti -fno-threadsafe-statics
   -fno-asynchronous-unwind-tables -fno-stack-protector -fno-tree-loop-distribute-patterns

@@ -6,7 +6,7 @@
 // megabytes at most.
 #include "patch_apply.h"
 
-#include "crc32.h"
+#include "formats/crc32.h"
 #include "patch_data.h"
 #include "text_line.h"
 #include "vcdiff.h"

@@ -2,7 +2,7 @@
 // never added to a length first, so no sum can wrap.
 #include "patch_data.h"
 
-#include "crc32.h"
+#include "formats/crc32.h"
 
 // The layout is read field by field, but the offsets must still add up.
 static_assert(PATCH_HEADER_CRC + 4 == PATCH_HEADER_SIZE, "header fields fill the header");

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "crc32.h"
+#include "formats/crc32.h"
 #include "fuzz_check.h"
 #include "patch_data.h"
 #include "vcdiff.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "crc32.h"
+#include "formats/crc32.h"
 #include "patch_data.h"
 #include "patch_data_writer.h"
 #include "patch_fixture.h"

@@ -9,7 +9,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "crc32.h"
+#include "formats/crc32.h"
 #include "patch_data.h"
 #include "patch_data_writer.h"
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "checksum.h"
+#include "formats/checksum.h"
 #include "pe_version.h"
 
 namespace fs = std::filesystem;
@@ -27,9 +27,9 @@ TEST(Sample, VersionCheckFilePassesTheProbeBeforeAndNotAfter) {
   const fs::path before = kBuild / "before" / kInstall / "wayfront.exe";
   const fs::path after = kBuild / "after" / kInstall / "wayfront.exe";
   EXPECT_EQ(FileVersionString(before, "ProductVersion"), std::optional<std::string>("VERSION 95.0.b"));
-  EXPECT_EQ(FileChecksum(before), std::optional<std::uint32_t>(1281953886u));
+  EXPECT_EQ(formats::FileChecksum(before), std::optional<std::uint32_t>(1281953886u));
   EXPECT_EQ(FileVersionString(after, "ProductVersion"), std::optional<std::string>("VERSION 95.0.C"));
-  EXPECT_NE(FileChecksum(after), std::optional<std::uint32_t>(1281953886u));
+  EXPECT_NE(formats::FileChecksum(after), std::optional<std::uint32_t>(1281953886u));
 }
 
 TEST(Sample, EveryFileHasAVersionResourceAndEveryChangeChangesBytes) {

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "checksum.h"
+#include "formats/checksum.h"
 #include "pe_version.h"
 
 namespace fs = std::filesystem;
@@ -174,7 +174,7 @@ void CheckAgainstMachine(const Description& d, const MachineImage& machine, cons
                                         "\", not \"" + d.expectedVersion.value + "\"");
   }
   if (d.expectedChecksum.Given()) {
-    const auto sum = FileChecksum(*file);
+    const auto sum = formats::FileChecksum(*file);
     if (!sum)
       fault(d.expectedChecksum.line, "cannot read " + file->string());
     else if (*sum != std::stoull(d.expectedChecksum.value))

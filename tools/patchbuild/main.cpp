@@ -35,7 +35,7 @@
 #include <vector>
 
 #include "after_model.h"
-#include "checksum.h"
+#include "formats/checksum.h"
 #include "description.h"
 #include "machine.h"
 #include "manifest_writer.h"
@@ -127,7 +127,7 @@ int Manifest(const Options& o) {
   MachineImage machine;
   if (!LoadChecked(o, d, machine)) return 1;
   const auto file = machine.Locate(JoinPath(machine.installDir, d.versionCheck.value));
-  const auto sum = file ? FileChecksum(*file) : std::nullopt;
+  const auto sum = file ? formats::FileChecksum(*file) : std::nullopt;
   if (!sum) {
     std::cerr << "cannot read the version-check file " << d.versionCheck.value << "\n";
     return 1;
@@ -169,7 +169,7 @@ int ExpectedAfter(const Options& o) {
 }
 
 int Checksum(const Options& o) {
-  const auto sum = FileChecksum(o.positional[0]);
+  const auto sum = formats::FileChecksum(o.positional[0]);
   if (!sum) {
     std::cerr << "cannot read " << o.positional[0] << "\n";
     return 1;
@@ -187,7 +187,7 @@ int FixChecksumCommand(const Options& o) {
   std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
   const unsigned long long target = std::stoull(o.positional[2]);
   std::string why;
-  if (target > 0xFFFFFFFFull || !AppendChecksumByte(bytes, static_cast<std::uint32_t>(target), &why)) {
+  if (target > 0xFFFFFFFFull || !formats::AppendChecksumByte(bytes, static_cast<std::uint32_t>(target), &why)) {
     std::cerr << o.positional[0] << ": " << (why.empty() ? "the value is not 32-bit" : why) << "\n";
     return 1;
   }

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "crc32.h"
+#include "formats/crc32.h"
 #include "patch_data.h"
 #include "vcdiff.h"
 

@@ -3,7 +3,7 @@
 // tables are built on first use into zero-initialised storage: the patcher
 // has no C runtime to run a constructor, and 4 KiB of constant data would
 // only make the program larger.
-#include "crc32.h"
+#include "formats/crc32.h"
 
 static DWORD g_tables[4][256];
 static int g_tablesBuilt;

@@ -1,11 +1,11 @@
-#include "checksum.h"
+#include "formats/checksum.h"
 
 #include <array>
 #include <fstream>
 #include <iterator>
 #include <string>
 
-namespace patchbuild {
+namespace formats {
 
 namespace {
 
@@ -65,4 +65,4 @@ bool AppendChecksumByte(std::vector<std::uint8_t>& bytes, std::uint32_t target, 
   return false;
 }
 
-}  // namespace patchbuild
+}  // namespace formats

@@ -1,8 +1,11 @@
 // CRC-32 as patch.rtp records it: the reflected polynomial 0xEDB88320,
 // started at 0xFFFFFFFF and inverted at the end (the CRC of PKZIP and of
 // Ethernet). Crc32(NULL, 0) is 0; "123456789" gives 0xCBF43926.
-#ifndef WF_DELTA_CRC32_H
-#define WF_DELTA_CRC32_H
+//
+// One implementation for patch.exe (a PE without the C runtime, so plain C
+// over the Win32 types) and for the host tools that record or check it.
+#ifndef WF_FORMATS_CRC32_H
+#define WF_FORMATS_CRC32_H
 
 #include "platform/win32.h"
 

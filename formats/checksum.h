@@ -1,8 +1,10 @@
 // The installer's file checksum: a one-byte state run through the reflected
 // CRC-32 table, without CRC-32's shift and inversions. Every result is one
 // of the table's 256 entries, so one chosen byte can reach any of them.
-#ifndef PATCHBUILD_CHECKSUM_H
-#define PATCHBUILD_CHECKSUM_H
+// The host's copy, for the builder: the installer keeps its own
+// (src/install_check/checksum.cpp), and a test holds the two together.
+#ifndef WF_FORMATS_CHECKSUM_H
+#define WF_FORMATS_CHECKSUM_H
 
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace patchbuild {
+namespace formats {
 
 // Entry i of the reflected CRC-32 table (polynomial 0xEDB88320).
 std::uint32_t ChecksumTableEntry(std::uint8_t index);
@@ -30,6 +32,6 @@ std::optional<std::uint32_t> FileChecksum(const std::filesystem::path& path);
 // when the target is not a table entry.
 bool AppendChecksumByte(std::vector<std::uint8_t>& bytes, std::uint32_t target, std::string* why);
 
-}  // namespace patchbuild
+}  // namespace formats
 
 #endif

@@ -1,6 +1,6 @@
 // The installer's checksum, and the appended byte that gives the sample's
 // version-check file the checksum the patch expects.
-#include "checksum.h"
+#include "formats/checksum.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <fstream>
 #include <random>
 
-namespace patchbuild {
+namespace formats {
 namespace {
 
 std::vector<std::uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
@@ -73,4 +73,4 @@ TEST(AppendChecksumByte, RefusesAValueOutsideTheTable) {
 }
 
 }  // namespace
-}  // namespace patchbuild
+}  // namespace formats

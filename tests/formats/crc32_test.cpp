@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "crc32.h"
+#include "formats/crc32.h"
 
 namespace {
 
