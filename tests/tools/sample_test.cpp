@@ -7,7 +7,7 @@
 #include <iterator>
 
 #include "formats/checksum.h"
-#include "pe_version.h"
+#include "formats/pe_version.h"
 
 namespace fs = std::filesystem;
 
@@ -26,9 +26,9 @@ std::string Read(const fs::path& p) {
 TEST(Sample, VersionCheckFilePassesTheProbeBeforeAndNotAfter) {
   const fs::path before = kBuild / "before" / kInstall / "wayfront.exe";
   const fs::path after = kBuild / "after" / kInstall / "wayfront.exe";
-  EXPECT_EQ(FileVersionString(before, "ProductVersion"), std::optional<std::string>("VERSION 95.0.b"));
+  EXPECT_EQ(formats::FileVersionString(before, "ProductVersion"), std::optional<std::string>("VERSION 95.0.b"));
   EXPECT_EQ(formats::FileChecksum(before), std::optional<std::uint32_t>(1281953886u));
-  EXPECT_EQ(FileVersionString(after, "ProductVersion"), std::optional<std::string>("VERSION 95.0.C"));
+  EXPECT_EQ(formats::FileVersionString(after, "ProductVersion"), std::optional<std::string>("VERSION 95.0.C"));
   EXPECT_NE(formats::FileChecksum(after), std::optional<std::uint32_t>(1281953886u));
 }
 
@@ -36,8 +36,8 @@ TEST(Sample, EveryFileHasAVersionResourceAndEveryChangeChangesBytes) {
   for (const char* side : {"before", "after"}) {
     for (const auto& entry : fs::recursive_directory_iterator(kBuild / side / "drive_c")) {
       if (!entry.is_regular_file()) continue;
-      EXPECT_TRUE(FileVersionString(entry.path(), "FileVersion").has_value()) << entry.path();
-      EXPECT_TRUE(FileVersionString(entry.path(), "ProductVersion").has_value()) << entry.path();
+      EXPECT_TRUE(formats::FileVersionString(entry.path(), "FileVersion").has_value()) << entry.path();
+      EXPECT_TRUE(formats::FileVersionString(entry.path(), "ProductVersion").has_value()) << entry.path();
     }
   }
   for (const char* name : {"wayfront.exe", "wfcore.dll", "wfview.dll", "wfprint.dll", "wfnet.dll", "wfspell.dll"})
@@ -63,7 +63,7 @@ TEST(Sample, SharedDirectoryAfterThePatch) {
   };
   for (const auto& c : cases) {
     for (const auto& [side, expected] : {std::make_pair("before", c.before), std::make_pair("after", c.after)}) {
-      const auto got = FileVersionString(kBuild / side / kShared / c.name, "FileVersion");
+      const auto got = formats::FileVersionString(kBuild / side / kShared / c.name, "FileVersion");
       EXPECT_EQ(got.value_or(""), expected) << c.name << " " << side;
     }
   }

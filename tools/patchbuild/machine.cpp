@@ -4,7 +4,7 @@
 #include <iterator>
 
 #include "formats/checksum.h"
-#include "pe_version.h"
+#include "formats/pe_version.h"
 
 namespace fs = std::filesystem;
 
@@ -166,7 +166,7 @@ void CheckAgainstMachine(const Description& d, const MachineImage& machine, cons
     return;
   }
   if (d.expectedVersion.Given()) {
-    const auto version = FileVersionString(*file, "ProductVersion");
+    const auto version = formats::FileVersionString(*file, "ProductVersion");
     if (!version)
       fault(d.expectedVersion.line, file->string() + " has no readable ProductVersion");
     else if (!SameName(*version, d.expectedVersion.value))

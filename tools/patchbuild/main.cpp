@@ -41,7 +41,7 @@
 #include "manifest_writer.h"
 #include "patch_data_writer.h"
 #include "payload.h"
-#include "pe_version.h"
+#include "formats/pe_version.h"
 #include "vcdiff_encode.h"
 
 namespace fs = std::filesystem;
@@ -149,7 +149,7 @@ int ExpectedAfter(const Options& o) {
   inputs.sharedDir = machine.sharedDir;
   const fs::path newDir = o.named.at("--new");
   inputs.newFile = [&](const std::string& name) { return FindFileNoCase(newDir, name); };
-  inputs.fileVersion = [](const fs::path& f) { return FileVersionString(f, "FileVersion"); };
+  inputs.fileVersion = [](const fs::path& f) { return formats::FileVersionString(f, "FileVersion"); };
   inputs.strictRenames = o.named.count("--strict-renames") > 0;
   const ModelResult result = RunPatchModel(d, inputs, model);
   std::ofstream logFile;
