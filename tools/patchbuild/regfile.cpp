@@ -1,7 +1,6 @@
 #include "regfile.h"
 
 #include <cctype>
-#include <sstream>
 
 namespace patchbuild {
 
@@ -26,6 +25,7 @@ void RegKey::SetString(const std::string& name, const std::string& data) {
   if (RegValue* v = Find(name)) {
     v->isString = true;
     v->data = data;
+    v->type = formats::kRegSz;
   } else {
     values.push_back({name, true, data});
   }
@@ -74,105 +74,56 @@ bool Registry::DeleteLeaf(const std::string& path) {
   return true;
 }
 
-namespace {
-
-// Reads a quoted REGEDIT4 string starting at s[i] == '"'; escapes are \\ and \".
-bool ReadQuoted(const std::string& s, std::size_t& i, std::string& out) {
-  if (i >= s.size() || s[i] != '"') return false;
-  for (++i; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 1 < s.size()) {
-      out += s[++i];
-    } else if (s[i] == '"') {
-      ++i;
-      return true;
-    } else {
-      out += s[i];
-    }
+void Registry::DeleteTree(const std::string& path) {
+  const std::string lower = Lower(path);
+  for (auto it = keys_.lower_bound(lower); it != keys_.end();) {
+    if (it->first != lower && it->first.compare(0, lower.size() + 1, lower + "\\") != 0) break;
+    it = keys_.erase(it);
   }
-  return false;
 }
-
-std::string Quote(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '\\' || c == '"') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
-}  // namespace
 
 bool ParseRegedit4(const std::string& text, Registry& registry, std::string* error) {
-  std::istringstream in(text);
-  std::string line;
-  int number = 0;
-  RegKey* key = nullptr;
-  auto fail = [&](const std::string& why) {
-    if (error) *error = "line " + std::to_string(number) + ": " + why;
-    return false;
-  };
-  bool sawHeader = false;
-  while (std::getline(in, line)) {
-    ++number;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    // Continuation lines of hex data.
-    while (!line.empty() && line.back() == '\\' && line.find('"') == std::string::npos) {
-      std::string more;
-      if (!std::getline(in, more)) break;
-      ++number;
-      if (!more.empty() && more.back() == '\r') more.pop_back();
-      line.pop_back();
-      line += more.substr(more.find_first_not_of(" \t") == std::string::npos ? more.size()
-                                                                              : more.find_first_not_of(" \t"));
+  std::vector<formats::RegTextKey> keys;
+  std::string parseError;
+  const bool parsed = formats::ParseRegText(text, &keys, &parseError);
+  for (const formats::RegTextKey& entry : keys) {
+    if (entry.path.empty()) {
+      if (error) *error = "line " + std::to_string(entry.line) + ": empty key name";
+      return false;
     }
-    if (line.empty() || line[0] == ';') continue;
-    if (!sawHeader) {
-      if (line != "REGEDIT4") return fail("expected the header REGEDIT4");
-      sawHeader = true;
+    if (entry.remove) {
+      registry.DeleteTree(entry.path);
       continue;
     }
-    if (line[0] == '[') {
-      if (line.back() != ']' || line.size() < 3) return fail("key line without closing ]");
-      if (line[1] == '-') return fail("key deletions are not supported");
-      key = &registry.Create(line.substr(1, line.size() - 2));
-      continue;
+    RegKey& key = registry.Create(entry.path);
+    for (const formats::RegTextValue& v : entry.values) {
+      if (v.remove) {
+        key.Remove(v.name);
+        continue;
+      }
+      // A string read from "text" has its terminator last and no other.
+      const bool text = v.type == formats::kRegSz && !v.data.empty() &&
+                        v.data.find('\0') == v.data.size() - 1;
+      RegValue value{v.name, text, text ? v.data.substr(0, v.data.size() - 1) : v.data, v.type};
+      if (RegValue* old = key.Find(v.name)) *old = value;
+      else key.values.push_back(value);
     }
-    if (!key) return fail("value before any key");
-    std::size_t i = 0;
-    RegValue value;
-    if (line[0] == '@') {
-      i = 1;
-    } else if (!ReadQuoted(line, i, value.name)) {
-      return fail("value name is not a quoted string");
-    }
-    if (i >= line.size() || line[i] != '=') return fail("expected = after the value name");
-    ++i;
-    if (i < line.size() && line[i] == '"') {
-      if (!ReadQuoted(line, i, value.data)) return fail("unterminated string");
-      if (i != line.size()) return fail("text after the closing quote");
-    } else {
-      value.isString = false;
-      value.data = line.substr(i);
-    }
-    if (RegValue* old = key->Find(value.name)) *old = value;
-    else key->values.push_back(value);
   }
-  if (!sawHeader) return fail("empty file, expected REGEDIT4");
-  return true;
+  if (!parsed && error) *error = parseError;
+  return parsed;
 }
 
 std::string WriteRegedit4(const Registry& registry) {
-  std::string out = "REGEDIT4\r\n";
+  std::vector<formats::RegTextKey> keys;
   for (const auto& [lower, key] : registry.Keys()) {
     if (key.path.find('\\') == std::string::npos) continue;  // a hive itself
-    out += "\r\n[" + key.path + "]\r\n";
-    for (const RegValue& v : key.values) {
-      out += v.name.empty() ? "@" : Quote(v.name);
-      out += "=" + (v.isString ? Quote(v.data) : v.data) + "\r\n";
-    }
+    formats::RegTextKey out;
+    out.path = key.path;
+    for (const RegValue& v : key.values)
+      out.values.push_back({v.name, v.isString ? formats::kRegSz : v.type, v.isString ? v.data + '\0' : v.data});
+    keys.push_back(out);
   }
-  return out;
+  return formats::WriteRegText(keys, "\r\n");
 }
 
 }  // namespace patchbuild
