@@ -200,20 +200,23 @@ TEST_F(ManifestTest, TheShippedBlocksHaveTheirCounts) {
         EXPECT_EQ(1, LoadBlockCount(b.block, &count)) << b.block;
         EXPECT_EQ(b.count, count) << b.block;
     }
-    char text[128];
-    LoadManifestString(1000, text, sizeof text);
-    EXPECT_STREQ("14 Count of files to extract", text);
-    LoadManifestString(2000, text, sizeof text);
-    EXPECT_STREQ("5 Count of files to copy from appdir to patch dir", text);
-    LoadManifestString(101, text, sizeof text);
-    EXPECT_STREQ("VERSION 95.0.b", text);
-    LoadManifestString(102, text, sizeof text);
-    EXPECT_STREQ("1281953886 Checksum for Version check file in decimal", text);
-    LoadManifestString(8000, text, sizeof text);
-    EXPECT_STREQ("Tolvane Wayfront", text);
-    // The strings after a block's count are never meant to be read.
-    LoadManifestString(1015, text, sizeof text);
-    EXPECT_STREQ("empty", text);
+    const struct {
+        UINT id;
+        const char *text;
+    } strings[] = {
+        {1000, "14 Count of files to extract"},
+        {2000, "5 Count of files to copy from appdir to patch dir"},
+        {101, "VERSION 95.0.b"},
+        {102, "1281953886 Checksum for Version check file in decimal"},
+        {8000, "Tolvane Wayfront"},
+        {1015, "empty"},  // after a block's last entry: never meant to be read
+    };
+    for (const auto &s : strings) {
+        SCOPED_TRACE(s.id);
+        char text[128] = "#";
+        LoadManifestString(s.id, text, sizeof text);
+        EXPECT_STREQ(s.text, text);
+    }
 }
 
 TEST_F(ManifestTest, LoadManifestStringCutsToTheBuffer) {
