@@ -71,17 +71,10 @@ protected:
     }
 
     void SetUp() override {
-        winsim::KillAtCall(-1);
         MachineTest::SetUp();
         InstallSample();
         winsim::RegisterHostTwin("patch.exe", WF_PATCH_TWIN);
         winsim::SetPlatform(GetParam());
-    }
-
-    void TearDown() override {
-        winsim::KillAtCall(-1);
-        winsim::ClearFaults();
-        MachineTest::TearDown();
     }
 
     // The process that ran RunPatch is gone, killed or ended: Windows closes

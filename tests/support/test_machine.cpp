@@ -72,6 +72,10 @@ void MachineTest::InstallSample() {
 }
 
 void MachineTest::TearDown() {
+    // Nothing armed by a test (a kill point outlives Reset()) reaches the
+    // next machine.
+    winsim::KillAtCall(-1);
+    winsim::ClearFaults();
     if (root_.empty()) return;
     // A failed run leaves its records in the process-wide list; they live on
     // this machine's heap, which the next Reset() frees.

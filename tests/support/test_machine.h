@@ -29,6 +29,8 @@ std::string HostFile(const std::string &hostPath);
 class MachineTest : public ::testing::Test {
 protected:
     void SetUp() override;
+    // Disarms any kill point and fault, frees the pending records a failed
+    // run left, and removes the machine's folder; SetUp() calls it first.
     void TearDown() override;
     // The host folder behind drive C:.
     const std::string &Root() const { return root_; }

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "app/run_patch.h"
-#include "common/pending_ops.h"
 #include "commit/registry_plan.h"
 #include "commit/shared_usage.h"
 #include "common/version_info.h"
@@ -72,10 +71,6 @@ protected:
         winsim::RegisterHostTwin("patch.exe", WF_PATCH_TWIN);
         installDir_ = kSampleInstallDir;
         sharedDir_ = kSampleSharedDir;
-    }
-    void TearDown() override {
-        while (PendingFileOp *record = PopPendingOp()) FreePendingOp(record);
-        MachineTest::TearDown();
     }
 
     // Moves the sample's files to `to` (its parents made on the host) and

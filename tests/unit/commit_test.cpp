@@ -11,13 +11,7 @@
 
 namespace {
 
-class PendingOpsTest : public MachineTest {
-protected:
-    void TearDown() override {
-        while (PendingFileOp *record = PopPendingOp()) FreePendingOp(record);
-        MachineTest::TearDown();
-    }
-};
+class PendingOpsTest : public MachineTest {};
 
 TEST_F(PendingOpsTest, LastPushedComesFirst) {
     ASSERT_EQ(1, PushPendingOp("C:\\first", "C:\\first.dst", Replace));

@@ -46,10 +46,6 @@ protected:
         MachineTest::SetUp();
         winsim::SetCodePage(932);
     }
-    void TearDown() override {
-        while (PendingFileOp *record = PopPendingOp()) FreePendingOp(record);
-        MachineTest::TearDown();
-    }
 };
 
 // Joining a directory and a name: the "\" goes in exactly where the

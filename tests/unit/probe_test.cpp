@@ -196,7 +196,6 @@ TEST_F(ProbeTest, AFileWithoutAProductVersionIsMessage218) {
         EXPECT_EQ(0, Probe());
         ExpectOneRefusal(ManifestString(MSG_UNKNOWN_VERSION));
         EXPECT_EQ(0u, winsim::GetHeapStats().liveBytes);
-        winsim::ClearFaults();
     }
 
     SetUp();

@@ -35,10 +35,6 @@ protected:
         ASSERT_EQ(1, ExtractPayloads(kPatchDir));
         ASSERT_EQ(1, StageInstalledFiles(kSampleInstallDir, kPatchDir));
     }
-    void TearDown() override {
-        while (PendingFileOp *record = PopPendingOp()) FreePendingOp(record);
-        MachineTest::TearDown();
-    }
 
     // The stage and, when it succeeds, the commit, as the driver runs them.
     static int Schedule(const char *sharedDir = kSampleSharedDir) {
@@ -270,7 +266,6 @@ TEST_F(ScheduleTest, ARefusalOrAFailureLeavesNothingBehind) {
         EXPECT_EQ(section, RenameSection());
         EXPECT_FALSE(winsim::Exists(Patch(JOURNAL_NAME)));
         SetFileAttributesA(kWininit, FILE_ATTRIBUTE_NORMAL);
-        while (PendingFileOp *record = PopPendingOp()) FreePendingOp(record);
     }
 }
 
@@ -282,7 +277,6 @@ TEST_F(ScheduleTest, ARefusalOrAFailureLeavesNothingBehind) {
 TEST_F(ScheduleTest, ASharedFileDeletedAndReplacedEndsUpReplaced) {
     for (winsim::Platform platform : {winsim::Platform::WindowsNT, winsim::Platform::Windows95}) {
         SCOPED_TRACE(platform == winsim::Platform::WindowsNT ? "NT" : "95");
-        TearDown();
         SetUp();
         winsim::SetPlatform(platform);
         const std::string shared = std::string(kSampleSharedDir) + "\\qmlink.dll";

@@ -38,10 +38,6 @@ protected:
         CreateDirectoryA(kPatchDir, nullptr);
         ASSERT_EQ(1, ExtractPayloads(kPatchDir));
     }
-    void TearDown() override {
-        while (PendingFileOp *record = PopPendingOp()) FreePendingOp(record);
-        MachineTest::TearDown();
-    }
 
     static int Update() {
         const int planned = UpdateSharedUsage(kPatchDir, kSampleInstallDir, kSampleSharedDir);
@@ -274,8 +270,6 @@ TEST_F(SharedUsageTest, ARefusalChangesNothing) {
         SetUp();
         c.arrange();
         ExpectRefusedWithoutChange();
-        winsim::ClearFaults();
-        while (PendingFileOp *record = PopPendingOp()) FreePendingOp(record);
     }
 }
 
