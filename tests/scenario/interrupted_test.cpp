@@ -30,6 +30,7 @@
 #include "manifest/manifest.h"
 #include "machine_state.h"
 #include "test_machine.h"
+#include "test_registry.h"
 
 extern char **environ;
 
@@ -219,16 +220,8 @@ TEST_P(InterruptedRunTest, AKillAtAnyCallIsMadeGoodByOneFurtherRunAndARestart) {
 // [Rename], empty when nothing does.
 std::string WaitingForTheRestart() {
     std::string waiting;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ, &key) ==
-        ERROR_SUCCESS) {
-        char data[8192];
-        DWORD size = sizeof data, type = 0;
-        if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE *>(data),
-                             &size) == ERROR_SUCCESS)
-            waiting += "delayed operations: " + std::string(data, size);
-        RegCloseKey(key);
-    }
+    const std::string delayed = RegValue(SESSION_MANAGER_KEY, PENDING_RENAMES_VALUE);
+    if (delayed != "-") waiting += "delayed operations: " + delayed;
     char section[8192];
     const DWORD length = GetPrivateProfileSectionA("Rename", section, sizeof section, "C:\\WINDOWS\\WININIT.INI");
     if (length) waiting += "[Rename]: " + std::string(section, length);

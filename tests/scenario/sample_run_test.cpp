@@ -14,6 +14,7 @@
 #include "staging/stage_copy.h"
 #include "machine_state.h"
 #include "test_machine.h"
+#include "test_registry.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ TEST_F(SampleRunTest, AnInstalledFileOfAnotherVersionStopsThePatch) {
 // ---- The whole run, through the restart ------------------------------------
 
 const std::vector<std::string> kProductKeys = {
-    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
+    "HKEY_LOCAL_MACHINE\\" SHARED_DLLS_KEY,
     "HKEY_LOCAL_MACHINE\\Software\\Quenmark"};
 
 class WholeRunTest : public SampleRunTest, public ::testing::WithParamInterface<winsim::Platform> {
@@ -215,11 +216,7 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
              const std::string d = winsim::HostPath("C:\\") + "/../d";
              std::filesystem::create_directories(d + "/Quenmark/Shared");
              winsim::MapDrive('D', d);
-             HKEY key;
-             ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Quenmark\\SharedUsage", 0,
-                                                    KEY_ALL_ACCESS, &key));
-             RegSetValueExA(key, "Location1", 0, REG_SZ, reinterpret_cast<const BYTE *>("D:\\Quenmark\\Shared"), 19);
-             RegCloseKey(key);
+             SetRegText(SHARED_USAGE_KEY, SHARED_LOCATION_VALUE, "D:\\Quenmark\\Shared");
              winsim::InjectFault({"GetDiskFreeSpaceA", "C:\\", 0, -1, ERROR_NOT_READY});
          },
          MSG_NO_DISK_SPACE},
@@ -260,13 +257,7 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
          MSG_PATCH_FAILED},
         {"a shared count of another type",
          [] {
-             HKEY key;
-             ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE,
-                                                    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs", 0,
-                                                    KEY_ALL_ACCESS, &key));
-             RegSetValueExA(key, "C:\\Quenmark\\Shared\\qmsound.dll", 0, REG_MULTI_SZ,
-                            reinterpret_cast<const BYTE *>("2\0\0"), 3);
-             RegCloseKey(key);
+             SetRegValue(SHARED_DLLS_KEY, "C:\\Quenmark\\Shared\\qmsound.dll", REG_MULTI_SZ, std::string("2\0\0", 3));
          },
          MSG_REGISTRY_FAILED},
         {"a count cannot be written", [] { winsim::InjectFault({"RegSetValueExA", "qmfont32.dll", 0, 1}); },

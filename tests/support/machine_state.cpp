@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include "common/registry_keys.h"
 #include "test_machine.h"
 #include "winsim.h"
 
@@ -21,9 +22,8 @@ std::string Windows(std::string path) {
 
 }  // namespace
 
-const std::vector<std::string> kTouchedKeys = {
-    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
-    "HKEY_LOCAL_MACHINE\\Software\\Quenmark\\SharedUsage"};
+const std::vector<std::string> kTouchedKeys = {"HKEY_LOCAL_MACHINE\\" SHARED_DLLS_KEY,
+                                               "HKEY_LOCAL_MACHINE\\" SHARED_USAGE_KEY};
 
 Tree HostTree(const std::string &driveC) {
     Tree tree;

@@ -15,13 +15,11 @@
 #include "common/version_info.h"
 #include "manifest/manifest.h"
 #include "staging/extract.h"
+#include "machine_state.h"
 #include "test_machine.h"
+#include "test_registry.h"
 
 namespace {
-
-const char kInstalledApps[] = "Software\\Quenmark\\InstalledApps";
-const char kSharedUsage[] = "Software\\Quenmark\\SharedUsage";
-const char kSharedDlls[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
 // A directory of exactly `length` characters under `parent`, in one
 // component where the host allows it (255 bytes) and in two otherwise.
@@ -32,25 +30,6 @@ std::string DirectoryOfLength(const std::string &parent, size_t length) {
         dir += "\\" + std::string(std::min<size_t>(room, 200), 'd');
     }
     return dir;
-}
-
-void SetText(const char *keyPath, const std::string &name, const std::string &bytes, DWORD type = REG_SZ) {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, &key));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE *>(bytes.data()),
-                                            static_cast<DWORD>(bytes.size())));
-    RegCloseKey(key);
-}
-
-// The value as stored (its bytes), or "-" when there is none.
-std::string GetValue(const char *keyPath, const std::string &name) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return "-";
-    char data[600];
-    DWORD size = sizeof data, type = 0;
-    LONG result = RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE *>(data), &size);
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS ? std::string(data, size) : "-";
 }
 
 // Every file under a directory with its bytes, but for the patch
@@ -80,10 +59,10 @@ protected:
         std::filesystem::create_directories(std::filesystem::path(winsim::HostPath(to)).parent_path(), error);
         std::filesystem::rename(winsim::HostPath(*from), winsim::HostPath(to), error);
         ASSERT_FALSE(error) << error.message();
-        SetText(keyPath, valueName, to + '\0');
+        SetRegText(keyPath, valueName, to);
         *from = to;
     }
-    void MoveInstallation(const std::string &to) { Relocate(&installDir_, to, kInstalledApps, "Tolvane Wayfront"); }
+    void MoveInstallation(const std::string &to) { Relocate(&installDir_, to, INSTALLED_APPS_KEY, "Tolvane Wayfront"); }
     // The shared files move with their counts and usage records.
     void MoveSharedDirectory(const std::string &to) {
         auto escaped = [](const std::string &path) {
@@ -91,20 +70,14 @@ protected:
             for (char ch : path) out += ch == '\\' ? std::string("\\\\") : std::string(1, ch);
             return out;
         };
-        const std::vector<std::string> keys = {std::string("HKEY_LOCAL_MACHINE\\") + kSharedDlls,
-                                               std::string("HKEY_LOCAL_MACHINE\\") + kSharedUsage};
-        std::string text = winsim::ExportRegText(keys);
+        std::string text = winsim::ExportRegText(kTouchedKeys);
         const std::string from = escaped(sharedDir_), into = escaped(to);
         for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + into.size()))
             text.replace(at, from.size(), into);
-        HKEY parent;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
-                                               KEY_ALL_ACCESS, &parent));
-        ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(parent, "SharedDLLs"));
-        RegCloseKey(parent);
+        DeleteRegKey(SHARED_DLLS_KEY);
         std::string error;
         ASSERT_TRUE(winsim::ImportRegText(text, &error)) << error;
-        Relocate(&sharedDir_, to, kSharedUsage, "Location1");
+        Relocate(&sharedDir_, to, SHARED_USAGE_KEY, SHARED_LOCATION_VALUE);
     }
 
     // A whole run answered Yes and No; the texts of its boxes.
@@ -325,12 +298,12 @@ TEST_F(CountBoundsTest, CountsOfTenBytesAreReadAndLongerOnesAreNone) {
         SetUp();
         CreateDirectoryA((installDir_ + "\\PatchB2C").c_str(), nullptr);
         ASSERT_EQ(1, ExtractPayloads((installDir_ + "\\PatchB2C").c_str()));
-        SetText(kSharedDlls, sharedDir_ + "\\qmsound.dll", c.stored);
-        SetText(kSharedDlls, sharedDir_ + "\\qmfont32.dll", c.stored);
+        SetRegValue(SHARED_DLLS_KEY, sharedDir_ + "\\qmsound.dll", REG_SZ, c.stored);
+        SetRegValue(SHARED_DLLS_KEY, sharedDir_ + "\\qmfont32.dll", REG_SZ, c.stored);
         EXPECT_EQ(1, UpdateSharedUsage((installDir_ + "\\PatchB2C").c_str(), installDir_.c_str(), sharedDir_.c_str()));
         EXPECT_EQ(1, ApplyRegistryPlan());
-        EXPECT_EQ(c.afterRemoval, GetValue(kSharedDlls, sharedDir_ + "\\qmsound.dll"));
-        EXPECT_EQ(c.afterAddition, GetValue(kSharedDlls, sharedDir_ + "\\qmfont32.dll"));
+        EXPECT_EQ(c.afterRemoval, RegValue(SHARED_DLLS_KEY, sharedDir_ + "\\qmsound.dll"));
+        EXPECT_EQ(c.afterAddition, RegValue(SHARED_DLLS_KEY, sharedDir_ + "\\qmfont32.dll"));
     }
 }
 

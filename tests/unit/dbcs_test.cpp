@@ -14,6 +14,7 @@
 #include "manifest/manifest.h"
 #include "common/paths.h"
 #include "test_machine.h"
+#include "test_registry.h"
 
 namespace {
 
@@ -143,13 +144,7 @@ protected:
         std::error_code error;
         std::filesystem::rename(winsim::HostPath(kSampleInstallDir), winsim::HostPath(kDbcsInstallDir), error);
         ASSERT_FALSE(error) << error.message();
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Quenmark\\InstalledApps", 0, KEY_ALL_ACCESS, &key));
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Tolvane Wayfront", 0, REG_SZ,
-                                                reinterpret_cast<const BYTE *>(kDbcsInstallDir.c_str()),
-                                                static_cast<DWORD>(kDbcsInstallDir.size() + 1)));
-        RegCloseKey(key);
+        SetRegText(INSTALLED_APPS_KEY, "Tolvane Wayfront", kDbcsInstallDir);
     }
 
     // Every file under `winDir` is the sample's "after" file of the same

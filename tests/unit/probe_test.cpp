@@ -9,11 +9,9 @@
 #include "install_check/probe.h"
 #include "manifest/manifest.h"
 #include "test_machine.h"
+#include "test_registry.h"
 
 namespace {
-
-const char kInstalledApps[] = "Software\\Quenmark\\InstalledApps";
-const char kSharedUsage[] = "Software\\Quenmark\\SharedUsage";
 
 // The UTF-16 form of an ASCII text, as it stands in a version resource.
 std::string Utf16(const std::string &text) {
@@ -35,21 +33,6 @@ protected:
     int Probe() {
         installDir_[0] = sharedDir_[0] = '#';
         return ProbeInstallation(installDir_, sizeof installDir_, sharedDir_, sizeof sharedDir_);
-    }
-
-    static void SetValue(const char *keyPath, const char *name, DWORD type, const std::string &data) {
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, &key));
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE *>(data.data()),
-                                                static_cast<DWORD>(data.size())));
-        RegCloseKey(key);
-    }
-
-    static void DeleteValue(const char *keyPath, const char *name) {
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, &key));
-        ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueA(key, name));
-        RegCloseKey(key);
     }
 
     // The version-check file with one UTF-16 text of its version resource
@@ -108,14 +91,14 @@ TEST_F(ProbeTest, AnInstallationThatCannotBeFoundIsMessage219) {
         void (*change)();
     };
     const Case cases[] = {
-        {"no install directory value", [] { DeleteValue(kInstalledApps, "Tolvane Wayfront"); }},
-        {"no shared directory value", [] { DeleteValue(kSharedUsage, "Location1"); }},
-        {"empty install directory", [] { SetValue(kInstalledApps, "Tolvane Wayfront", REG_SZ, std::string("\0", 1)); }},
+        {"no install directory value", [] { DeleteRegValue(INSTALLED_APPS_KEY, "Tolvane Wayfront"); }},
+        {"no shared directory value", [] { DeleteRegValue(SHARED_USAGE_KEY, "Location1"); }},
+        {"empty install directory", [] { SetRegValue(INSTALLED_APPS_KEY, "Tolvane Wayfront", REG_SZ, std::string("\0", 1)); }},
         {"install directory of another type",
-         [] { SetValue(kInstalledApps, "Tolvane Wayfront", REG_EXPAND_SZ, std::string("C:\\Wayfront\0", 12)); }},
-        {"shared directory as a number", [] { SetValue(kSharedUsage, "Location1", REG_DWORD, std::string("\1\0\0\0", 4)); }},
+         [] { SetRegValue(INSTALLED_APPS_KEY, "Tolvane Wayfront", REG_EXPAND_SZ, std::string("C:\\Wayfront\0", 12)); }},
+        {"shared directory as a number", [] { SetRegValue(SHARED_USAGE_KEY, "Location1", REG_DWORD, std::string("\1\0\0\0", 4)); }},
         {"install directory too long for the buffer",
-         [] { SetValue(kInstalledApps, "Tolvane Wayfront", REG_SZ, "C:\\" + std::string(300, 'w') + '\0'); }},
+         [] { SetRegValue(INSTALLED_APPS_KEY, "Tolvane Wayfront", REG_SZ, "C:\\" + std::string(300, 'w') + '\0'); }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -129,10 +112,7 @@ TEST_F(ProbeTest, AnInstallationThatCannotBeFoundIsMessage219) {
 }
 
 TEST_F(ProbeTest, BothKeysAreReadEvenWhenTheFirstIsMissing) {
-    HKEY quenmark;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Quenmark", 0, KEY_ALL_ACCESS, &quenmark));
-    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(quenmark, "InstalledApps"));
-    RegCloseKey(quenmark);
+    DeleteRegKey(INSTALLED_APPS_KEY);
     EXPECT_EQ(0, Probe());
     EXPECT_NE(-1, winsim::FindCall("RegQueryValueExA", "Location1"));
     EXPECT_STREQ(kSampleSharedDir, sharedDir_);
@@ -142,13 +122,13 @@ TEST_F(ProbeTest, BothKeysAreReadEvenWhenTheFirstIsMissing) {
 // A value stored without its terminator, and one of exactly 260 bytes, still
 // end inside the buffer.
 TEST_F(ProbeTest, DirectoryValuesWithoutTerminatorEndInTheBuffer) {
-    SetValue(kInstalledApps, "Tolvane Wayfront", REG_SZ, kSampleInstallDir);
+    SetRegValue(INSTALLED_APPS_KEY, "Tolvane Wayfront", REG_SZ, kSampleInstallDir);
     EXPECT_EQ(1, Probe());
     EXPECT_STREQ(kSampleInstallDir, installDir_);
 
     SetUp();
     const std::string longest = "C:\\" + std::string(257, 's');  // 260 bytes, no terminator
-    SetValue(kSharedUsage, "Location1", REG_SZ, longest);
+    SetRegValue(SHARED_USAGE_KEY, "Location1", REG_SZ, longest);
     EXPECT_EQ(1, Probe());
     EXPECT_EQ(longest, std::string(sharedDir_));
 }
@@ -199,7 +179,7 @@ TEST_F(ProbeTest, AFileWithoutAProductVersionIsMessage218) {
     }
 
     SetUp();
-    SetValue(kInstalledApps, "Tolvane Wayfront", REG_SZ, "C:\\" + std::string(250, 'w') + '\0');
+    SetRegValue(INSTALLED_APPS_KEY, "Tolvane Wayfront", REG_SZ, "C:\\" + std::string(250, 'w') + '\0');
     EXPECT_EQ(0, Probe());
     ExpectOneRefusal(ManifestString(MSG_UNKNOWN_VERSION));
     EXPECT_EQ(-1, winsim::FindCall("GetFileVersionInfoSizeA"));
@@ -299,26 +279,19 @@ TEST_F(ProbeTest, ARunCutOffBeforeItsCommitIsUndoneFirst) {
     const std::string patchDir = std::string(kSampleInstallDir) + "\\PatchB2C";
     const std::string marker = std::string(kSampleInstallDir) + "\\wayfront.exX";
     const std::string journal = patchDir + "\\COMMIT.JNL";
-    const char *const sharedDlls = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
     const std::string count = std::string(kSampleSharedDir) + "\\qmsound.dll";
     for (bool undoFails : {false, true}) {
         SCOPED_TRACE(undoFails ? "the marker cannot be deleted" : "all undone");
         SetUp();
         ASSERT_TRUE(CreateDirectoryA(patchDir.c_str(), nullptr));
         ASSERT_TRUE(winsim::WriteWholeFile(marker, "new"));
-        SetValue(sharedDlls, count.c_str(), REG_SZ, std::string("1\0", 2));
+        SetRegText(SHARED_DLLS_KEY, count, "1");
         // The value was "2" (REG_SZ, "32 00") before the cut-off run; the
         // last line was cut off while it was written and is not read.
-        ASSERT_TRUE(winsim::WriteWholeFile(journal, "WFJ1\r\nV\t1\t1\t3200\t" + std::string(sharedDlls) + "\t" + count +
+        ASSERT_TRUE(winsim::WriteWholeFile(journal, "WFJ1\r\nV\t1\t1\t3200\t" SHARED_DLLS_KEY "\t" + count +
                                                         "\r\nF\t" + marker + "\r\nF\tC:\\cut"));
         if (undoFails) winsim::InjectFault({"DeleteFileA", "wayfront.exX"});
         EXPECT_EQ(undoFails ? 0 : 1, Probe());
-        HKEY key;
-        char data[16] = "";
-        DWORD size = sizeof data, type = 0;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, sharedDlls, 0, KEY_READ, &key));
-        RegQueryValueExA(key, count.c_str(), nullptr, &type, reinterpret_cast<BYTE *>(data), &size);
-        RegCloseKey(key);
         if (undoFails) {
             ExpectOneRefusal(ManifestString(MSG_SCHEDULE_FAILED));
             EXPECT_TRUE(winsim::Exists(journal));
@@ -327,7 +300,7 @@ TEST_F(ProbeTest, ARunCutOffBeforeItsCommitIsUndoneFirst) {
             EXPECT_EQ(0u, winsim::MessageBoxes().size());
             EXPECT_FALSE(winsim::Exists(journal));
             EXPECT_FALSE(winsim::Exists(marker));
-            EXPECT_EQ("2", std::string(data));
+            EXPECT_EQ(std::string("2\0", 2), RegValue(SHARED_DLLS_KEY, count));
         }
         winsim::ClearFaults();
     }

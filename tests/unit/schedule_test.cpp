@@ -13,6 +13,7 @@
 #include "staging/extract.h"
 #include "staging/stage_copy.h"
 #include "test_machine.h"
+#include "test_registry.h"
 
 namespace {
 
@@ -53,25 +54,17 @@ protected:
 
     // NT's delayed operations as pairs "from|to".
     static std::vector<std::string> DelayedOperations() {
-        HKEY key;
         std::vector<std::string> pairs;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
-                          &key) != ERROR_SUCCESS)
-            return pairs;
-        char data[16384];
-        DWORD size = sizeof data, type = 0;
-        LONG result = RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
-                                       reinterpret_cast<BYTE *>(data), &size);
-        RegCloseKey(key);
-        if (result != ERROR_SUCCESS) return pairs;
+        const std::string data = RegValue(SESSION_MANAGER_KEY, PENDING_RENAMES_VALUE);
+        if (data == "-") return pairs;
         std::vector<std::string> strings;
         std::string current;
-        for (DWORD i = 0; i < size; ++i) {
-            if (data[i] == '\0') {
+        for (char c : data) {
+            if (c == '\0') {
                 strings.push_back(current);
                 current.clear();
             } else {
-                current.push_back(data[i]);
+                current.push_back(c);
             }
         }
         for (size_t i = 0; i + 1 < strings.size(); i += 2) {

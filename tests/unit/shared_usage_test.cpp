@@ -16,16 +16,13 @@
 #include "commit/shared_usage.h"
 #include "manifest/manifest.h"
 #include "staging/extract.h"
+#include "machine_state.h"
 #include "test_machine.h"
+#include "test_registry.h"
 
 namespace {
 
 const char kPatchDir[] = "C:\\Program Files\\Quenmark\\Wayfront\\PatchB2C";
-const char kSharedDlls[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
-const char kUsage[] = "Software\\Quenmark\\SharedUsage";
-const std::vector<std::string> kTouchedKeys = {
-    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
-    "HKEY_LOCAL_MACHINE\\Software\\Quenmark\\SharedUsage"};
 
 std::string Shared(const std::string &name) { return std::string(kSampleSharedDir) + "\\" + name; }
 std::string Patch(const std::string &name) { return std::string(kPatchDir) + "\\" + name; }
@@ -66,37 +63,18 @@ protected:
     }
 
     static void SetCount(const std::string &name, DWORD type, const std::string &data) {
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_ALL_ACCESS, &key));
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, Shared(name).c_str(), 0, type,
-                                                reinterpret_cast<const BYTE *>(data.data()),
-                                                static_cast<DWORD>(data.size())));
-        RegCloseKey(key);
+        SetRegValue(SHARED_DLLS_KEY, Shared(name), type, data);
     }
-
+    // The count as stored (its bytes), or "-" when there is none.
+    static std::string Count(const std::string &name) { return RegValue(SHARED_DLLS_KEY, Shared(name)); }
     static DWORD CountType(const std::string &name) {
-        HKEY key;
-        DWORD type = REG_NONE;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_READ, &key) != ERROR_SUCCESS) return type;
-        RegQueryValueExA(key, Shared(name).c_str(), nullptr, &type, nullptr, nullptr);
-        RegCloseKey(key);
+        DWORD type;
+        RegValue(SHARED_DLLS_KEY, Shared(name), &type);
         return type;
     }
 
-    // The count as stored (its bytes), or "-" when there is none.
-    static std::string Count(const std::string &name) {
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_READ, &key) != ERROR_SUCCESS) return "-";
-        char data[64];
-        DWORD size = sizeof data, type = 0;
-        LONG result = RegQueryValueExA(key, Shared(name).c_str(), nullptr, &type,
-                                       reinterpret_cast<BYTE *>(data), &size);
-        RegCloseKey(key);
-        return result == ERROR_SUCCESS ? std::string(data, size) : "-";
-    }
-
     static std::string UsageKey(const std::string &name) {
-        const std::string text = winsim::ExportRegText({std::string("HKEY_LOCAL_MACHINE\\") + kUsage + "\\" + name});
+        const std::string text = winsim::ExportRegText({"HKEY_LOCAL_MACHINE\\" SHARED_USAGE_KEY "\\" + name});
         const size_t at = text.find('[');
         return at == std::string::npos ? "" : text.substr(at);
     }
@@ -211,11 +189,7 @@ TEST_F(SharedUsageTest, AFileDroppedAndAddedAgainIsNeverDeleted) {
 // A usage subkey goes with this product's last use only when what is left
 // is its default value: another product's value keeps it.
 TEST_F(SharedUsageTest, AnotherProductsValueKeepsTheUsageSubkey) {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string(kUsage) + "\\qmsound.dll").c_str(), 0,
-                                           KEY_ALL_ACCESS, &key));
-    ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueA(key, ""));
-    RegCloseKey(key);
+    DeleteRegValue(SHARED_USAGE_KEY "\\qmsound.dll", "");
     ASSERT_EQ(1, Update());
     EXPECT_NE(std::string::npos, UsageKey("qmsound.dll").find("Tolvane Quayside")) << UsageKey("qmsound.dll");
     EXPECT_EQ(std::string::npos, UsageKey("qmsound.dll").find("Tolvane Wayfront")) << UsageKey("qmsound.dll");
@@ -242,23 +216,10 @@ TEST_F(SharedUsageTest, ARefusalChangesNothing) {
         {"a count of a type that is no number",
          [] { SetCount("qmsound.dll", REG_MULTI_SZ, std::string("2\0\0", 3)); }},
         {"a REG_BINARY count of two bytes", [] { SetCount("qmsound.dll", REG_BINARY, std::string("\2\0", 2)); }},
-        {"a usage subkey missing",
-         [] {
-             HKEY usage;
-             ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUsage, 0, KEY_ALL_ACCESS, &usage));
-             ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(usage, "qmprint.dll"));
-             RegCloseKey(usage);
-         }},
+        {"a usage subkey missing", [] { DeleteRegKey(SHARED_USAGE_KEY "\\qmprint.dll"); }},
         {"a payload copy without a version",
          [this] { ASSERT_TRUE(winsim::WriteWholeFile(Patch("qmgfx32.dll"), HostFile(FixturePath("noversion.exe")))); }},
-        {"no SharedDLLs key",
-         [] {
-             HKEY versionKey;
-             ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
-                                                    0, KEY_ALL_ACCESS, &versionKey));
-             ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(versionKey, "SharedDLLs"));
-             RegCloseKey(versionKey);
-         }},
+        {"no SharedDLLs key", [] { DeleteRegKey(SHARED_DLLS_KEY); }},
         // NT: a user who may read but not change the counts.
         {"SharedDLLs not writable",
          [] { winsim::InjectFault({"RegOpenKeyExA", "SharedDLLs", 0, 1, ERROR_ACCESS_DENIED}); }},
