@@ -129,7 +129,7 @@ protected:
         if (!files->extra.empty()) difference += "; left behind: " + Join(files->extra);
         if (files->oldFiles) difference += "; " + std::to_string(files->oldFiles) + " file(s) old";
         if (TouchedRegistry() != afterRegistry) difference += "; the registry differs from the sample's after";
-        if (!patchDirMayStay && winsim::Exists(std::string(kSampleInstallDir) + "\\PatchB2C"))
+        if (!patchDirMayStay && winsim::Exists(kSamplePatchDir))
             difference += "; the patch directory is left";
         return difference;
     }

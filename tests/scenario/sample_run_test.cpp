@@ -18,7 +18,6 @@
 
 namespace {
 
-const char kPatchDir[] = "C:\\Program Files\\Quenmark\\Wayfront\\PatchB2C";
 
 class SampleRunTest : public MachineTest {
 protected:
@@ -30,7 +29,7 @@ protected:
 
     static std::string PatchDirFile(const std::string &name) {
         std::string bytes;
-        EXPECT_TRUE(winsim::ReadWholeFile(std::string(kPatchDir) + "\\" + name, &bytes)) << name;
+        EXPECT_TRUE(winsim::ReadWholeFile(InPatchDir(name), &bytes)) << name;
         return bytes;
     }
 };
@@ -39,11 +38,11 @@ protected:
 // expanded byte for byte, the installed files staged, and the staged copies
 // patched into the new version's files.
 TEST_F(SampleRunTest, StagingAndPatchingMakeTheNewFiles) {
-    CreateDirectoryA(kPatchDir, nullptr);
-    ASSERT_TRUE(SetCurrentDirectoryA(kPatchDir));
-    ASSERT_EQ(1, ExtractPayloads(kPatchDir));
-    ASSERT_EQ(1, StageInstalledFiles(kSampleInstallDir, kPatchDir));
-    ASSERT_EQ(1, RunPatcherFromManifest(STR_PATCHER_PROGRAM, STR_PATCHER_ARGUMENT, kPatchDir));
+    CreateDirectoryA(kSamplePatchDir, nullptr);
+    ASSERT_TRUE(SetCurrentDirectoryA(kSamplePatchDir));
+    ASSERT_EQ(1, ExtractPayloads(kSamplePatchDir));
+    ASSERT_EQ(1, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
+    ASSERT_EQ(1, RunPatcherFromManifest(STR_PATCHER_PROGRAM, STR_PATCHER_ARGUMENT, kSamplePatchDir));
 
     EXPECT_EQ(HostFile(WF_PATCHER_EXE), PatchDirFile("patch.exe"));
     EXPECT_EQ(HostFile(SamplePath("patch.rtp")), PatchDirFile("patch.rtp"));
@@ -56,7 +55,7 @@ TEST_F(SampleRunTest, StagingAndPatchingMakeTheNewFiles) {
         EXPECT_EQ(HostFile(SamplePath("pe/new/" + name)), PatchDirFile(name)) << name << " not patched";
     }
     // Nothing else: no stored name, no temporary file, no PIF.
-    EXPECT_EQ(19u, winsim::ListTree(kPatchDir).size());
+    EXPECT_EQ(19u, winsim::ListTree(kSamplePatchDir).size());
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
     EXPECT_EQ("C:\\PROGRA~1\\Quenmark\\Wayfront\\PatchB2C\\patch.exe", winsim::StartedProcesses()[0].file);
     EXPECT_EQ(std::vector<std::string>{"patch.rtp"}, winsim::StartedProcesses()[0].arguments);
@@ -70,11 +69,11 @@ TEST_F(SampleRunTest, AnInstalledFileOfAnotherVersionStopsThePatch) {
     ASSERT_TRUE(winsim::ReadWholeFile(changed, &bytes));
     bytes[bytes.size() / 2] ^= 0x55;
     ASSERT_TRUE(winsim::WriteWholeFile(changed, bytes));
-    CreateDirectoryA(kPatchDir, nullptr);
-    ASSERT_TRUE(SetCurrentDirectoryA(kPatchDir));
-    ASSERT_EQ(1, ExtractPayloads(kPatchDir));
-    ASSERT_EQ(1, StageInstalledFiles(kSampleInstallDir, kPatchDir));
-    EXPECT_EQ(0, RunPatcherFromManifest(STR_PATCHER_PROGRAM, STR_PATCHER_ARGUMENT, kPatchDir));
+    CreateDirectoryA(kSamplePatchDir, nullptr);
+    ASSERT_TRUE(SetCurrentDirectoryA(kSamplePatchDir));
+    ASSERT_EQ(1, ExtractPayloads(kSamplePatchDir));
+    ASSERT_EQ(1, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
+    EXPECT_EQ(0, RunPatcherFromManifest(STR_PATCHER_PROGRAM, STR_PATCHER_ARGUMENT, kSamplePatchDir));
     EXPECT_EQ(bytes, PatchDirFile(ManifestString(2003)));  // left as it was
 }
 
@@ -145,7 +144,7 @@ TEST_P(WholeRunTest, APatchedMachineMatchesTheSampleAfterTheRestart) {
     // Before the restart: the new version-check file waits beside the old
     // one, the patcher and the patch directory are gone.
     EXPECT_TRUE(winsim::Exists(std::string(kSampleInstallDir) + "\\wayfront.exX"));
-    EXPECT_FALSE(winsim::Exists(kPatchDir));
+    EXPECT_FALSE(winsim::Exists(kSamplePatchDir));
     // Nothing installed or shared is deleted or overwritten before the
     // restart: a user who does not restart yet keeps a working product.
     const Tree now = SimTree();
@@ -238,7 +237,7 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
          MSG_STAGING_FAILED},
         {"a read-only leftover copy cannot be made writable",
          [] {
-             const std::string leftover = std::string(kPatchDir) + "\\" + ManifestString(2002);
+             const std::string leftover = std::string(kSamplePatchDir) + "\\" + ManifestString(2002);
              ASSERT_TRUE(winsim::WriteWholeFile(leftover, "left by an earlier run"));
              ASSERT_TRUE(SetFileAttributesA(leftover.c_str(), FILE_ATTRIBUTE_READONLY));
              winsim::InjectFault({"SetFileAttributesA", ManifestString(2002)});
@@ -328,7 +327,7 @@ TEST_P(WholeRunTest, AViewerRegistrationThatFailsStillEndsWithTheRestartQuestion
         EXPECT_EQ((std::vector<std::string>{ManifestString(MSG_CONFIRM), ManifestString(MSG_RESTART_QUESTION)}),
                   BoxTexts());
         EXPECT_NE(-1, winsim::FindCall(fault.function, fault.argContains));
-        EXPECT_FALSE(winsim::Exists(kPatchDir));
+        EXPECT_FALSE(winsim::Exists(kSamplePatchDir));
         winsim::Restart();
         ExpectTreeAsAfter("Program Files/Quenmark/Wayfront");
         ExpectTreeAsAfter("Quenmark/Shared");
@@ -351,7 +350,7 @@ TEST_P(WholeRunTest, AReadOnlyInstallationIsPatchedThroughTheRestart) {
     winsim::QueueAnswers({IDYES, IDNO});
     EXPECT_EQ(0, RunPatch(winsim::ModuleInstance(), nullptr, nullptr, 0));
     EXPECT_EQ((std::vector<std::string>{ManifestString(MSG_CONFIRM), ManifestString(MSG_RESTART_QUESTION)}), BoxTexts());
-    EXPECT_FALSE(winsim::Exists(kPatchDir));
+    EXPECT_FALSE(winsim::Exists(kSamplePatchDir));
     winsim::Restart();
     ExpectTreeAsAfter("Program Files/Quenmark/Wayfront");
     ExpectTreeAsAfter("Quenmark/Shared");

@@ -25,6 +25,9 @@ void MachineTest::SetUp() {
 const char kSampleInstallDir[] = "C:\\Program Files\\Quenmark\\Wayfront";
 const char kSampleSharedDir[] = "C:\\Quenmark\\Shared";
 const char kSampleVersionFile[] = "C:\\Program Files\\Quenmark\\Wayfront\\wayfront.exe";
+const char kSamplePatchDir[] = "C:\\Program Files\\Quenmark\\Wayfront\\PatchB2C";
+
+std::string InPatchDir(const std::string &name) { return std::string(kSamplePatchDir) + "\\" + name; }
 
 std::string ManifestString(UINT id) {
     char text[512];

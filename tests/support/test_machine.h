@@ -14,6 +14,10 @@
 extern const char kSampleInstallDir[];
 extern const char kSampleSharedDir[];
 extern const char kSampleVersionFile[];  // full path of the version-check file
+extern const char kSamplePatchDir[];     // where a run makes its patch directory
+
+// `name` in the sample's patch directory.
+std::string InPatchDir(const std::string &name);
 
 // The manifest's string `id` (up to 511 characters), empty when absent.
 std::string ManifestString(UINT id);

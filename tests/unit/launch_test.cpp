@@ -10,11 +10,9 @@
 
 namespace {
 
-const char kPatchDir[] = "C:\\Program Files\\Quenmark\\Wayfront\\PatchB2C";
 // The same directory as the patcher is started with: its short form.
 const char kShortPatchDir[] = "C:\\PROGRA~1\\Quenmark\\Wayfront\\PatchB2C";
 
-std::string InPatchDir(const std::string &name) { return std::string(kPatchDir) + "\\" + name; }
 
 std::string PeProgram() {
     std::string bytes(0x100, '\0');
@@ -39,14 +37,14 @@ protected:
     void SetUp() override {
         MachineTest::SetUp();
         ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("patch.exe"), PeProgram()));
-        ASSERT_TRUE(SetCurrentDirectoryA(kPatchDir));
+        ASSERT_TRUE(SetCurrentDirectoryA(kSamplePatchDir));
     }
 
 };
 
 TEST_F(LaunchTest, ThePatcherRunsDirectlyInThePatchDirectory) {
     winsim::RegisterShellTwin("patch.exe", "echo \"$@\" > args.txt; pwd > cwd.txt");
-    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
     // The short form holds no blank: the first blank is the argument's, and
     // the shell gets the program and its argument apart.
@@ -56,7 +54,7 @@ TEST_F(LaunchTest, ThePatcherRunsDirectlyInThePatchDirectory) {
     EXPECT_TRUE(winsim::StartedProcesses()[0].mask & SEE_MASK_FLAG_NO_UI);
     EXPECT_EQ(SW_SHOWMINNOACTIVE, winsim::StartedProcesses()[0].show);  // the dialog stays in view
     EXPECT_EQ("patch.rtp\n", SimFile(InPatchDir("args.txt")));
-    EXPECT_EQ(winsim::HostPath(kPatchDir) + "\n", SimFile(InPatchDir("cwd.txt")));
+    EXPECT_EQ(winsim::HostPath(kSamplePatchDir) + "\n", SimFile(InPatchDir("cwd.txt")));
     EXPECT_FALSE(winsim::Exists(InPatchDir("pcpcwf.pif")));
     EXPECT_EQ(1, winsim::CallCount("GetExitCodeProcess"));
     EXPECT_NE(-1, winsim::FindCall("CloseHandle"));
@@ -70,7 +68,7 @@ TEST_F(LaunchTest, APatchDirectoryWithoutShortNamesIsNotCutAtItsBlanks) {
     ASSERT_TRUE(winsim::WriteWholeFile("C:\\Program.exe", PeProgram()));
     winsim::RegisterShellTwin("program.exe", "exit 0");
     winsim::RegisterShellTwin("patch.exe", "echo \"$@\" > args.txt");
-    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
     EXPECT_EQ(InPatchDir("patch.exe"), winsim::StartedProcesses()[0].file);
     EXPECT_EQ(std::vector<std::string>{"patch.rtp"}, winsim::StartedProcesses()[0].arguments);
@@ -81,7 +79,7 @@ TEST_F(LaunchTest, APatchDirectoryWithoutShortNamesIsNotCutAtItsBlanks) {
 // appear before the stage's message.
 TEST_F(LaunchTest, AMissingPatcherFailsWithoutTheShellsBox) {
     ASSERT_TRUE(DeleteFileA(InPatchDir("patch.exe").c_str()));
-    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
     EXPECT_NE(-1, winsim::FindCall("ShellExecuteExA", "patch.exe"));
     EXPECT_EQ(0u, winsim::MessageBoxes().size());
 }
@@ -91,7 +89,7 @@ TEST_F(LaunchTest, WithoutAPatcherNothingIsStarted) {
         SetUp();
         if (empty) winsim::SetString(7000, "");
         else winsim::RemoveString(7000);
-        EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
+        EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
         EXPECT_EQ(0u, winsim::StartedProcesses().size());
         EXPECT_EQ(-1, winsim::FindCall("CreateFileA", "pcpcwf"));
     }
@@ -101,7 +99,7 @@ TEST_F(LaunchTest, WithoutAPatcherNothingIsStarted) {
 TEST_F(LaunchTest, AMissingArgumentPassesNone) {
     winsim::RegisterShellTwin("patch.exe", "exit 0");
     winsim::RemoveString(7001);
-    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
     EXPECT_EQ(std::string(kShortPatchDir) + "\\patch.exe", winsim::StartedProcesses()[0].file);
     EXPECT_EQ(std::vector<std::string>{}, winsim::StartedProcesses()[0].arguments);
@@ -111,25 +109,25 @@ TEST_F(LaunchTest, AMissingArgumentPassesNone) {
 // going on would install the unpatched copies at the next restart.
 TEST_F(LaunchTest, ADirectlyStartedPatcherThatFailsFailsTheStage) {
     winsim::RegisterShellTwin("patch.exe", "exit 3");
-    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
     winsim::InjectFault({"GetExitCodeProcess", ""});
     winsim::RegisterShellTwin("patch.exe", "exit 0");
-    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
 }
 
 TEST_F(LaunchTest, AShellThatReturnsNoProcessIsNotWaitedFor) {
     winsim::RegisterShellTwin("patch.exe", "exit 3");
     winsim::SetShellReturnsNoProcess(true);
-    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
     EXPECT_EQ(1, winsim::CallCount("WaitForSingleObject"));
     EXPECT_EQ(-1, winsim::FindCall("GetExitCodeProcess"));
 }
 
 TEST_F(LaunchTest, AShellFailureFailsTheStage) {
     winsim::InjectFault({"ShellExecuteExA", "", 0, -1, ERROR_FILE_NOT_FOUND});
-    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kPatchDir));
-    EXPECT_EQ(0, RunAndWait("", nullptr, kPatchDir));
-    EXPECT_EQ(0, RunAndWait(nullptr, "patch.rtp", kPatchDir));
+    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
+    EXPECT_EQ(0, RunAndWait("", nullptr, kSamplePatchDir));
+    EXPECT_EQ(0, RunAndWait(nullptr, "patch.rtp", kSamplePatchDir));
 }
 
 // While the patcher runs the thread's messages are dispatched, but a quit
@@ -138,7 +136,7 @@ TEST_F(LaunchTest, AQuitRequestDuringTheWaitStaysPending) {
     winsim::RegisterShellTwin("patch.exe", "sleep 0.3; echo done > done.txt");
     winsim::PostDuringWait(WM_USER + 5, 0);
     winsim::PostDuringWait(WM_QUIT, 0);
-    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
     EXPECT_EQ("done\n", SimFile(InPatchDir("done.txt")));
     EXPECT_GT(winsim::CallCount("WaitForSingleObject"), 2);
     EXPECT_NE(-1, winsim::FindCall("DispatchMessageA"));
@@ -154,7 +152,7 @@ TEST_F(LaunchTest, AQuitRequestDuringTheWaitStaysPending) {
 TEST_F(LaunchTest, ADosPatcherIsStartedThroughAPif) {
     ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("patch.exe"), DosProgram()));
     winsim::RegisterShellTwin("patch.exe", "ls > seen.txt; exit 5");
-    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
     EXPECT_EQ(std::string(kShortPatchDir) + "\\pcpcwf.pif", winsim::StartedProcesses()[0].file);
     EXPECT_EQ(std::vector<std::string>{}, winsim::StartedProcesses()[0].arguments);
@@ -169,7 +167,7 @@ TEST_F(LaunchTest, APifLeftByAnEarlierRunIsReusedAndDeleted) {
     old.replace(0, 5, "OLDPF");
     ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("pcpcwf.pif"), old));
     winsim::RegisterShellTwin("patch.exe", "cp pcpcwf.pif seen.pif");
-    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
     const std::string seen = SimFile(InPatchDir("seen.pif"));
     EXPECT_EQ("OLDPF", seen.substr(0, 5));  // not written again from the template
     EXPECT_EQ(std::string("patch.exe\0", 10), seen.substr(36, 10));
@@ -182,7 +180,7 @@ TEST_F(LaunchTest, APifLeftByAnEarlierRunIsReusedAndDeleted) {
 TEST_F(LaunchTest, AShellFailureStillDeletesAReadyPif) {
     ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("patch.exe"), DosProgram()));
     winsim::InjectFault({"ShellExecuteExA", "", 0, -1, ERROR_FILE_NOT_FOUND});
-    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
     EXPECT_NE(-1, winsim::FindCall("WriteFile", "pcpcwf"));
     EXPECT_FALSE(winsim::Exists(InPatchDir("pcpcwf.pif")));
 }
@@ -206,7 +204,7 @@ TEST_F(LaunchTest, AFailedPifPreparationFallsBackToADirectStart) {
         ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("patch.exe"), DosProgram()));
         winsim::RegisterShellTwin("patch.exe", "exit 5");
         c.arrange();
-        EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kPatchDir));
+        EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
         ASSERT_EQ(1u, winsim::StartedProcesses().size());
         EXPECT_EQ(std::string(kShortPatchDir) + "\\patch.exe", winsim::StartedProcesses()[0].file);
         EXPECT_EQ(std::vector<std::string>{"patch.rtp"}, winsim::StartedProcesses()[0].arguments);
@@ -235,7 +233,7 @@ TEST_F(LaunchTest, APifRefusedForALongProgramDirectoryIsDeleted) {
 TEST_F(LaunchTest, AShortPathThatCannotBeHadFailsTheStage) {
     winsim::RegisterShellTwin("patch.exe", "exit 0");
     winsim::InjectFault({"GetShortPathNameA", "PatchB2C"});
-    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kPatchDir));
+    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
     EXPECT_EQ(-1, winsim::FindCall("ShellExecuteExA"));
     EXPECT_EQ(0u, winsim::StartedProcesses().size());
 }
@@ -243,7 +241,7 @@ TEST_F(LaunchTest, AShortPathThatCannotBeHadFailsTheStage) {
 TEST_F(LaunchTest, ANonProgramIsStartedDirectly) {
     ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("patch.exe"), "#!not a program"));
     winsim::RegisterShellTwin("patch.exe", "exit 0");
-    EXPECT_EQ(1, RunAndWait("patch.exe", "patch.rtp", kPatchDir));
+    EXPECT_EQ(1, RunAndWait("patch.exe", "patch.rtp", kSamplePatchDir));
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
     EXPECT_EQ("patch.exe", winsim::StartedProcesses()[0].file);
     EXPECT_EQ(-1, winsim::FindCall("CreateFileA", "pcpcwf"));

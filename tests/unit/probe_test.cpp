@@ -93,10 +93,11 @@ TEST_F(ProbeTest, AnInstallationThatCannotBeFoundIsMessage219) {
     const Case cases[] = {
         {"no install directory value", [] { DeleteRegValue(INSTALLED_APPS_KEY, "Tolvane Wayfront"); }},
         {"no shared directory value", [] { DeleteRegValue(SHARED_USAGE_KEY, "Location1"); }},
-        {"empty install directory", [] { SetRegValue(INSTALLED_APPS_KEY, "Tolvane Wayfront", REG_SZ, std::string("\0", 1)); }},
+        {"empty install directory", [] { SetRegText(INSTALLED_APPS_KEY, "Tolvane Wayfront", ""); }},
         {"install directory of another type",
          [] { SetRegValue(INSTALLED_APPS_KEY, "Tolvane Wayfront", REG_EXPAND_SZ, std::string("C:\\Wayfront\0", 12)); }},
-        {"shared directory as a number", [] { SetRegValue(SHARED_USAGE_KEY, "Location1", REG_DWORD, std::string("\1\0\0\0", 4)); }},
+        {"shared directory as a number",
+         [] { SetRegValue(SHARED_USAGE_KEY, "Location1", REG_DWORD, std::string("\1\0\0\0", 4)); }},
         {"install directory too long for the buffer",
          [] { SetRegValue(INSTALLED_APPS_KEY, "Tolvane Wayfront", REG_SZ, "C:\\" + std::string(300, 'w') + '\0'); }},
     };
@@ -276,7 +277,7 @@ TEST_F(ProbeTest, WithoutAnExpectedChecksumTheVersionAloneDecides) {
 // them) and the counts it changed go back, and the probe goes on. What
 // cannot be undone keeps the journal and refuses with 202.
 TEST_F(ProbeTest, ARunCutOffBeforeItsCommitIsUndoneFirst) {
-    const std::string patchDir = std::string(kSampleInstallDir) + "\\PatchB2C";
+    const std::string patchDir = kSamplePatchDir;
     const std::string marker = std::string(kSampleInstallDir) + "\\wayfront.exX";
     const std::string journal = patchDir + "\\COMMIT.JNL";
     const std::string count = std::string(kSampleSharedDir) + "\\qmsound.dll";

@@ -17,11 +17,9 @@
 
 namespace {
 
-const char kPatchDir[] = "C:\\Program Files\\Quenmark\\Wayfront\\PatchB2C";
 const char kWininit[] = "C:\\WINDOWS\\WININIT.INI";
 
 std::string Install(const std::string &name) { return std::string(kSampleInstallDir) + "\\" + name; }
-std::string Patch(const std::string &name) { return std::string(kPatchDir) + "\\" + name; }
 std::string Replacement(std::string path) {
     path.back() = 'X';
     return path;
@@ -32,15 +30,15 @@ protected:
     void SetUp() override {
         MachineTest::SetUp();
         InstallSample();
-        CreateDirectoryA(kPatchDir, nullptr);
-        ASSERT_EQ(1, ExtractPayloads(kPatchDir));
-        ASSERT_EQ(1, StageInstalledFiles(kSampleInstallDir, kPatchDir));
+        CreateDirectoryA(kSamplePatchDir, nullptr);
+        ASSERT_EQ(1, ExtractPayloads(kSamplePatchDir));
+        ASSERT_EQ(1, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
     }
 
     // The stage and, when it succeeds, the commit, as the driver runs them.
     static int Schedule(const char *sharedDir = kSampleSharedDir) {
-        return ScheduleReplacements(kPatchDir, kSampleInstallDir, sharedDir) &&
-               CommitPatch(kPatchDir, kSampleInstallDir) == 0;
+        return ScheduleReplacements(kSamplePatchDir, kSampleInstallDir, sharedDir) &&
+               CommitPatch(kSamplePatchDir, kSampleInstallDir) == 0;
     }
 
     // Files waiting beside their targets under a replacement name.
@@ -105,23 +103,23 @@ TEST_F(ScheduleTest, WindowsNTRegistersEveryReplacementWithReplaceExisting) {
         EXPECT_EQ("\\??\\" + Short(Replacement(target)) + "|!\\??\\" + target, pairs[7 - k]) << k;
         EXPECT_TRUE(winsim::Exists(Replacement(target)));
     }
-    EXPECT_EQ("\\??\\" + std::string(kPatchDir) + "|", pairs[6]);
+    EXPECT_EQ("\\??\\" + std::string(kSamplePatchDir) + "|", pairs[6]);
     const std::string marker = Install(ManifestString(4001));
     EXPECT_EQ("\\??\\" + Short(Replacement(marker)) + "|!\\??\\" + marker, pairs[7]);
-    EXPECT_FALSE(winsim::Exists(Patch("patch.exe")));
-    EXPECT_FALSE(winsim::Exists(Patch("patch.rtp")));
-    EXPECT_FALSE(winsim::Exists(Patch(JOURNAL_NAME)));
+    EXPECT_FALSE(winsim::Exists(InPatchDir("patch.exe")));
+    EXPECT_FALSE(winsim::Exists(InPatchDir("patch.rtp")));
+    EXPECT_FALSE(winsim::Exists(InPatchDir(JOURNAL_NAME)));
     EXPECT_FALSE(winsim::Exists(kWininit));
     EXPECT_EQ(nullptr, FirstPendingOp());
 }
 
 TEST_F(ScheduleTest, WindowsNTDelaysTheDeletionOfAFileInUse) {
-    winsim::HeldFile held = winsim::HoldOpen(Patch("patch.exe"));
+    winsim::HeldFile held = winsim::HoldOpen(InPatchDir("patch.exe"));
     ASSERT_TRUE(held.Held());
     ASSERT_EQ(1, Schedule());
     const std::vector<std::string> pairs = DelayedOperations();
     ASSERT_FALSE(pairs.empty());
-    EXPECT_EQ("\\??\\" + Patch("patch.exe") + "|", pairs[0]);  // deletions come first
+    EXPECT_EQ("\\??\\" + InPatchDir("patch.exe") + "|", pairs[0]);  // deletions come first
 }
 
 // Windows 95: a replacement whose target exists becomes a [Rename] line,
@@ -129,10 +127,10 @@ TEST_F(ScheduleTest, WindowsNTDelaysTheDeletionOfAFileInUse) {
 TEST_F(ScheduleTest, Windows95AppendsToTheRenameSection) {
     winsim::SetPlatform(winsim::Platform::Windows95);
     ASSERT_TRUE(WritePrivateProfileSectionA("Rename", "C:\\OTHER\\LIB.DLL=C:\\OTHER\\LIB.NEW\0", kWininit));
-    winsim::HeldFile held = winsim::HoldOpen(Patch("patch.rtp"));
+    winsim::HeldFile held = winsim::HoldOpen(InPatchDir("patch.rtp"));
     ASSERT_EQ(1, Schedule());
     std::string expected = "C:\\OTHER\\LIB.DLL=C:\\OTHER\\LIB.NEW\n";
-    expected += "NUL=" + Short(Patch("patch.rtp")) + "\n";
+    expected += "NUL=" + Short(InPatchDir("patch.rtp")) + "\n";
     const std::string shared = std::string(kSampleSharedDir) + "\\" + ManifestString(5001);
     expected += Short(shared) + "=" + Short(Replacement(shared)) + "\n";
     for (UINT k = 6; k >= 2; --k) {
@@ -171,7 +169,7 @@ TEST_F(ScheduleTest, WithNothingToDoNothingIsTouched) {
 // A missing source stops the stage before anything is moved: the first two
 // entries are queued, blocks 5000 and 6000 are not read.
 TEST_F(ScheduleTest, AMissingSourceFailsBeforeAnythingIsMoved) {
-    ASSERT_TRUE(DeleteFileA(Patch(ManifestString(4003)).c_str()));
+    ASSERT_TRUE(DeleteFileA(InPatchDir(ManifestString(4003)).c_str()));
     EXPECT_EQ(0, Schedule());
     int queued = 0;
     for (PendingFileOp *r = FirstPendingOp(); r != nullptr; r = r->next) ++queued;
@@ -184,8 +182,8 @@ TEST_F(ScheduleTest, AMissingSourceFailsBeforeAnythingIsMoved) {
 TEST_F(ScheduleTest, AMissingEntryStringIsSkipped) {
     winsim::RemoveString(6002);
     ASSERT_EQ(1, Schedule());
-    EXPECT_FALSE(winsim::Exists(Patch("patch.exe")));
-    EXPECT_TRUE(winsim::Exists(Patch("patch.rtp")));
+    EXPECT_FALSE(winsim::Exists(InPatchDir("patch.exe")));
+    EXPECT_TRUE(winsim::Exists(InPatchDir("patch.rtp")));
 }
 
 // A replacement left by an earlier run is overwritten by a copy.
@@ -193,12 +191,12 @@ TEST_F(ScheduleTest, AnEarlierReplacementIsOverwritten) {
     const std::string target = Install(ManifestString(4002));
     ASSERT_TRUE(winsim::WriteWholeFile(Replacement(target), "stale"));
     std::string fresh;
-    ASSERT_TRUE(winsim::ReadWholeFile(Patch(ManifestString(4002)), &fresh));
+    ASSERT_TRUE(winsim::ReadWholeFile(InPatchDir(ManifestString(4002)), &fresh));
     ASSERT_EQ(1, Schedule());
     std::string waiting;
     ASSERT_TRUE(winsim::ReadWholeFile(Replacement(target), &waiting));
     EXPECT_EQ(fresh, waiting);
-    EXPECT_FALSE(winsim::Exists(Patch(ManifestString(4002))));
+    EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(4002))));
 }
 
 // What the commit cannot do is refused before anything changes, or undone:
@@ -257,7 +255,7 @@ TEST_F(ScheduleTest, ARefusalOrAFailureLeavesNothingBehind) {
         EXPECT_EQ(std::vector<std::string>{}, Replacements());
         EXPECT_EQ(std::vector<std::string>{}, DelayedOperations());
         EXPECT_EQ(section, RenameSection());
-        EXPECT_FALSE(winsim::Exists(Patch(JOURNAL_NAME)));
+        EXPECT_FALSE(winsim::Exists(InPatchDir(JOURNAL_NAME)));
         SetFileAttributesA(kWininit, FILE_ATTRIBUTE_NORMAL);
     }
 }
@@ -275,12 +273,12 @@ TEST_F(ScheduleTest, ASharedFileDeletedAndReplacedEndsUpReplaced) {
         const std::string shared = std::string(kSampleSharedDir) + "\\qmlink.dll";
         std::string before, fresh;
         ASSERT_TRUE(winsim::ReadWholeFile(shared, &before));
-        ASSERT_TRUE(winsim::ReadWholeFile(Patch("qmlink.dll"), &fresh));
+        ASSERT_TRUE(winsim::ReadWholeFile(InPatchDir("qmlink.dll"), &fresh));
         ASSERT_NE(before, fresh);
         // As the shared usage stage leaves them: the deletion, then the
         // replacement.
         ASSERT_EQ(1, PushPendingOp(shared.c_str(), nullptr, Delete));
-        ASSERT_EQ(1, PushPendingOp(Patch("qmlink.dll").c_str(), shared.c_str(), Replace));
+        ASSERT_EQ(1, PushPendingOp(InPatchDir("qmlink.dll").c_str(), shared.c_str(), Replace));
         winsim::HeldFile held = winsim::HoldOpen(shared);
         ASSERT_EQ(1, Schedule());
         std::string waiting;

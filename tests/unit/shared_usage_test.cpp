@@ -22,22 +22,20 @@
 
 namespace {
 
-const char kPatchDir[] = "C:\\Program Files\\Quenmark\\Wayfront\\PatchB2C";
 
 std::string Shared(const std::string &name) { return std::string(kSampleSharedDir) + "\\" + name; }
-std::string Patch(const std::string &name) { return std::string(kPatchDir) + "\\" + name; }
 
 class SharedUsageTest : public MachineTest {
 protected:
     void SetUp() override {
         MachineTest::SetUp();
         InstallSample();
-        CreateDirectoryA(kPatchDir, nullptr);
-        ASSERT_EQ(1, ExtractPayloads(kPatchDir));
+        CreateDirectoryA(kSamplePatchDir, nullptr);
+        ASSERT_EQ(1, ExtractPayloads(kSamplePatchDir));
     }
 
     static int Update() {
-        const int planned = UpdateSharedUsage(kPatchDir, kSampleInstallDir, kSampleSharedDir);
+        const int planned = UpdateSharedUsage(kSamplePatchDir, kSampleInstallDir, kSampleSharedDir);
         EXPECT_TRUE(!planned || ApplyRegistryPlan());
         return planned;
     }
@@ -102,8 +100,8 @@ TEST_F(SharedUsageTest, TheSampleQueuesEveryBranchOfTheComparison) {
         const std::string name = ManifestString(id);
         ASSERT_EQ(1u, added.count(name)) << name;
         expected.push_back(added.at(name) == "replace"
-                               ? "replace " + Patch(name) + " -> " + Shared(name)
-                               : "delete " + Patch(name));
+                               ? "replace " + InPatchDir(name) + " -> " + Shared(name)
+                               : "delete " + InPatchDir(name));
     }
     for (UINT id = 3109; id > 3100; --id) {
         if (lastUse.count(ManifestString(id))) expected.push_back("delete " + Shared(ManifestString(id)));
@@ -177,13 +175,13 @@ TEST_F(SharedUsageTest, AdditionCounts) {
 // A shared file that loses its last use and is added again stays, whichever
 // copy the comparison keeps: here the payload's copy is the same build.
 TEST_F(SharedUsageTest, AFileDroppedAndAddedAgainIsNeverDeleted) {
-    ASSERT_TRUE(winsim::WriteWholeFile(Patch("qmlink.dll"), SimFile(Shared("qmlink.dll"))));
+    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("qmlink.dll"), SimFile(Shared("qmlink.dll"))));
     ASSERT_EQ(1, Update());
     EXPECT_EQ(std::string("1\0", 2), Count("qmlink.dll"));
     EXPECT_NE(std::string::npos, UsageKey("qmlink.dll").find("Tolvane Wayfront")) << UsageKey("qmlink.dll");
     const std::vector<std::string> records = Records();
     EXPECT_EQ(records.end(), std::find(records.begin(), records.end(), "delete " + Shared("qmlink.dll")));
-    EXPECT_NE(records.end(), std::find(records.begin(), records.end(), "delete " + Patch("qmlink.dll")));
+    EXPECT_NE(records.end(), std::find(records.begin(), records.end(), "delete " + InPatchDir("qmlink.dll")));
 }
 
 // A usage subkey goes with this product's last use only when what is left
@@ -198,12 +196,12 @@ TEST_F(SharedUsageTest, AnotherProductsValueKeepsTheUsageSubkey) {
 // A new shared file is installed where the shared directory has no copy,
 // even when its version begins with 0 and so reads like the missing copy's.
 TEST_F(SharedUsageTest, ANewSharedFileIsInstalledWhereThereIsNoCopy) {
-    ASSERT_TRUE(winsim::WriteWholeFile(Patch("qmgfx32.dll"), HostFile(FixturePath("earlyversion.exe"))));
+    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("qmgfx32.dll"), HostFile(FixturePath("earlyversion.exe"))));
     ASSERT_FALSE(winsim::Exists(Shared("qmgfx32.dll")));
     ASSERT_EQ(1, Update());
     const std::vector<std::string> records = Records();
     EXPECT_NE(records.end(), std::find(records.begin(), records.end(),
-                                       "replace " + Patch("qmgfx32.dll") + " -> " + Shared("qmgfx32.dll")));
+                                       "replace " + InPatchDir("qmgfx32.dll") + " -> " + Shared("qmgfx32.dll")));
 }
 
 // Each refusal comes before any change: the registry is as it was.
@@ -218,7 +216,9 @@ TEST_F(SharedUsageTest, ARefusalChangesNothing) {
         {"a REG_BINARY count of two bytes", [] { SetCount("qmsound.dll", REG_BINARY, std::string("\2\0", 2)); }},
         {"a usage subkey missing", [] { DeleteRegKey(SHARED_USAGE_KEY "\\qmprint.dll"); }},
         {"a payload copy without a version",
-         [this] { ASSERT_TRUE(winsim::WriteWholeFile(Patch("qmgfx32.dll"), HostFile(FixturePath("noversion.exe")))); }},
+         [] {
+             ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("qmgfx32.dll"), HostFile(FixturePath("noversion.exe"))));
+         }},
         {"no SharedDLLs key", [] { DeleteRegKey(SHARED_DLLS_KEY); }},
         // NT: a user who may read but not change the counts.
         {"SharedDLLs not writable",

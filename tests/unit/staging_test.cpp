@@ -11,9 +11,7 @@
 
 namespace {
 
-const char kPatchDir[] = "C:\\Program Files\\Quenmark\\Wayfront\\PatchB2C";
 
-std::string InPatchDir(const std::string &name) { return std::string(kPatchDir) + "\\" + name; }
 
 // The expanded length an SZDD header declares, or -1 for a file stored plain.
 int64_t SzddLength(const std::string &bytes) {
@@ -28,12 +26,12 @@ protected:
     void SetUp() override {
         MachineTest::SetUp();
         InstallSample();
-        ASSERT_TRUE(CreateDirectoryA(kPatchDir, nullptr));
+        ASSERT_TRUE(CreateDirectoryA(kSamplePatchDir, nullptr));
     }
 };
 
 TEST_F(StagingTest, TheShippedPayloadIsExpandedUnderItsNames) {
-    ASSERT_EQ(1, ExtractPayloads(kPatchDir));
+    ASSERT_EQ(1, ExtractPayloads(kSamplePatchDir));
     for (UINT k = 1; k <= 14; ++k) {
         SCOPED_TRACE(ManifestString(1100 + k));
         std::string resource;
@@ -48,27 +46,27 @@ TEST_F(StagingTest, TheShippedPayloadIsExpandedUnderItsNames) {
         EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(1000 + k)))) << "stored file left";
     }
     EXPECT_EQ(-1, SzddLength(SimFile(InPatchDir("patch.rtp"))));
-    EXPECT_EQ(14u, winsim::ListTree(kPatchDir).size());
+    EXPECT_EQ(14u, winsim::ListTree(kSamplePatchDir).size());
 }
 
 TEST_F(StagingTest, EmptyAndMissingPayloadBlocks) {
     for (const char *count : {"0 Count of files to extract", "-3", "none"}) {
         SetUp();
         winsim::SetString(1000, count);
-        EXPECT_EQ(1, ExtractPayloads(kPatchDir)) << count;
-        EXPECT_EQ(std::vector<std::string>{}, winsim::ListTree(kPatchDir)) << count;
+        EXPECT_EQ(1, ExtractPayloads(kSamplePatchDir)) << count;
+        EXPECT_EQ(std::vector<std::string>{}, winsim::ListTree(kSamplePatchDir)) << count;
     }
     SetUp();
     winsim::RemoveString(1000);
-    EXPECT_EQ(0, ExtractPayloads(kPatchDir));
+    EXPECT_EQ(0, ExtractPayloads(kSamplePatchDir));
     EXPECT_EQ(-1, winsim::FindCall("FindResourceA"));
 }
 
 // Entry 15 finds its stored name ("empty") but no resource 115.
 TEST_F(StagingTest, ACountPastThePayloadFailsAtTheMissingResource) {
     winsim::SetString(1000, "15 Count of files to extract");
-    EXPECT_EQ(0, ExtractPayloads(kPatchDir));
-    EXPECT_EQ(14u, winsim::ListTree(kPatchDir).size());
+    EXPECT_EQ(0, ExtractPayloads(kSamplePatchDir));
+    EXPECT_EQ(14u, winsim::ListTree(kSamplePatchDir).size());
     EXPECT_FALSE(winsim::Exists(InPatchDir("empty")));
 }
 
@@ -118,15 +116,15 @@ TEST_F(StagingTest, EachFailingStepOfAnEntry) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
-        ASSERT_TRUE(SetCurrentDirectoryA(kPatchDir));
+        ASSERT_TRUE(SetCurrentDirectoryA(kSamplePatchDir));
         const std::string first = ManifestString(1101), second = ManifestString(1102), stored = ManifestString(1003), later = ManifestString(1104);
         c.arrange();
-        EXPECT_EQ(0, ExtractPayloads(kPatchDir));
+        EXPECT_EQ(0, ExtractPayloads(kSamplePatchDir));
         EXPECT_TRUE(winsim::Exists(InPatchDir(first)));  // earlier entries stay
         EXPECT_TRUE(winsim::Exists(InPatchDir(second)));
         EXPECT_EQ(c.storedLeft, winsim::Exists(InPatchDir(stored)));
         EXPECT_FALSE(winsim::Exists(InPatchDir(later)));  // later ones not reached
-        EXPECT_EQ(2 + c.storedLeft + c.alsoLeft, winsim::ListTree(kPatchDir).size());
+        EXPECT_EQ(2 + c.storedLeft + c.alsoLeft, winsim::ListTree(kSamplePatchDir).size());
     }
 }
 
@@ -134,7 +132,7 @@ TEST_F(StagingTest, APlainResourceIsCopiedAndStaleFilesAreReplaced) {
     winsim::SetResource(10, 103, "not compressed at all");
     ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir(ManifestString(1003)), std::string(5000, 's')));
     ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir(ManifestString(1103)), std::string(9000, 'x')));
-    EXPECT_EQ(1, ExtractPayloads(kPatchDir));
+    EXPECT_EQ(1, ExtractPayloads(kSamplePatchDir));
     EXPECT_EQ("not compressed at all", SimFile(InPatchDir(ManifestString(1103))));
     EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(1003))));
 }
@@ -144,12 +142,12 @@ TEST_F(StagingTest, APlainResourceIsCopiedAndStaleFilesAreReplaced) {
 TEST_F(StagingTest, TheInstalledFilesAreCopiedByteForByte) {
     const std::vector<std::string> installed = winsim::ListTree(kSampleInstallDir);
     ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir(ManifestString(2001)), "stale copy of an earlier run"));
-    EXPECT_EQ(1, StageInstalledFiles(kSampleInstallDir, kPatchDir));
+    EXPECT_EQ(1, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
     for (UINT k = 1; k <= 5; ++k) {
         const std::string name = ManifestString(2000 + k);
         EXPECT_EQ(SimFile(std::string(kSampleInstallDir) + "\\" + name), SimFile(InPatchDir(name))) << name;
     }
-    EXPECT_EQ(5u, winsim::ListTree(kPatchDir).size());
+    EXPECT_EQ(5u, winsim::ListTree(kSamplePatchDir).size());
     // The install directory is only read (the patch directory lies in it).
     std::vector<std::string> after = winsim::ListTree(kSampleInstallDir);
     after.erase(std::remove_if(after.begin(), after.end(),
@@ -172,7 +170,7 @@ TEST_F(StagingTest, ReadOnlyFilesGiveWritableCopies) {
     const std::string leftover = InPatchDir(ManifestString(2003));
     ASSERT_TRUE(winsim::WriteWholeFile(leftover, "left by an earlier run"));
     ASSERT_TRUE(SetFileAttributesA(leftover.c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(1, StageInstalledFiles(kSampleInstallDir, kPatchDir));
+    EXPECT_EQ(1, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
     for (UINT k = 1; k <= 5; ++k) {
         const std::string name = ManifestString(2000 + k);
         EXPECT_EQ(SimFile(std::string(kSampleInstallDir) + "\\" + name), SimFile(InPatchDir(name))) << name;
@@ -202,7 +200,7 @@ TEST_F(StagingTest, ARefusedCopyStopsTheStage) {
             }
         }
         winsim::InjectFault(fault);
-        EXPECT_EQ(0, StageInstalledFiles(kSampleInstallDir, kPatchDir));
+        EXPECT_EQ(0, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
         EXPECT_TRUE(winsim::Exists(InPatchDir(ManifestString(2002))));
         EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(2004))));
     }
@@ -213,14 +211,14 @@ TEST_F(StagingTest, ARefusedCopyStopsTheStage) {
 TEST_F(StagingTest, AShortWriteOfAStoredFileFailsTheExtraction) {
     winsim::SetPlatform(winsim::Platform::Windows95);
     winsim::SetRoomLeft('C', 100);
-    EXPECT_EQ(0, ExtractPayloads(kPatchDir));
+    EXPECT_EQ(0, ExtractPayloads(kSamplePatchDir));
     EXPECT_EQ(1, winsim::CallCount("WriteFile"));
     EXPECT_EQ(-1, winsim::FindCall("LZOpenFileA"));
 }
 
 TEST_F(StagingTest, ACopyStopsAtTheFirstMissingFile) {
     ASSERT_TRUE(DeleteFileA((std::string(kSampleInstallDir) + "\\" + ManifestString(2003)).c_str()));
-    EXPECT_EQ(0, StageInstalledFiles(kSampleInstallDir, kPatchDir));
+    EXPECT_EQ(0, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
     EXPECT_TRUE(winsim::Exists(InPatchDir(ManifestString(2001))));
     EXPECT_TRUE(winsim::Exists(InPatchDir(ManifestString(2002))));
     EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(2004))));
@@ -229,13 +227,13 @@ TEST_F(StagingTest, ACopyStopsAtTheFirstMissingFile) {
 
 TEST_F(StagingTest, EmptyAndMissingStagingBlocks) {
     winsim::SetString(2000, "0 Count of files to copy from appdir to patch dir");
-    EXPECT_EQ(1, StageInstalledFiles(kSampleInstallDir, kPatchDir));
+    EXPECT_EQ(1, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
     EXPECT_EQ(-1, winsim::FindCall("CopyFileA"));
     winsim::RemoveString(2000);
-    EXPECT_EQ(0, StageInstalledFiles(kSampleInstallDir, kPatchDir));
+    EXPECT_EQ(0, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
     winsim::SetString(2000, "5 Count");
     winsim::RemoveString(2002);
-    EXPECT_EQ(0, StageInstalledFiles(kSampleInstallDir, kPatchDir));
+    EXPECT_EQ(0, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
     EXPECT_EQ(1, winsim::CallCount("CopyFileA"));
 }
 
