@@ -38,4 +38,4 @@ set(WF_PE_ONLY_SOURCES
 set(WF_RESOURCE_SCRIPT src/resources/wfpatch.rc)
 file(GLOB WF_RESOURCE_INPUTS CONFIGURE_DEPENDS
      ${CMAKE_CURRENT_LIST_DIR}/../src/resources/*.rc
-     ${CMAKE_CURRENT_LIST_DIR}/../src/manifest/string_ids.h)
+     ${CMAKE_CURRENT_LIST_DIR}/../src/common/contract.h)

@@ -187,7 +187,7 @@ static void FreePendingOps(void)
 
 UINT CommitPatch(LPCSTR patchDir, LPCSTR installDir)
 {
-    char versionFile[128];
+    char versionFile[SHORT_STRING_CAPACITY];
     char versionPath[MAX_PATH];
     PendingFileOp *marker = NULL;
     UINT failure = MSG_SCHEDULE_FAILED;

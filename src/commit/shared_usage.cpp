@@ -180,7 +180,7 @@ static int AddUse(LPCSTR product, LPCSTR patchDir, LPCSTR installDir, LPCSTR sha
 
 int UpdateSharedUsage(LPCSTR patchDir, LPCSTR installDir, LPCSTR sharedDir)
 {
-    char product[256];
+    char product[VALUE_NAME_CAPACITY];
     char name[MAX_PATH];
     LONG count;
 

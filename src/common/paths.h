@@ -6,9 +6,6 @@
 
 #include "platform/win32.h"
 
-// Name of the work directory made inside the install directory.
-#define PATCH_DIRECTORY_NAME "PatchB2C"
-
 // Appends "\" unless the path is empty or its last character already is
 // one. The last character is found by walking the string in the system's
 // code page, so a double-byte character whose trail byte is "\" still gets

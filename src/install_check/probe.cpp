@@ -60,11 +60,11 @@ static int Refuse(UINT message)
 
 int ProbeInstallation(LPSTR installDir, int installCapacity, LPSTR sharedDir, int sharedCapacity)
 {
-    char productName[256];
-    char fileName[128];
-    char expectedVersion[128];
-    char foundVersion[128];
-    char checksumText[128];
+    char productName[VALUE_NAME_CAPACITY];
+    char fileName[SHORT_STRING_CAPACITY];
+    char expectedVersion[SHORT_STRING_CAPACITY];
+    char foundVersion[SHORT_STRING_CAPACITY];
+    char checksumText[SHORT_STRING_CAPACITY];
     char versionPath[MAX_PATH];
     char marker[MAX_PATH];
 

@@ -1,6 +1,9 @@
 // Reading the manifest from the module's string table.
 #include "manifest/manifest.h"
 
+// Block entries are read into MAX_PATH buffers throughout the installer.
+static_assert(NAME_CAPACITY == MAX_PATH, "the builder's name limit is the installer's path buffer");
+
 static HINSTANCE g_module;
 
 void SetPatchModule(HINSTANCE module) { g_module = module; }
@@ -22,7 +25,7 @@ int LoadManifestString(UINT id, LPSTR buffer, int capacity)
 
 int LoadBlockCount(UINT baseId, LONG *count)
 {
-    char text[128];
+    char text[SHORT_STRING_CAPACITY];
     *count = 0;
     if (!LoadManifestString(baseId, text, sizeof(text)))
         return 0;

@@ -4,7 +4,7 @@
 #define WF_MANIFEST_MANIFEST_H
 
 #include "platform/win32.h"
-#include "manifest/string_ids.h"
+#include "common/contract.h"
 
 // The module whose resources are the manifest. Set once by the driver.
 void SetPatchModule(HINSTANCE module);

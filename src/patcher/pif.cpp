@@ -19,10 +19,10 @@ static const struct {
     DWORD count;
     int source;  // 0 program name, 1 start-up directory, 2 parameters
 } g_pifFields[] = {
-    {36, 57, 0},   // program file name (63)
-    {101, 47, 1},  // start-up directory (64)
-    {165, 63, 2},  // parameters (64)
-    {453, 63, 2},  // parameters of the Windows 386 section (64)
+    {PIF_PROGRAM, PIF_PROGRAM_WRITTEN, 0},
+    {PIF_DIRECTORY, PIF_DIRECTORY_WRITTEN, 1},
+    {PIF_PARAMETERS, PIF_PARAMETERS_WRITTEN, 2},
+    {PIF_WIN386_PARAMETERS, PIF_WIN386_PARAMETERS_WRITTEN, 2},
 };
 
 int PatchPifFields(LPCSTR path, LPCSTR startupDir, LPCSTR programName, LPCSTR parameters)
