@@ -9,6 +9,8 @@
 // exit are killed and reaped.
 #include "internal.h"
 
+#include "common/contract.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -28,19 +30,6 @@ extern char **environ;
 
 namespace winsim {
 namespace {
-
-// Fields of a PIF's basic section that the shell reads to start its program.
-constexpr size_t kPifProgramOffset = 0x24;
-constexpr size_t kPifProgramSize = 63;
-constexpr size_t kPifDirectoryOffset = 0x65;
-constexpr size_t kPifDirectorySize = 64;
-constexpr size_t kPifParametersOffset = 0xA5;
-constexpr size_t kPifParametersSize = 64;
-constexpr size_t kPifBasicSectionSize = 369;
-static_assert(kPifDirectoryOffset == kPifProgramOffset + kPifProgramSize + 2,
-              "a flag byte and a reserved byte lie between program and directory");
-static_assert(kPifParametersOffset == kPifDirectoryOffset + kPifDirectorySize,
-              "parameters follow the start-up directory");
 
 // What the shell reports in hInstApp on success: any value above 32.
 const HINSTANCE kStarted = reinterpret_cast<HINSTANCE>(static_cast<intptr_t>(42));
@@ -188,9 +177,9 @@ bool LookUpExisting(const std::string &path, bool wantDirectory, detail::FileLoo
 bool ReadPif(const detail::FileLookup &pif, Launch *launch, LaunchError *error) {
     std::ifstream in(pif.host, std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (bytes.size() < kPifBasicSectionSize) return *error = kBadFormat, false;
-    const std::string name = Field(bytes, kPifProgramOffset, kPifProgramSize);
-    const std::string directory = Field(bytes, kPifDirectoryOffset, kPifDirectorySize);
+    if (bytes.size() < PIF_BASIC_SIZE) return *error = kBadFormat, false;
+    const std::string name = Field(bytes, PIF_PROGRAM, PIF_PROGRAM_SIZE);
+    const std::string directory = Field(bytes, PIF_DIRECTORY, PIF_DIRECTORY_SIZE);
     if (name.empty()) return *error = kFileNotFound, false;
     if (!directory.empty()) {
         detail::FileLookup dir;
@@ -205,7 +194,7 @@ bool ReadPif(const detail::FileLookup &pif, Launch *launch, LaunchError *error) 
         programPath += name;
     }
     if (!LookUpExisting(programPath, false, &launch->program, error)) return false;
-    launch->arguments = SplitAtBlanks(Field(bytes, kPifParametersOffset, kPifParametersSize));
+    launch->arguments = SplitAtBlanks(Field(bytes, PIF_PARAMETERS, PIF_PARAMETERS_SIZE));
     return true;
 }
 

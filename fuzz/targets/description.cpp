@@ -24,10 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     if (!diagnostics.empty())
         return 0;
 
-    FUZZ_CHECK(d.FindBlock(kBlockPayload) && d.FindBlock(kBlockStaged), "required block missing");
+    FUZZ_CHECK(d.FindBlock(BLOCK_PAYLOAD) && d.FindBlock(BLOCK_STAGED_FILES), "required block missing");
     for (const auto &[base, block] : d.blocks) {
         FUZZ_CHECK(base == block.base, "block %d filed under %d", block.base, base);
-        FUZZ_CHECK(block.countText.size() < kShortBuffer, "block %d: count text of %zu", base,
+        FUZZ_CHECK(block.countText.size() < SHORT_STRING_CAPACITY, "block %d: count text of %zu", base,
                    block.countText.size());
         const int32_t count = ParseCount(block.countText.c_str());
         FUZZ_CHECK(count >= 0 && (size_t)count == block.entries.size(),
@@ -35,21 +35,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
                    block.countText.c_str(), count, block.entries.size());
         for (const Entry &e : block.entries) {
             FUZZ_CHECK(BareNameFault(e.name).empty(), "block %d: name \"%s\"", base, e.name.c_str());
-            if (base == kBlockPayload)
+            if (base == BLOCK_PAYLOAD)
                 FUZZ_CHECK(BareNameFault(e.stored).empty() && !SameName(e.stored, e.name),
                            "stored name \"%s\" for \"%s\"", e.stored.c_str(), e.name.c_str());
         }
         for (const Extra &x : block.extras)
-            FUZZ_CHECK(x.text.size() < kNameBuffer && x.expandedText.size() < kNameBuffer,
+            FUZZ_CHECK(x.text.size() < NAME_CAPACITY && x.expandedText.size() < NAME_CAPACITY,
                        "block %d: extra of %zu", base, x.text.size());
     }
-    FUZZ_CHECK(!d.versionCheck.value.empty() && d.versionCheck.value.size() < kShortBuffer,
+    FUZZ_CHECK(!d.versionCheck.value.empty() && d.versionCheck.value.size() < SHORT_STRING_CAPACITY,
                "version-check of %zu", d.versionCheck.value.size());
-    FUZZ_CHECK(!d.expectedVersion.value.empty() && d.expectedVersion.value.size() < kShortBuffer,
+    FUZZ_CHECK(!d.expectedVersion.value.empty() && d.expectedVersion.value.size() < SHORT_STRING_CAPACITY,
                "expected-version of %zu", d.expectedVersion.value.size());
-    FUZZ_CHECK(!d.registryName.value.empty() && d.registryName.value.size() < kValueNameBuffer,
+    FUZZ_CHECK(!d.registryName.value.empty() && d.registryName.value.size() < VALUE_NAME_CAPACITY,
                "registry-name of %zu", d.registryName.value.size());
-    const std::vector<Entry> staged = d.EntriesOf(kBlockStaged);
+    const std::vector<Entry> staged = d.EntriesOf(BLOCK_STAGED_FILES);
     FUZZ_CHECK(!staged.empty() && SameName(staged.front().name, d.versionCheck.value),
                "the version-check file is not the first of block 2000");
     return 0;

@@ -70,7 +70,7 @@ TEST(Description, GoodOneReadsAsWritten) {
   EXPECT_EQ(d.registryName.value, "Tolvane Wayfront");
   EXPECT_EQ(d.expectedVersion.value, "VERSION 95.0.b");
   EXPECT_FALSE(d.expectedChecksum.Given());
-  const Block* payload = d.FindBlock(kBlockPayload);
+  const Block* payload = d.FindBlock(BLOCK_PAYLOAD);
   ASSERT_NE(payload, nullptr);
   EXPECT_EQ(payload->countText, "3 Count of files to extract");
   ASSERT_EQ(payload->entries.size(), 3u);
@@ -80,8 +80,8 @@ TEST(Description, GoodOneReadsAsWritten) {
   EXPECT_FALSE(payload->entries[0].plain);
   ASSERT_EQ(payload->extras.size(), 1u);
   EXPECT_EQ(payload->extras[0].expandedText, "empty");
-  EXPECT_EQ(d.FindBlock(kBlockStaged)->countText, "2 Count of files to copy") << "unquoted words are joined";
-  EXPECT_EQ(d.FindBlock(kBlockSharedMoves), nullptr);
+  EXPECT_EQ(d.FindBlock(BLOCK_STAGED_FILES)->countText, "2 Count of files to copy") << "unquoted words are joined";
+  EXPECT_EQ(d.FindBlock(BLOCK_SHARED_MOVES), nullptr);
 }
 
 TEST(Description, QuotedNamesMayHoldBlanks) {
@@ -91,7 +91,7 @@ TEST(Description, QuotedNamesMayHoldBlanks) {
   const auto diagnostics = Parse(text, &d);
   // A quote cannot stand in a Windows file name: read, then refused twice.
   ASSERT_EQ(diagnostics.size(), 2u) << All(diagnostics);
-  EXPECT_EQ(d.FindBlock(kBlockStaged)->entries[1].name, "core \"x\".dll");
+  EXPECT_EQ(d.FindBlock(BLOCK_STAGED_FILES)->entries[1].name, "core \"x\".dll");
   const std::string blanks = Replace(Replace(kGood, "  wfcore.dll\nblock 3000", "  \"wf core.dll\"\nblock 3000"),
                                      "  wfcore.dll\nblock 6000", "  \"wf core.dll\"\nblock 6000");
   EXPECT_TRUE(Parse(blanks).empty()) << All(Parse(blanks));

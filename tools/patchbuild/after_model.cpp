@@ -65,7 +65,7 @@ std::string ReplacementName(const std::string& path) { return path.substr(0, pat
 class Model {
  public:
   Model(const Description& d, const ModelInputs& in, ModelMachine& m) : d_(d), in_(in), m_(m) {
-    patchDir_ = JoinPath(in.installDir, kPatchDirectoryName);
+    patchDir_ = JoinPath(in.installDir, PATCH_DIRECTORY_NAME);
   }
 
   ModelResult Run() {
@@ -82,7 +82,7 @@ class Model {
   void Log(const std::string& line) { result_.log.push_back(line); }
 
   bool Extract() {
-    for (const Entry& e : d_.EntriesOf(kBlockPayload)) {
+    for (const Entry& e : d_.EntriesOf(BLOCK_PAYLOAD)) {
       auto file = in_.newFile(e.name);
       const bool patcherFile = (d_.patcher.Given() && SameName(e.name, d_.patcher.value)) ||
                                (d_.patcherData.Given() && SameName(e.name, d_.patcherData.value));
@@ -93,7 +93,7 @@ class Model {
   }
 
   bool StageCopy() {
-    for (const Entry& e : d_.EntriesOf(kBlockStaged)) {
+    for (const Entry& e : d_.EntriesOf(BLOCK_STAGED_FILES)) {
       const ModelFile* installed = m_.Find(JoinPath(in_.installDir, e.name));
       if (!installed) return Fail("staging copy: " + JoinPath(in_.installDir, e.name) + " is missing");
       m_.Put(JoinPath(patchDir_, e.name), installed->content);
@@ -103,7 +103,7 @@ class Model {
 
   // The patcher turns each staged copy into its new version.
   bool Patch() {
-    for (const Entry& e : d_.EntriesOf(kBlockStaged)) {
+    for (const Entry& e : d_.EntriesOf(BLOCK_STAGED_FILES)) {
       auto file = in_.newFile(e.name);
       if (!file) return Fail("patched file " + e.name + " has no new build");
       m_.Put(JoinPath(patchDir_, e.name), *file);
@@ -134,7 +134,7 @@ class Model {
     }
     const std::string product = d_.registryName.value;
     bool success = true;
-    for (const Entry& e : d_.EntriesOf(kBlockSharedRemoved)) {
+    for (const Entry& e : d_.EntriesOf(BLOCK_SHARED_REMOVED)) {
       if (!success) break;
       const std::string countPath = JoinPath(in_.sharedDir, e.name);
       std::string line = "stops using " + e.name + ": ";
@@ -166,7 +166,7 @@ class Model {
       }
       Log(line);
     }
-    for (const Entry& e : d_.EntriesOf(kBlockSharedAdded)) {
+    for (const Entry& e : d_.EntriesOf(BLOCK_SHARED_ADDED)) {
       if (!success) break;
       const std::string countPath = JoinPath(in_.sharedDir, e.name);
       std::string line = "adds " + e.name + ": ";
@@ -210,9 +210,9 @@ class Model {
     struct BlockOps {
       int base;
       const std::string* destinationDir;
-    } blocks[] = {{kBlockInstallMoves, &in_.installDir},
-                  {kBlockSharedMoves, &in_.sharedDir},
-                  {kBlockCleanup, nullptr}};
+    } blocks[] = {{BLOCK_INSTALL_MOVES, &in_.installDir},
+                  {BLOCK_SHARED_MOVES, &in_.sharedDir},
+                  {BLOCK_CLEANUP, nullptr}};
     for (const auto& b : blocks) {
       for (const Entry& e : d_.EntriesOf(b.base)) {
         const std::string source = JoinPath(patchDir_, e.name);

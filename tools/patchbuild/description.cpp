@@ -10,10 +10,9 @@
 
 namespace patchbuild {
 
-const int kBlockBases[7] = {kBlockPayload,       kBlockStaged,       kBlockSharedAdded,
-                            kBlockSharedRemoved, kBlockInstallMoves, kBlockSharedMoves,
-                            kBlockCleanup};
-const char kPatchDirectoryName[] = "PatchB2C";
+const int kBlockBases[7] = {BLOCK_PAYLOAD,        BLOCK_STAGED_FILES,  BLOCK_SHARED_ADDED,
+                            BLOCK_SHARED_REMOVED, BLOCK_INSTALL_MOVES, BLOCK_SHARED_MOVES,
+                            BLOCK_CLEANUP};
 
 std::string Diagnostic::Text() const {
   return line > 0 ? file + ":" + std::to_string(line) + ": " + message : file + ": " + message;
@@ -31,9 +30,9 @@ std::vector<Entry> Description::EntriesOf(int base) const {
 
 std::string BareNameFault(const std::string& name) {
   if (name.empty()) return "the name is empty";
-  if (name.size() > kNameBuffer - 1)
+  if (name.size() > NAME_CAPACITY - 1)
     return "the name is " + std::to_string(name.size()) + " characters long; the installer reads names into " +
-           std::to_string(kNameBuffer) + "-character buffers (at most " + std::to_string(kNameBuffer - 1) + ")";
+           std::to_string(NAME_CAPACITY) + "-character buffers (at most " + std::to_string(NAME_CAPACITY - 1) + ")";
   for (unsigned char c : name) {
     if (c < 0x20) return "the name holds a control character";
     if (std::string("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string::npos)
@@ -128,7 +127,7 @@ class Parser {
                     {d_.expectedVersion, "expected-version"}};
     for (const auto& r : required)
       if (!r.s.Given()) Fault(0, std::string("missing setting \"") + r.word + "\"");
-    for (int base : {kBlockPayload, kBlockStaged})
+    for (int base : {BLOCK_PAYLOAD, BLOCK_STAGED_FILES})
       if (!d_.FindBlock(base)) Fault(0, "missing block " + std::to_string(base));
     for (const auto& [base, block] : d_.blocks) CheckBlock(block);
     CheckSettings();
@@ -155,7 +154,7 @@ class Parser {
     for (int b : kBlockBases)
       if (tokens[1].text == std::to_string(b)) base = b, known = true;
     if (!known) {
-      if (tokens[1].text == std::to_string(kBlockExpanded))
+      if (tokens[1].text == std::to_string(BLOCK_EXPANDED_NAMES))
         return Fault(number, "block 1100 is written from block 1000's entries; list expanded names there");
       return Fault(number, "unknown block \"" + tokens[1].text + "\"");
     }
@@ -170,14 +169,14 @@ class Parser {
   }
 
   void ExtraLine(int number, const std::vector<Token>& tokens) {
-    const std::size_t wanted = block_->base == kBlockPayload ? 3 : 2;
+    const std::size_t wanted = block_->base == BLOCK_PAYLOAD ? 3 : 2;
     if (tokens.size() != wanted)
-      return Fault(number, block_->base == kBlockPayload
+      return Fault(number, block_->base == BLOCK_PAYLOAD
                                ? "\"extra\" in block 1000 takes two texts: the stored-name and the expanded-name string"
                                : "\"extra\" takes one text");
     Extra e{tokens[1].text, wanted == 3 ? tokens[2].text : std::string(), number};
     for (const std::string& t : {e.text, e.expandedText})
-      if (t.size() > kNameBuffer - 1) return Fault(number, "extra text longer than 259 characters");
+      if (t.size() > NAME_CAPACITY - 1) return Fault(number, "extra text longer than " + std::to_string(NAME_CAPACITY - 1) + " characters");
     block_->extras.push_back(e);
   }
 
@@ -186,7 +185,7 @@ class Parser {
       return Fault(number, "entry after an \"extra\" line: extras stand after the counted entries");
     Entry e;
     e.line = number;
-    if (block_->base == kBlockPayload) {
+    if (block_->base == BLOCK_PAYLOAD) {
       const bool plain = tokens.size() == 3 && !tokens[2].quoted && tokens[2].text == "plain";
       if (tokens.size() != 2 && !plain)
         return Fault(number, "a payload entry is: stored-name expanded-name [plain]");
@@ -219,9 +218,10 @@ class Parser {
       Fault(b.line, name + " says " + b.countText.substr(0, digits) + " entries but lists " +
                         std::to_string(b.entries.size()));
     }
-    if (b.countText.size() > kShortBuffer - 1)
+    if (b.countText.size() > SHORT_STRING_CAPACITY - 1)
       Fault(b.line, name + ": the count string is " + std::to_string(b.countText.size()) +
-                        " characters; the installer reads it into a 128-character buffer");
+                        " characters; the installer reads it into a " + std::to_string(SHORT_STRING_CAPACITY) +
+                        "-character buffer");
     // Names within a block must differ; payload names must differ across
     // both columns, since the stored file is deleted after its expansion.
     std::map<std::string, int> seen;
@@ -232,7 +232,7 @@ class Parser {
                         std::to_string(it->second) + ")");
     };
     for (const Entry& e : b.entries) {
-      if (b.base == kBlockPayload) {
+      if (b.base == BLOCK_PAYLOAD) {
         CheckName(e.line, e.stored, "stored name");
         CheckName(e.line, e.name, "expanded name");
         if (BareNameFault(e.stored).empty() && BareNameFault(e.name).empty() && !SameName(e.stored, e.name)) {
@@ -257,11 +257,11 @@ class Parser {
       const Setting& s;
       const char* word;
       std::size_t buffer;
-    } limits[] = {{d_.versionCheck, "version-check", kShortBuffer},
-                  {d_.expectedVersion, "expected-version", kShortBuffer},
-                  {d_.registryName, "registry-name", kValueNameBuffer},
-                  {d_.patcher, "patcher", kNameBuffer},
-                  {d_.patcherData, "patcher-data", kNameBuffer}};
+    } limits[] = {{d_.versionCheck, "version-check", SHORT_STRING_CAPACITY},
+                  {d_.expectedVersion, "expected-version", SHORT_STRING_CAPACITY},
+                  {d_.registryName, "registry-name", VALUE_NAME_CAPACITY},
+                  {d_.patcher, "patcher", NAME_CAPACITY},
+                  {d_.patcherData, "patcher-data", NAME_CAPACITY}};
     for (const auto& l : limits)
       if (l.s.Given() && (l.s.value.empty() || l.s.value.size() > l.buffer - 1))
         Fault(l.s.line, std::string(l.word) + " is " + std::to_string(l.s.value.size()) +
@@ -278,8 +278,8 @@ class Parser {
 
   void CheckReferences() {
     std::set<std::string> payload, staged;
-    for (const Entry& e : d_.EntriesOf(kBlockPayload)) payload.insert(Lower(e.name));
-    for (const Entry& e : d_.EntriesOf(kBlockStaged)) staged.insert(Lower(e.name));
+    for (const Entry& e : d_.EntriesOf(BLOCK_PAYLOAD)) payload.insert(Lower(e.name));
+    for (const Entry& e : d_.EntriesOf(BLOCK_STAGED_FILES)) staged.insert(Lower(e.name));
     auto need = [&](int base, bool orStaged, const char* what) {
       for (const Entry& e : d_.EntriesOf(base)) {
         const std::string n = Lower(e.name);
@@ -287,21 +287,21 @@ class Parser {
           Fault(e.line, "unknown file \"" + e.name + "\" in block " + std::to_string(base) + ": " + what);
       }
     };
-    need(kBlockSharedAdded, false, "not a payload entry of block 1000");
-    need(kBlockSharedMoves, false, "not a payload entry of block 1000");
-    need(kBlockCleanup, false, "not a payload entry of block 1000");
-    need(kBlockInstallMoves, true, "neither a payload entry nor a patched file of block 2000");
+    need(BLOCK_SHARED_ADDED, false, "not a payload entry of block 1000");
+    need(BLOCK_SHARED_MOVES, false, "not a payload entry of block 1000");
+    need(BLOCK_CLEANUP, false, "not a payload entry of block 1000");
+    need(BLOCK_INSTALL_MOVES, true, "neither a payload entry nor a patched file of block 2000");
     for (const Setting* s : {&d_.patcher, &d_.patcherData})
       if (s->Given() && !payload.count(Lower(s->value)))
         Fault(s->line, "unknown file \"" + s->value + "\": the patcher and its data must be payload entries");
 
     std::set<std::string> moved;
-    for (const Entry& e : d_.EntriesOf(kBlockInstallMoves)) moved.insert(Lower(e.name));
-    for (const Entry& e : d_.EntriesOf(kBlockStaged))
+    for (const Entry& e : d_.EntriesOf(BLOCK_INSTALL_MOVES)) moved.insert(Lower(e.name));
+    for (const Entry& e : d_.EntriesOf(BLOCK_STAGED_FILES))
       if (!moved.count(Lower(e.name)))
         Fault(e.line, "patched file \"" + e.name + "\" is never moved into the install directory (not in block 4000)");
     if (d_.versionCheck.Given()) {
-      const auto staged2000 = d_.EntriesOf(kBlockStaged);
+      const auto staged2000 = d_.EntriesOf(BLOCK_STAGED_FILES);
       if (staged2000.empty() || !SameName(staged2000.front().name, d_.versionCheck.value))
         Fault(d_.versionCheck.line, "the version-check file \"" + d_.versionCheck.value +
                                         "\" must be the first entry of block 2000");

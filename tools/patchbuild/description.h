@@ -30,26 +30,15 @@
 #include <string>
 #include <vector>
 
+#include "common/contract.h"
+
 namespace patchbuild {
 
-// The installer's buffers, in characters including the terminator.
-constexpr std::size_t kNameBuffer = 260;   // block entries, joined paths
-constexpr std::size_t kShortBuffer = 128;  // count strings, strings 100 to 102
-constexpr std::size_t kValueNameBuffer = 256;  // string 8000
-
-// The blocks the installer reads; 1100 belongs to 1000 and has no count.
-constexpr int kBlockPayload = 1000;
-constexpr int kBlockExpanded = 1100;
-constexpr int kBlockStaged = 2000;
-constexpr int kBlockSharedAdded = 3000;
-constexpr int kBlockSharedRemoved = 3100;
-constexpr int kBlockInstallMoves = 4000;
-constexpr int kBlockSharedMoves = 5000;
-constexpr int kBlockCleanup = 6000;
+// The string ids, the block layout, the installer's buffer sizes and its
+// work directory's name come from the installer's own header,
+// common/contract.h. The blocks a description may give (1100 is written
+// from 1000's entries):
 extern const int kBlockBases[7];
-
-// The installer's work directory inside the install directory.
-extern const char kPatchDirectoryName[];
 
 struct Diagnostic {
   std::string file;

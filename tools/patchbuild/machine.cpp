@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "common/registry_keys.h"
 #include "formats/checksum.h"
 #include "formats/pe_version.h"
 
@@ -10,10 +11,11 @@ namespace fs = std::filesystem;
 
 namespace patchbuild {
 
-const char kInstalledAppsKey[] = "HKEY_LOCAL_MACHINE\\Software\\Quenmark\\InstalledApps";
-const char kSharedUsageKey[] = "HKEY_LOCAL_MACHINE\\Software\\Quenmark\\SharedUsage";
-const char kSharedDllsKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
-const char kSharedLocationValue[] = "Location1";
+// The installer's keys, all under HKEY_LOCAL_MACHINE.
+const char kInstalledAppsKey[] = "HKEY_LOCAL_MACHINE\\" INSTALLED_APPS_KEY;
+const char kSharedUsageKey[] = "HKEY_LOCAL_MACHINE\\" SHARED_USAGE_KEY;
+const char kSharedDllsKey[] = "HKEY_LOCAL_MACHINE\\" SHARED_DLLS_KEY;
+const char kSharedLocationValue[] = SHARED_LOCATION_VALUE;
 
 std::string JoinPath(const std::string& directory, const std::string& name) {
   if (directory.empty() || directory.back() == '\\') return directory + name;
@@ -102,12 +104,12 @@ struct Joins {
 
 Joins JoinsOf(int base) {
   switch (base) {
-    case kBlockPayload: return {false, false, true};
-    case kBlockStaged: return {true, false, true};
-    case kBlockSharedAdded: return {false, true, true};
-    case kBlockSharedRemoved: return {false, true, false};
-    case kBlockInstallMoves: return {true, false, true};
-    case kBlockSharedMoves: return {false, true, true};
+    case BLOCK_PAYLOAD: return {false, false, true};
+    case BLOCK_STAGED_FILES: return {true, false, true};
+    case BLOCK_SHARED_ADDED: return {false, true, true};
+    case BLOCK_SHARED_REMOVED: return {false, true, false};
+    case BLOCK_INSTALL_MOVES: return {true, false, true};
+    case BLOCK_SHARED_MOVES: return {false, true, true};
     default: return {false, false, true};  // block 6000
   }
 }
@@ -117,10 +119,10 @@ Joins JoinsOf(int base) {
 void CheckAgainstMachine(const Description& d, const MachineImage& machine, const fs::path& newDir,
                          std::vector<Diagnostic>& diagnostics) {
   auto fault = [&](int line, const std::string& message) { diagnostics.push_back({d.file, line, message}); };
-  const std::string patchDir = JoinPath(machine.installDir, kPatchDirectoryName);
+  const std::string patchDir = JoinPath(machine.installDir, PATCH_DIRECTORY_NAME);
 
   // Installed files the patcher changes: present now, and their new builds.
-  for (const Entry& e : d.EntriesOf(kBlockStaged)) {
+  for (const Entry& e : d.EntriesOf(BLOCK_STAGED_FILES)) {
     if (!machine.Locate(JoinPath(machine.installDir, e.name)))
       fault(e.line, "unknown file \"" + e.name + "\": not in the install directory " + machine.installDir);
     if (!FindFileNoCase(newDir, e.name))
@@ -128,13 +130,13 @@ void CheckAgainstMachine(const Description& d, const MachineImage& machine, cons
   }
   // Payload files: the new builds, except the patcher and its data, which
   // the patch build itself makes.
-  for (const Entry& e : d.EntriesOf(kBlockPayload)) {
+  for (const Entry& e : d.EntriesOf(BLOCK_PAYLOAD)) {
     const bool patcherFile = (d.patcher.Given() && SameName(e.name, d.patcher.value)) ||
                              (d.patcherData.Given() && SameName(e.name, d.patcherData.value));
     if (!patcherFile && !FindFileNoCase(newDir, e.name))
       fault(e.line, "unknown file \"" + e.name + "\": not in " + newDir.string());
   }
-  for (const Entry& e : d.EntriesOf(kBlockSharedRemoved))
+  for (const Entry& e : d.EntriesOf(BLOCK_SHARED_REMOVED))
     if (!machine.Locate(JoinPath(machine.sharedDir, e.name)))
       fault(e.line, "unknown file \"" + e.name + "\": not in the shared directory " + machine.sharedDir);
 
@@ -148,7 +150,7 @@ void CheckAgainstMachine(const Description& d, const MachineImage& machine, cons
                                        std::make_pair(j.shared, machine.sharedDir),
                                        std::make_pair(j.patch, patchDir)}) {
           const std::string path = JoinPath(dir, name);
-          if (use && path.size() > kNameBuffer - 1)
+          if (use && path.size() > NAME_CAPACITY - 1)
             fault(e.line, "\"" + name.substr(0, 32) + (name.size() > 32 ? "..." : "") + "\" in " + dir +
                               " makes a path of " + std::to_string(path.size()) +
                               " characters; the installer joins paths in 260-character buffers");

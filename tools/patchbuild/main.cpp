@@ -278,7 +278,7 @@ int PatchDataCommand(const Options& o) {
   MachineImage machine;
   if (!LoadChecked(o, d, machine)) return 1;
   std::vector<PatchDataFile> files;
-  for (const Entry& entry : d.EntriesOf(kBlockStaged)) {
+  for (const Entry& entry : d.EntriesOf(BLOCK_STAGED_FILES)) {
     const auto oldFile = machine.Locate(JoinPath(machine.installDir, entry.name));
     const auto newFile = FindFileNoCase(o.named.at("--new"), entry.name);
     PatchDataFile file;

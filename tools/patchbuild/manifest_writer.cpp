@@ -21,16 +21,16 @@ std::string RcQuote(const std::string& text) {
 
 std::string WriteManifestRc(const Description& d, std::uint32_t checksum) {
   std::map<int, std::string> strings;
-  strings[100] = d.versionCheck.value;
-  strings[101] = d.expectedVersion.value;
-  strings[102] = ChecksumString(checksum);
+  strings[STR_VERSION_FILE] = d.versionCheck.value;
+  strings[STR_EXPECTED_VERSION] = d.expectedVersion.value;
+  strings[STR_EXPECTED_CHECKSUM] = ChecksumString(checksum);
   for (const auto& [base, block] : d.blocks) {
     strings[base] = block.countText;
-    int id = base + 1;
+    int id = base + 1;  // entry k is base + k
     for (const Entry& e : block.entries) {
-      if (base == kBlockPayload) {
+      if (base == BLOCK_PAYLOAD) {
         strings[id] = e.stored;
-        strings[kBlockExpanded + (id - base)] = e.name;
+        strings[BLOCK_EXPANDED_NAMES + (id - base)] = e.name;
       } else {
         strings[id] = e.name;
       }
@@ -38,13 +38,13 @@ std::string WriteManifestRc(const Description& d, std::uint32_t checksum) {
     }
     for (const Extra& x : block.extras) {
       strings[id] = x.text;
-      if (base == kBlockPayload) strings[kBlockExpanded + (id - base)] = x.expandedText;
+      if (base == BLOCK_PAYLOAD) strings[BLOCK_EXPANDED_NAMES + (id - base)] = x.expandedText;
       ++id;
     }
   }
-  if (d.patcher.Given()) strings[7000] = d.patcher.value;
-  if (d.patcherData.Given()) strings[7001] = d.patcherData.value;
-  strings[8000] = d.registryName.value;
+  if (d.patcher.Given()) strings[STR_PATCHER_PROGRAM] = d.patcher.value;
+  if (d.patcherData.Given()) strings[STR_PATCHER_ARGUMENT] = d.patcherData.value;
+  strings[STR_PRODUCT_NAME] = d.registryName.value;
 
   std::string out;
   out += "// The manifest of the " + d.productName.value + " patch, written by patchbuild from\n";

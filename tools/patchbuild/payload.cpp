@@ -12,8 +12,8 @@ namespace patchbuild {
 std::vector<PayloadItem> PlanPayload(const Description& d, const PayloadSource& source, const fs::path& packedDir,
                                      std::vector<std::string>& errors) {
   std::vector<PayloadItem> items;
-  int id = kPayloadResourceBase;
-  for (const Entry& e : d.EntriesOf(kBlockPayload)) {
+  int id = ID_PAYLOAD_BASE;
+  for (const Entry& e : d.EntriesOf(BLOCK_PAYLOAD)) {
     PayloadItem item;
     item.resourceId = ++id;
     item.stored = e.stored;
@@ -23,7 +23,7 @@ std::vector<PayloadItem> PlanPayload(const Description& d, const PayloadSource& 
     if (const auto found = source(e.name)) {
       item.source = *found;
     } else {
-      errors.push_back("payload entry " + std::to_string(id - kPayloadResourceBase) + " \"" + e.name +
+      errors.push_back("payload entry " + std::to_string(id - ID_PAYLOAD_BASE) + " \"" + e.name +
                        "\": no file to carry");
     }
     items.push_back(item);
@@ -76,7 +76,7 @@ std::string WritePayloadRc(const std::vector<PayloadItem>& items, const fs::path
     rc += std::to_string(item.resourceId) + " RCDATA " + RcFileName(item.packed) + "  // " + item.expanded +
           (item.plain ? ", plain, from " : ", SZDD, from ") + item.source.generic_string() + "\n";
   }
-  rc += std::to_string(kPifTemplateResource) + " RCDATA " + RcFileName(pifTemplate) + "\n";
+  rc += std::to_string(ID_PIF_TEMPLATE) + " RCDATA " + RcFileName(pifTemplate) + "\n";
   return rc;
 }
 

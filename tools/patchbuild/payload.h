@@ -19,9 +19,6 @@
 
 namespace patchbuild {
 
-constexpr int kPayloadResourceBase = 100;  // entry k is RCDATA 100 + k
-constexpr int kPifTemplateResource = 116;
-
 struct PayloadItem {
   int resourceId = 0;
   std::string stored;    // the name the installer writes the resource under

@@ -9,18 +9,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/contract.h"
+
 namespace piftemplate {
 
-// Layout: the basic section, then three section headings, each followed by
-// its data (the first heading's data is the basic section itself).
-constexpr std::size_t kBasicSize = 369;
-constexpr std::size_t kHeadingSize = 22;      // name, next, data offset, data length
-constexpr std::size_t kHeadingNameSize = 16;
-constexpr std::size_t kWin386Size = 104;
-constexpr std::size_t kVmmSize = 428;
-constexpr std::size_t kPifSize = kBasicSize + 3 * kHeadingSize + kWin386Size + kVmmSize;
-static_assert(kPifSize == 967, "the installer's PIF template is 967 bytes");
-static_assert(kHeadingSize == kHeadingNameSize + 3 * 2, "a heading is its name and three 16-bit numbers");
+// The layout and the size (967 bytes) are the installer's: common/contract.h.
+constexpr std::size_t kPifSize = PIF_TEMPLATE_SIZE;
 
 // One row of the template's table (pif_template.cpp): a number,
 // little-endian in `size` bytes, or a text, zero-padded to `size` bytes. The
