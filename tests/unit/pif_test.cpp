@@ -2,6 +2,7 @@
 // failed preparation leaves behind.
 #include <string>
 
+#include "common/contract.h"
 #include "patcher/dos_detect.h"
 #include "patcher/pif.h"
 #include "test_machine.h"
@@ -71,7 +72,7 @@ class PifTest : public MachineTest {
 protected:
     static std::string Template() {
         std::string bytes;
-        EXPECT_TRUE(winsim::GetResource(10, 116, &bytes));
+        EXPECT_TRUE(winsim::GetResource(10, ID_PIF_TEMPLATE, &bytes));
         return bytes;
     }
 };
@@ -109,7 +110,7 @@ TEST_F(PifTest, AFailedTemplateWriteLeavesNoFile) {
     EXPECT_EQ(0, WritePifTemplate(kPif));
     EXPECT_FALSE(winsim::Exists(kPif));
 
-    winsim::RemoveResource(10, 116);
+    winsim::RemoveResource(10, ID_PIF_TEMPLATE);
     EXPECT_EQ(0, WritePifTemplate(kPif));
     EXPECT_FALSE(winsim::Exists(kPif));
 }
@@ -122,20 +123,22 @@ TEST_F(PifTest, FieldsAreWrittenWithZerosAfterThem) {
     EXPECT_EQ(1, PatchPifFields(kPif, directory.c_str(), "PATCH.EXE", nullptr));
 
     const std::string pif = SimFile(kPif);
-    ASSERT_EQ(967u, pif.size());
-    EXPECT_EQ("PATCH.EXE", pif.substr(36, 9));
-    EXPECT_EQ(std::string(48, '\0'), pif.substr(45, 48));   // 45..92
-    EXPECT_EQ(directory, pif.substr(101, 30));
-    EXPECT_EQ(std::string(17, '\0'), pif.substr(131, 17));  // 131..147
-    EXPECT_EQ(std::string(63, '\0'), pif.substr(165, 63));
-    EXPECT_EQ(std::string(63, '\0'), pif.substr(453, 63));
+    ASSERT_EQ(size_t{PIF_TEMPLATE_SIZE}, pif.size());
+    EXPECT_EQ("PATCH.EXE", pif.substr(PIF_PROGRAM, 9));
+    EXPECT_EQ(std::string(PIF_PROGRAM_WRITTEN - 9, '\0'), pif.substr(PIF_PROGRAM + 9, PIF_PROGRAM_WRITTEN - 9));
+    EXPECT_EQ(directory, pif.substr(PIF_DIRECTORY, 30));
+    EXPECT_EQ(std::string(PIF_DIRECTORY_WRITTEN - 30, '\0'), pif.substr(PIF_DIRECTORY + 30, PIF_DIRECTORY_WRITTEN - 30));
+    EXPECT_EQ(std::string(PIF_PARAMETERS_WRITTEN, '\0'), pif.substr(PIF_PARAMETERS, PIF_PARAMETERS_WRITTEN));
+    EXPECT_EQ(std::string(PIF_WIN386_PARAMETERS_WRITTEN, '\0'),
+              pif.substr(PIF_WIN386_PARAMETERS, PIF_WIN386_PARAMETERS_WRITTEN));
     EXPECT_EQ('\x78', pif[1]);  // the checksum is not recomputed
     // Nothing else changed.
     std::string expected = Template();
-    expected.replace(36, 57, pif.substr(36, 57));
-    expected.replace(101, 47, pif.substr(101, 47));
-    expected.replace(165, 63, std::string(63, '\0'));
-    expected.replace(453, 63, std::string(63, '\0'));
+    expected.replace(PIF_PROGRAM, PIF_PROGRAM_WRITTEN, pif.substr(PIF_PROGRAM, PIF_PROGRAM_WRITTEN));
+    expected.replace(PIF_DIRECTORY, PIF_DIRECTORY_WRITTEN, pif.substr(PIF_DIRECTORY, PIF_DIRECTORY_WRITTEN));
+    expected.replace(PIF_PARAMETERS, PIF_PARAMETERS_WRITTEN, std::string(PIF_PARAMETERS_WRITTEN, '\0'));
+    expected.replace(PIF_WIN386_PARAMETERS, PIF_WIN386_PARAMETERS_WRITTEN,
+                     std::string(PIF_WIN386_PARAMETERS_WRITTEN, '\0'));
     EXPECT_EQ(expected, pif);
 }
 
@@ -145,18 +148,19 @@ TEST_F(PifTest, StringsThatDoNotFitAreRefusedWhole) {
     ASSERT_TRUE(CreateDirectoryA("C:\\PatchB2C", nullptr));
     ASSERT_EQ(1, WritePifTemplate(kPif));
     const std::string before = SimFile(kPif);
-    const std::string name56(56, 'n'), dir46(46, 'd'), params62(62, 'p');
-    EXPECT_EQ(0, PatchPifFields(kPif, dir46.c_str(), (name56 + "n").c_str(), nullptr));
-    EXPECT_EQ(0, PatchPifFields(kPif, (dir46 + "d").c_str(), name56.c_str(), nullptr));
-    EXPECT_EQ(0, PatchPifFields(kPif, dir46.c_str(), name56.c_str(), (params62 + "p").c_str()));
+    const std::string longestName(PIF_PROGRAM_WRITTEN - 1, 'n'), longestDir(PIF_DIRECTORY_WRITTEN - 1, 'd'),
+        longestParams(PIF_PARAMETERS_WRITTEN - 1, 'p');
+    EXPECT_EQ(0, PatchPifFields(kPif, longestDir.c_str(), (longestName + "n").c_str(), nullptr));
+    EXPECT_EQ(0, PatchPifFields(kPif, (longestDir + "d").c_str(), longestName.c_str(), nullptr));
+    EXPECT_EQ(0, PatchPifFields(kPif, longestDir.c_str(), longestName.c_str(), (longestParams + "p").c_str()));
     EXPECT_EQ(before, SimFile(kPif));
 
-    EXPECT_EQ(1, PatchPifFields(kPif, dir46.c_str(), name56.c_str(), params62.c_str()));
+    EXPECT_EQ(1, PatchPifFields(kPif, longestDir.c_str(), longestName.c_str(), longestParams.c_str()));
     const std::string pif = SimFile(kPif);
-    EXPECT_EQ(name56 + '\0', pif.substr(36, 57));
-    EXPECT_EQ(dir46 + '\0', pif.substr(101, 47));
-    EXPECT_EQ(params62 + '\0', pif.substr(165, 63));
-    EXPECT_EQ(params62 + '\0', pif.substr(453, 63));
+    EXPECT_EQ(longestName + '\0', pif.substr(PIF_PROGRAM, PIF_PROGRAM_WRITTEN));
+    EXPECT_EQ(longestDir + '\0', pif.substr(PIF_DIRECTORY, PIF_DIRECTORY_WRITTEN));
+    EXPECT_EQ(longestParams + '\0', pif.substr(PIF_PARAMETERS, PIF_PARAMETERS_WRITTEN));
+    EXPECT_EQ(longestParams + '\0', pif.substr(PIF_WIN386_PARAMETERS, PIF_WIN386_PARAMETERS_WRITTEN));
 }
 
 TEST_F(PifTest, AMissingFileIsNotCreatedAndAFailedWriteStops) {
@@ -168,10 +172,11 @@ TEST_F(PifTest, AMissingFileIsNotCreatedAndAFailedWriteStops) {
     winsim::InjectFault({"WriteFile", "", 2, 1, ERROR_DISK_FULL});  // the third field
     EXPECT_EQ(0, PatchPifFields(kPif, "C:\\DIR\\", "PATCH.EXE", "abc"));
     const std::string pif = SimFile(kPif);
-    EXPECT_EQ("PATCH.EXE", pif.substr(36, 9));
-    EXPECT_EQ("C:\\DIR\\", pif.substr(101, 7));
-    EXPECT_EQ(std::string(63, '\0'), pif.substr(165, 63));  // not reached
-    EXPECT_EQ(std::string(63, '\0'), pif.substr(453, 63));
+    EXPECT_EQ("PATCH.EXE", pif.substr(PIF_PROGRAM, 9));
+    EXPECT_EQ("C:\\DIR\\", pif.substr(PIF_DIRECTORY, 7));
+    EXPECT_EQ(std::string(PIF_PARAMETERS_WRITTEN, '\0'), pif.substr(PIF_PARAMETERS, PIF_PARAMETERS_WRITTEN));  // not reached
+    EXPECT_EQ(std::string(PIF_WIN386_PARAMETERS_WRITTEN, '\0'),
+              pif.substr(PIF_WIN386_PARAMETERS, PIF_WIN386_PARAMETERS_WRITTEN));
 }
 
 }  // namespace
