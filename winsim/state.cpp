@@ -2,6 +2,8 @@
 // injection and the last error.
 #include "internal.h"
 
+#include "formats/machine_image.h"
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -46,6 +48,12 @@ void Reset(const std::string &hostRoot) {
     detail::ResetResources();
     detail::ResetFiles(hostRoot);
     detail::ResetRestart();
+}
+
+bool LoadMachineImage(const std::string &imageDir, std::string *error) {
+    std::string text;
+    return formats::CopyImageDriveC(imageDir, HostPath("C:\\"), error) &&
+           formats::ReadImageRegistry(imageDir, &text, error) && ImportRegText(text, error);
 }
 
 void SetPlatform(Platform platform) { S().platform = platform; }

@@ -21,6 +21,10 @@ enum class Platform { Windows95, WindowsNT };
 // directory "C:\", Windows NT, code page 1252, no resources, no scripted
 // answers, no faults, empty logs. hostRoot is created if missing.
 void Reset(const std::string &hostRoot);
+// Puts a machine image (a host folder holding drive_c/ and machine.reg, see
+// formats/machine_image.h) on the machine: its files over drive C:'s, its
+// registry imported. False with the reason in *error.
+bool LoadMachineImage(const std::string &imageDir, std::string *error = nullptr);
 
 // ---- Platform ------------------------------------------------------------
 void SetPlatform(Platform platform);

@@ -65,13 +65,8 @@ std::string MachineTest::SamplePath(const std::string &relative) { return std::s
 std::string MachineTest::FixturePath(const std::string &name) { return std::string(WF_FIXTURE_DIR) + "/" + name; }
 
 void MachineTest::InstallSample() {
-    std::error_code error;
-    std::filesystem::copy(SamplePath("before/drive_c"), root_ + "/c",
-                          std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing,
-                          error);
-    ASSERT_FALSE(error) << "cannot copy the sample: " << error.message();
     std::string message;
-    ASSERT_TRUE(winsim::ImportRegFile(SamplePath("before/machine.reg"), &message)) << message;
+    ASSERT_TRUE(winsim::LoadMachineImage(SamplePath("before"), &message)) << message;
 }
 
 void MachineTest::TearDown() {

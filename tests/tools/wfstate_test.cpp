@@ -33,11 +33,6 @@ protected:
     fs::path root_;
 };
 
-TEST(Crc32Test, MatchesTheCheckValue) {
-    EXPECT_EQ(0xCBF43926u, wfstate::Crc32("123456789"));
-    EXPECT_EQ(0u, wfstate::Crc32(""));
-}
-
 // Names as Wine 8.0 showed them (GetShortPathNameA under Wine).
 TEST(WineShortNameTest, AsWineMakesThem) {
     EXPECT_EQ("PROG~FBU", wfstate::WineShortName("Program Files"));

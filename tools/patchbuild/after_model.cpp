@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <fstream>
 
+#include "formats/machine_image.h"
 #include "machine.h"
 
 namespace fs = std::filesystem;
@@ -290,7 +291,7 @@ ModelMachine LoadModelMachine(const fs::path& driveC, const Registry& registry) 
 bool WriteModelMachine(const ModelMachine& machine, const fs::path& root, std::string* error) {
   std::error_code ec;
   fs::remove_all(root, ec);
-  const fs::path driveC = root / "drive_c";
+  const fs::path driveC = formats::ImageDriveC(root);
   fs::create_directories(driveC, ec);
   for (const auto& [key, file] : machine.files) {
     const auto host = HostPathOnDriveC(driveC, file.windowsPath);
@@ -306,10 +307,10 @@ bool WriteModelMachine(const ModelMachine& machine, const fs::path& root, std::s
       return false;
     }
   }
-  std::ofstream reg(root / "machine.reg", std::ios::binary);
+  std::ofstream reg(formats::ImageRegistryFile(root), std::ios::binary);
   reg << WriteRegedit4(machine.registry);
   if (!reg) {
-    if (error) *error = "cannot write " + (root / "machine.reg").string();
+    if (error) *error = "cannot write " + formats::ImageRegistryFile(root).string();
     return false;
   }
   return true;

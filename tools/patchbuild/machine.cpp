@@ -5,6 +5,7 @@
 
 #include "common/registry_keys.h"
 #include "formats/checksum.h"
+#include "formats/machine_image.h"
 #include "formats/pe_version.h"
 
 namespace fs = std::filesystem;
@@ -45,8 +46,8 @@ std::optional<fs::path> HostPathOnDriveC(const fs::path& driveC, const std::stri
 }
 
 std::optional<fs::path> MachineImage::Locate(const std::string& windowsPath) const {
-  if (!HostPathOnDriveC(root / "drive_c", windowsPath)) return std::nullopt;
-  fs::path host = root / "drive_c";
+  fs::path host = formats::ImageDriveC(root);
+  if (!HostPathOnDriveC(host, windowsPath)) return std::nullopt;
   std::size_t start = 3;
   while (start < windowsPath.size()) {
     std::size_t end = windowsPath.find('\\', start);
@@ -64,14 +65,9 @@ std::optional<fs::path> MachineImage::Locate(const std::string& windowsPath) con
 bool LoadMachineImage(const fs::path& root, const std::string& registryName, MachineImage& out, std::string* error) {
   out = MachineImage{};
   out.root = root;
-  const fs::path regPath = root / "machine.reg";
-  std::ifstream in(regPath, std::ios::binary);
-  if (!in) {
-    if (error) *error = regPath.string() + ": cannot read the file";
-    return false;
-  }
-  const std::string text{std::istreambuf_iterator<char>(in), {}};
-  std::string why;
+  const fs::path regPath = formats::ImageRegistryFile(root);
+  std::string text, why;
+  if (!formats::ReadImageRegistry(root, &text, error)) return false;
   if (!ParseRegedit4(text, out.registry, &why)) {
     if (error) *error = regPath.string() + ": " + why;
     return false;

@@ -36,6 +36,7 @@
 
 #include "after_model.h"
 #include "formats/checksum.h"
+#include "formats/machine_image.h"
 #include "description.h"
 #include "machine.h"
 #include "manifest_writer.h"
@@ -143,7 +144,7 @@ int ExpectedAfter(const Options& o) {
   Description d;
   MachineImage machine;
   if (!LoadChecked(o, d, machine)) return 1;
-  ModelMachine model = LoadModelMachine(machine.root / "drive_c", machine.registry);
+  ModelMachine model = LoadModelMachine(formats::ImageDriveC(machine.root), machine.registry);
   ModelInputs inputs;
   inputs.installDir = machine.installDir;
   inputs.sharedDir = machine.sharedDir;

@@ -147,13 +147,8 @@ int Run(int argc, char **argv) {
     winsim::Reset(root);
     if (!winsim::LoadResFile(res)) return std::cerr << "wfstate: cannot load " << res << "\n", 1;
     SetPatchModule(winsim::ModuleInstance());
-    std::error_code ec;
-    fs::copy(fs::path(before) / "drive_c", fs::path(root) / "c",
-             fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
-    if (ec) return std::cerr << "wfstate: cannot copy " << before << "/drive_c: " << ec.message() << "\n", 1;
     std::string error;
-    if (!winsim::ImportRegFile((fs::path(before) / "machine.reg").string(), &error))
-        return std::cerr << "wfstate: machine.reg: " << error << "\n", 1;
+    if (!winsim::LoadMachineImage(before, &error)) return std::cerr << "wfstate: " << error << "\n", 1;
     winsim::SetPlatform(platform == "nt" ? winsim::Platform::WindowsNT : winsim::Platform::Windows95);
     ForgetWindowsVersion();
     winsim::RegisterHostTwin("patch.exe", twin);
@@ -205,6 +200,7 @@ int Run(int argc, char **argv) {
                               wfstate::WininitSection(driveC, "WINDOWS", expand) + wfstate::RegistrySection(expand) +
                               wfstate::BoxesSection(boxes, kCaption) + RestartSection(restartRequested);
     winsim::Reset(root + "/scratch");
+    std::error_code ec;
     if (keep.empty()) fs::remove_all(root, ec);
     if (!WriteFile(out, state)) return std::cerr << "wfstate: cannot write " << out << "\n", 1;
     return 0;

@@ -1,13 +1,13 @@
 #include "state.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
+#include "formats/crc32.h"
 #include "winsim.h"
 
 namespace fs = std::filesystem;
@@ -75,21 +75,6 @@ bool InvalidDosChar(char c) { return std::string(" *?<>|\"+=,;[]/\\:.").find(c) 
 
 }  // namespace
 
-std::uint32_t Crc32(const std::string &bytes) {
-    static const std::array<std::uint32_t, 256> table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char b : bytes) crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
-}
-
 std::string WineShortName(const std::string &longName) {
     if (longName.empty()) return std::string();
     const std::string name = Lower(longName);
@@ -148,7 +133,8 @@ std::string FilesSection(const std::string &driveC, const std::string &windowsDi
         }
         const std::string bytes = ReadHostFile(file);
         char crc[16];
-        std::snprintf(crc, sizeof crc, "%08x", Crc32(bytes));
+        const DWORD sum = Crc32(reinterpret_cast<const BYTE *>(bytes.data()), static_cast<DWORD>(bytes.size()));
+        std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(sum));
         lines.push_back(relative + " " + std::to_string(bytes.size()) + " " + crc);
     };
     const fs::path programFiles = FindEntry(root, "Program Files");

@@ -11,9 +11,6 @@
 
 namespace wfstate {
 
-// CRC-32 as zip and the patcher compute it (reflected, 0xEDB88320).
-std::uint32_t Crc32(const std::string &bytes);
-
 // The short name Wine gives a long name on a Unix file system: the first
 // four characters, '~' and three characters of a hash of the name, and the
 // first three characters of the extension ("Program Files" -> "PROG~FBU").
