@@ -1,47 +1,27 @@
 #include "patch_fixture.h"
 
 #include <spawn.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "formats/crc32.h"
 #include "patch_data.h"
 #include "patch_data_writer.h"
+#include "scratch_dir.h"
 
 extern char **environ;
-
-namespace fs = std::filesystem;
 
 namespace {
 
 std::vector<std::uint8_t> Bytes(const std::string &text) { return {text.begin(), text.end()}; }
 
-void WriteHostFile(const fs::path &path, const std::string &bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 }  // namespace
 
-std::string ReadHostFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::string MakeDelta(const std::string &oldBytes, const std::string &newBytes) {
-    std::string scratch = (fs::temp_directory_path() / "patchtest-XXXXXX").string();
-    if (!mkdtemp(&scratch[0])) throw std::runtime_error("mkdtemp");
-    const fs::path oldFile = fs::path(scratch) / "old", newFile = fs::path(scratch) / "new",
-                   deltaFile = fs::path(scratch) / "delta";
-    WriteHostFile(oldFile, oldBytes);
-    WriteHostFile(newFile, newBytes);
-    std::vector<std::string> args = {WF_XDELTA3,       "-e", "-S", "none", "-f", "-s", oldFile.string(),
-                                     newFile.string(), deltaFile.string()};
+    const ScratchDir scratch("patchtest");
+    std::vector<std::string> args = {WF_XDELTA3, "-e", "-S", "none", "-f", "-s", scratch.Put("old", oldBytes),
+                                     scratch.Put("new", newBytes), scratch.File("delta")};
     std::vector<char *> argv;
     for (std::string &a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
@@ -49,10 +29,8 @@ std::string MakeDelta(const std::string &oldBytes, const std::string &newBytes) 
     int status = 0;
     const bool ran = posix_spawn(&pid, WF_XDELTA3, nullptr, nullptr, argv.data(), environ) == 0 &&
                      waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    const std::string delta = ran ? ReadHostFile(deltaFile.string()) : std::string();
-    fs::remove_all(scratch);
     if (!ran) throw std::runtime_error("xdelta3 -e failed");
-    return delta;
+    return scratch.Get("delta");
 }
 
 std::string BuildPatchData(const std::vector<FilePair> &files) {

@@ -21,7 +21,5 @@ std::string BuildPatchData(const std::vector<FilePair> &files);
 void Reseal(std::string *data);
 // Bytes that look like a program: varied, with repeats for the delta to use.
 std::string SampleBytes(unsigned seed, size_t size);
-// A file of the host, whole.
-std::string ReadHostFile(const std::string &path);
 
 #endif

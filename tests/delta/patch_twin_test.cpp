@@ -11,6 +11,8 @@
 
 #include "patch_apply.h"
 #include "patch_fixture.h"
+#include "scratch_dir.h"
+#include "test_machine.h"
 
 namespace fs = std::filesystem;
 
@@ -42,18 +44,15 @@ TwinRun RunTwin(const fs::path &dir, const std::string &arguments) {
 class PatchTwinTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "patchtwin-XXXXXX").string();
-        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-        dir_ = pattern;
+        dir_ = scratch_.Path();
         fs::copy_file(SampleFile("patch.rtp"), dir_ / "patch.rtp");
         for (const char *name : kNames)
             fs::copy_file(SampleFile(std::string("before/drive_c/Program Files/Quenmark/Wayfront/") + name),
                           dir_ / name);
     }
-    void TearDown() override { fs::remove_all(dir_); }
     void ExpectNewBuilds() const {
         for (const char *name : kNames)
-            EXPECT_TRUE(ReadHostFile((dir_ / name).string()) == ReadHostFile(SampleFile(std::string("pe/new/") + name)))
+            EXPECT_TRUE(HostFile((dir_ / name).string()) == HostFile(SampleFile(std::string("pe/new/") + name)))
                 << name << " is not its 95.0.C build";
     }
     static std::string Lines(const char *status) {
@@ -61,6 +60,7 @@ protected:
         for (const char *name : kNames) text += std::string(name) + ": " + status + "\n";
         return text;
     }
+    ScratchDir scratch_{"patchtwin"};
     fs::path dir_;
 };
 

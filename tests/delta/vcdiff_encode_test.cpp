@@ -22,6 +22,7 @@
 #include "vcdiff.h"
 #include "vcdiff_encode.h"
 #include "random_bytes.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -97,31 +98,6 @@ Decoded DecodeOurs(const Bytes &source, const Bytes &delta, size_t capacity) {
     return {r, Bytes(out.get(), out.get() + size)};
 }
 
-class Scratch {
-public:
-    Scratch() {
-        std::string dir = (fs::temp_directory_path() / "vcdiff-encode-XXXXXX").string();
-        if (mkdtemp(&dir[0])) dir_ = dir;
-    }
-    ~Scratch() {
-        std::error_code ec;
-        if (!dir_.empty()) fs::remove_all(dir_, ec);
-    }
-    fs::path Put(const std::string &name, const Bytes &bytes) const {
-        std::ofstream(dir_ / name, std::ios::binary)
-            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return dir_ / name;
-    }
-    Bytes Get(const std::string &name) const {
-        std::ifstream in(dir_ / name, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), {});
-    }
-    fs::path Path(const std::string &name) const { return dir_ / name; }
-
-private:
-    fs::path dir_;
-};
-
 int Run(const std::string &command) {
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -129,20 +105,18 @@ int Run(const std::string &command) {
 
 // xdelta3's decoder; nullopt when it refuses the delta.
 std::optional<Bytes> DecodeXdelta3(const Bytes &source, const Bytes &delta) {
-    Scratch s;
-    s.Put("old", source);
-    s.Put("delta", delta);
-    const std::string cmd = std::string(WF_XDELTA3) + " -d -f -s '" + s.Path("old").string() + "' '" +
-                            s.Path("delta").string() + "' '" + s.Path("new").string() + "' 2>/dev/null";
+    ScratchDir s("vcdiff-encode");
+    const std::string cmd = std::string(WF_XDELTA3) + " -d -f -s '" + s.Put("old", source) + "' '" +
+                            s.Put("delta", delta) + "' '" + s.File("new") + "' 2>/dev/null";
     if (Run(cmd) != 0) return std::nullopt;
-    return s.Get("new");
+    return s.Get<Bytes>("new");
 }
 
 // xdelta3's own delta: `options` as on its command line.
 size_t Xdelta3Size(const fs::path &oldFile, const fs::path &newFile, const std::string &options) {
-    Scratch s;
+    ScratchDir s("vcdiff-encode");
     const std::string cmd = std::string(WF_XDELTA3) + " -e -f " + options + " -s '" + oldFile.string() + "' '" +
-                            newFile.string() + "' '" + s.Path("delta").string() + "'";
+                            newFile.string() + "' '" + s.File("delta") + "'";
     EXPECT_EQ(0, Run(cmd)) << cmd;
     return s.Get("delta").size();
 }

@@ -18,6 +18,7 @@
 
 #include "vcdiff.h"
 #include "random_bytes.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -134,55 +135,23 @@ Bytes PeLike(unsigned seed, bool extraFunction, const char *version) {
 
 // ---- xdelta3 ---------------------------------------------------------------
 
-class TempDir {
-public:
-    TempDir() {
-        std::string templ = (fs::temp_directory_path() / "vcdiff_test.XXXXXX").string();
-        if (mkdtemp(templ.data())) path_ = templ;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty()) fs::remove_all(path_, ec);
-    }
-    std::string File(const std::string &name) const { return (fs::path(path_) / name).string(); }
-
-private:
-    std::string path_;
-};
-
-void WriteFile(const std::string &path, const Bytes &b) {
-    std::ofstream f(path, std::ios::binary);
-    f.write((const char *)b.data(), (std::streamsize)b.size());
-}
-
-Bytes ReadFile(const std::string &path) {
-    std::ifstream f(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
 // Runs xdelta3 to encode `target` against `source` (none when null).
 Bytes XDelta(const Bytes *source, const Bytes &target, const std::string &options) {
-    TempDir dir;
-    WriteFile(dir.File("new"), target);
+    ScratchDir dir("vcdiff-test");
     std::string cmd = std::string(WF_XDELTA3) + " -e -f -S none " + options;
-    if (source) {
-        WriteFile(dir.File("old"), *source);
-        cmd += " -s '" + dir.File("old") + "'";
-    }
-    cmd += " '" + dir.File("new") + "' '" + dir.File("delta") + "' 2>'" + dir.File("err") + "'";
+    if (source) cmd += " -s '" + dir.Put("old", *source) + "'";
+    cmd += " '" + dir.Put("new", target) + "' '" + dir.File("delta") + "' 2>'" + dir.File("err") + "'";
     int rc = std::system(cmd.c_str());
-    Bytes err = ReadFile(dir.File("err"));
-    EXPECT_EQ(0, rc) << cmd << "\n" << std::string(err.begin(), err.end());
-    return ReadFile(dir.File("delta"));
+    EXPECT_EQ(0, rc) << cmd << "\n" << dir.Get("err");
+    return dir.Get<Bytes>("delta");
 }
 
 std::string PrintDelta(const Bytes &delta) {
-    TempDir dir;
-    WriteFile(dir.File("delta"), delta);
-    std::string cmd = std::string(WF_XDELTA3) + " printdelta '" + dir.File("delta") + "' >'" + dir.File("out") + "'";
+    ScratchDir dir("vcdiff-test");
+    const std::string cmd =
+        std::string(WF_XDELTA3) + " printdelta '" + dir.Put("delta", delta) + "' >'" + dir.File("out") + "'";
     EXPECT_EQ(0, std::system(cmd.c_str()));
-    Bytes out = ReadFile(dir.File("out"));
-    return std::string(out.begin(), out.end());
+    return dir.Get("out");
 }
 
 int Count(const std::string &text, const std::string &what) {

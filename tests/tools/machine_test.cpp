@@ -5,7 +5,7 @@
 
 #include <fstream>
 
-#include <unistd.h>
+#include "scratch_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -26,12 +26,10 @@ TEST(JoinPath, AddsOneBackslash) {
 class MachineCheck : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("patchbuild_machine_" + std::to_string(::getpid()));
-    fs::remove_all(root_);
+    root_ = scratch_.Path();
     newDir_ = root_ / "new";
     fs::create_directories(newDir_);
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   void Touch(const fs::path& p) {
     fs::create_directories(p.parent_path());
@@ -82,6 +80,7 @@ class MachineCheck : public ::testing::Test {
     return s;
   }
 
+  ScratchDir scratch_{"patchbuild-machine"};
   fs::path root_, newDir_;
 };
 
@@ -126,7 +125,8 @@ TEST_F(MachineCheck, PathsThatOutgrowTheBuffersAreRefused) {
 }
 
 TEST(MachineImage, RefusesAnImageWithoutTheProbeValues) {
-  const fs::path root = fs::temp_directory_path() / ("patchbuild_image_" + std::to_string(::getpid()));
+  const ScratchDir scratch("patchbuild-image");
+  const fs::path root = scratch.Path();
   fs::create_directories(root / "drive_c");
   std::ofstream(root / "machine.reg") << "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Quenmark\\InstalledApps]\n\"P\"=\"C:\\\\P\"\n";
   MachineImage machine;
@@ -135,7 +135,6 @@ TEST(MachineImage, RefusesAnImageWithoutTheProbeValues) {
   EXPECT_NE(error.find("Location1"), std::string::npos) << error;
   EXPECT_FALSE(LoadMachineImage(root, "Other", machine, &error));
   EXPECT_NE(error.find("\"Other\""), std::string::npos) << error;
-  fs::remove_all(root);
 }
 
 }  // namespace
