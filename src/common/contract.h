@@ -81,6 +81,13 @@
 #define SHORT_STRING_CAPACITY 128   /* count texts and strings 100 to 102 */
 #define VALUE_NAME_CAPACITY 256     /* string 8000, a registry value name */
 
+/* A block's entries end before the next block's strings begin (entry 100
+   of block 3000 would be string 3100, entry 100 of block 1000 an expanded
+   name). Payload entry k is also RCDATA 100 + k, which must stay below the
+   PIF template's resource. */
+#define BLOCK_MAX_ENTRIES 99
+#define PAYLOAD_MAX_ENTRIES (ID_PIF_TEMPLATE - ID_PAYLOAD_BASE - 1)  /* 15 */
+
 /* The installer's work directory inside the install directory. */
 #define PATCH_DIRECTORY_NAME "PatchB2C"
 

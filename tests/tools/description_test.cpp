@@ -107,6 +107,13 @@ struct Refusal {
 TEST(Description, RefusalsNameFileAndLine) {
   const std::string longName(260, 'a');
   const std::string longCount = "5" + std::string(130, 'x');
+  // Blocks one entry past what the installer can hold: 16 payload files
+  // (the 16th would be the PIF template's resource; the block keeps its
+  // last two), 100 removed files.
+  std::string payload16 = "block 1000 \"16 Count of files to extract\"\n  patch.ex_  patch.exe\n";
+  for (int i = 0; i < 13; ++i) payload16 += "  x" + std::to_string(i) + ".dl_ x" + std::to_string(i) + ".dll\n";
+  std::string removed100 = "block 3100 \"100 removed\"\n";
+  for (int i = 0; i < 100; ++i) removed100 += "  old" + std::to_string(i) + ".dll\n";
   const Refusal cases[] = {
       {"unknown file in 3000", "  qmfont32.dll\nblock 3100", "  qmfnt32.dll\nblock 3100", "qmfnt32.dll",
        "unknown file \"qmfnt32.dll\" in block 3000"},
@@ -120,6 +127,10 @@ TEST(Description, RefusalsNameFileAndLine) {
        "version-check    " + std::string(128, 'v') + ".exe", "version-check", "must be 1 to 127"},
       {"count string too long for 128", "block 3100 \"1 removed\"", "block 3100 \"1" + std::string(127, 'x') + "\"",
        "block 3100", "128-character buffer"},
+      {"16 payload files", "block 1000 \"3 Count of files to extract\"\n  patch.ex_  patch.exe\n",
+       payload16, "block 1000", "lists 16 entries; it may hold at most 15"},
+      {"100 entries in a block", "block 3100 \"1 removed\"\n  qmold.dll\n", removed100, "block 3100",
+       "lists 100 entries; it may hold at most 99"},
       {"duplicate in a block", "  qmold.dll", "  qmold.dll\n  QMOLD.DLL", "QMOLD.DLL", "duplicate file \"QMOLD.DLL\""},
       {"duplicate payload name", "  qmfont32.dl_ qmfont32.dll", "  qmfont32.dl_ qmfont32.dll\n  QMFONT32.DL_ qmfont32.dll",
        "QMFONT32.DL_", "duplicate name \"QMFONT32.DL_\""},

@@ -218,6 +218,12 @@ class Parser {
       Fault(b.line, name + " says " + b.countText.substr(0, digits) + " entries but lists " +
                         std::to_string(b.entries.size()));
     }
+    const std::size_t most = b.base == BLOCK_PAYLOAD ? PAYLOAD_MAX_ENTRIES : BLOCK_MAX_ENTRIES;
+    if (b.entries.size() > most)
+      Fault(b.line, name + " lists " + std::to_string(b.entries.size()) + " entries; it may hold at most " +
+                        std::to_string(most) +
+                        (b.base == BLOCK_PAYLOAD ? " (payload files are resources below the PIF template's)"
+                                                 : " (the next block's strings follow)"));
     if (b.countText.size() > SHORT_STRING_CAPACITY - 1)
       Fault(b.line, name + ": the count string is " + std::to_string(b.countText.size()) +
                         " characters; the installer reads it into a " + std::to_string(SHORT_STRING_CAPACITY) +
