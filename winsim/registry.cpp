@@ -186,6 +186,26 @@ KeyPtr CreateSubkey(const KeyPtr &key, const std::string &name) {
     return subkey;
 }
 
+// The key `names` lead to from `key`, or null where one is missing. With
+// `create`, missing keys are made instead and *created (when given) says
+// whether any was. *path (when given) gets "\name" for each step, in the
+// stored spelling.
+KeyPtr WalkKey(KeyPtr key, const std::vector<std::string> &names, bool create,
+               std::string *path = nullptr, bool *created = nullptr) {
+    if (created) *created = false;
+    for (const std::string &name : names) {
+        KeyPtr subkey = FindSubkey(*key, name);
+        if (!subkey) {
+            if (!create) return nullptr;
+            subkey = CreateSubkey(key, name);
+            if (created) *created = true;
+        }
+        key = subkey;
+        if (path) *path += '\\' + key->name;
+    }
+    return key;
+}
+
 Value *FindValue(Key &key, const std::string &name) {
     const std::string folded = detail::FoldCase(name);
     for (Value &value : key.values) {
@@ -244,11 +264,7 @@ KeyPtr RootOf(const std::string &fullPath, std::vector<std::string> *names) {
 KeyPtr FindPath(const std::string &fullPath) {
     std::vector<std::string> names;
     KeyPtr key = RootOf(fullPath, &names);
-    for (const std::string &name : names) {
-        if (!key) break;
-        key = FindSubkey(*key, name);
-    }
-    return key;
+    return key ? WalkKey(key, names, false) : nullptr;
 }
 
 // ---- REGEDIT4 text (formats/regedit4.h reads and writes it) -----------------
@@ -268,17 +284,10 @@ bool ApplyKey(const formats::RegTextKey &entry, std::string *why) {
             *why = "a root key cannot be deleted";
             return false;
         }
-        for (const std::string &name : names) {
-            if (!key) break;
-            key = FindSubkey(*key, name);
-        }
-        if (key) DeleteTree(key);
+        if (KeyPtr found = WalkKey(key, names, false)) DeleteTree(found);
         return true;
     }
-    for (const std::string &name : names) {
-        KeyPtr subkey = FindSubkey(*key, name);
-        key = subkey ? subkey : CreateSubkey(key, name);
-    }
+    key = WalkKey(key, names, true);
     for (const formats::RegTextValue &value : entry.values) {
         if (value.remove) {
             RemoveValue(*key, value.name);
@@ -406,13 +415,9 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sa
     std::vector<std::string> names;
     if (LONG error = winsim::Use(hKey, 0, &base)) return error;
     if (LONG error = winsim::SplitSubkey(lpSubKey, &names)) return error;
-    winsim::KeyPtr key = base->key;
     std::string path = base->path;
-    for (const std::string &name : names) {
-        key = winsim::FindSubkey(*key, name);
-        if (!key) return ERROR_FILE_NOT_FOUND;
-        path += '\\' + key->name;
-    }
+    winsim::KeyPtr key = winsim::WalkKey(base->key, names, false, &path);
+    if (!key) return ERROR_FILE_NOT_FOUND;
     *phkResult = winsim::NewHandle(key, winsim::GrantedAccess(samDesired), path);
     return ERROR_SUCCESS;
 }
@@ -436,20 +441,11 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
     std::vector<std::string> names;
     if (LONG error = winsim::Use(hKey, 0, &base)) return error;
     if (LONG error = winsim::SplitSubkey(lpSubKey, &names)) return error;
-    winsim::KeyPtr key = base->key;
     std::string path = base->path;
-    DWORD disposition = REG_OPENED_EXISTING_KEY;
-    for (const std::string &name : names) {
-        winsim::KeyPtr subkey = winsim::FindSubkey(*key, name);
-        if (!subkey) {
-            subkey = winsim::CreateSubkey(key, name);
-            disposition = REG_CREATED_NEW_KEY;
-        }
-        key = subkey;
-        path += '\\' + key->name;
-    }
+    bool created = false;
+    winsim::KeyPtr key = winsim::WalkKey(base->key, names, true, &path, &created);
     *phkResult = winsim::NewHandle(key, winsim::GrantedAccess(samDesired), path);
-    if (lpdwDisposition) *lpdwDisposition = disposition;
+    if (lpdwDisposition) *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     return ERROR_SUCCESS;
 }
 
@@ -524,11 +520,8 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     std::vector<std::string> names;
     if (LONG error = winsim::Use(hKey, 0, &base)) return error;
     if (LONG error = winsim::SplitSubkey(lpSubKey, &names)) return error;
-    winsim::KeyPtr key = base->key;
-    for (const std::string &name : names) {
-        key = winsim::FindSubkey(*key, name);
-        if (!key) return ERROR_FILE_NOT_FOUND;
-    }
+    winsim::KeyPtr key = winsim::WalkKey(base->key, names, false);
+    if (!key) return ERROR_FILE_NOT_FOUND;
     if (key->parent.expired()) return ERROR_ACCESS_DENIED;
     if (winsim::IsNT() && !key->subkeys.empty()) return ERROR_ACCESS_DENIED;
     winsim::DeleteTree(key);
