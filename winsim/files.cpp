@@ -782,10 +782,7 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
 DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
     if (Enter("GetCurrentDirectoryA")) return 0;
     const std::string current = winsim::Join(winsim::F().currentDrive, winsim::F().currentParts);
-    const DWORD length = static_cast<DWORD>(current.size());
-    if (!lpBuffer || nBufferLength <= length) return length + 1;
-    std::memcpy(lpBuffer, current.c_str(), length + 1);
-    return length;
+    return winsim::detail::CopyOutOrSizeNeeded(current, lpBuffer, nBufferLength);
 }
 
 // ---- Files ---------------------------------------------------------------------
@@ -1175,10 +1172,7 @@ DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD c
         }
         i = end;
     }
-    const DWORD length = static_cast<DWORD>(result.size());
-    if (!lpszShortPath || cchBuffer <= length) return length + 1;
-    std::memcpy(lpszShortPath, result.c_str(), length + 1);
-    return length;
+    return winsim::detail::CopyOutOrSizeNeeded(result, lpszShortPath, cchBuffer);
 }
 
 // NT and 95: joins the path to the current directory and applies "." and
@@ -1197,9 +1191,8 @@ DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBu
     const bool endsInSeparator = parsed.parts.empty() || parsed.trailingSeparator;
     if (parsed.trailingSeparator && !parsed.parts.empty()) full += '\\';
     const DWORD length = static_cast<DWORD>(full.size());
-    if (!lpBuffer || nBufferLength <= length) return length + 1;
-    std::memcpy(lpBuffer, full.c_str(), length + 1);
-    if (lpFilePart)
+    const DWORD result = winsim::detail::CopyOutOrSizeNeeded(full, lpBuffer, nBufferLength);
+    if (result == length && lpFilePart)
         *lpFilePart = endsInSeparator ? nullptr : lpBuffer + (length - parsed.parts.back().size());
-    return length;
+    return result;
 }

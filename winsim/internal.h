@@ -19,6 +19,12 @@ inline bool Enter(const char *function) { return Enter(function, std::string());
 
 void SetError(DWORD error);
 
+// The result of a call that copies a string out, as the path and directory
+// calls do: a buffer (or none) without room for the text and its terminator
+// is left alone and the size needed, terminator included, is returned;
+// otherwise the text is copied with its terminator and its length returned.
+DWORD CopyOutOrSizeNeeded(const std::string &text, LPSTR buffer, DWORD size);
+
 // Lead byte test of the machine's code page.
 bool IsLeadByte(unsigned char c);
 // ASCII-only case folding that steps over double-byte characters, so a

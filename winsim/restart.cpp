@@ -238,9 +238,5 @@ using winsim::detail::Enter;
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
     if (Enter("GetWindowsDirectoryA")) return 0;
     const std::string &directory = winsim::WindowsDirectoryMade();
-    const UINT length = static_cast<UINT>(directory.size());
-    if (!lpBuffer || uSize <= length) return length + 1;
-    directory.copy(lpBuffer, length);
-    lpBuffer[length] = '\0';
-    return length;
+    return winsim::detail::CopyOutOrSizeNeeded(directory, lpBuffer, uSize);
 }

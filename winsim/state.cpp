@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 
 namespace winsim {
@@ -81,6 +82,13 @@ int FindCall(const std::string &function, const std::string &argContains) {
 }
 
 namespace detail {
+
+DWORD CopyOutOrSizeNeeded(const std::string &text, LPSTR buffer, DWORD size) {
+    const DWORD length = static_cast<DWORD>(text.size());
+    if (!buffer || size <= length) return length + 1;
+    std::memcpy(buffer, text.c_str(), length + 1);
+    return length;
+}
 
 bool Enter(const char *function, const std::string &arg) {
     S().calls.push_back(Call{function, arg});
