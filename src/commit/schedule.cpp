@@ -15,33 +15,34 @@
 #include "install_check/free_space.h"
 #include "manifest/manifest.h"
 
-// Queues one block: for each entry the patch directory's file, which must
-// be there, replaces its namesake in `targetDir` (NULL: is deleted).
-static int QueueBlock(UINT block, LPCSTR patchDir, LPCSTR targetDir)
+struct QueueDirs {
+    LPCSTR patchDir;
+    LPCSTR targetDir;  // NULL: the block's files are deleted
+};
+
+// One entry: the patch directory's file, which must be there, replaces its
+// namesake in the target directory, or is deleted.
+static int QueueEntry(LPCSTR name, LONG number, const void *context)
 {
-    char name[MAX_PATH];
+    const QueueDirs *dirs = (const QueueDirs *)context;
     char source[MAX_PATH];
     char destination[MAX_PATH];
-    LONG count;
+    (void)number;
+    if (!JoinPath(source, sizeof(source), dirs->patchDir, name) ||
+        GetFileAttributesA(source) == INVALID_FILE_ATTRIBUTES)
+        return 0;
+    if (dirs->targetDir == NULL)
+        return PushPendingOp(source, NULL, Delete);
+    return JoinPath(destination, sizeof(destination), dirs->targetDir, name) &&
+           PushPendingOp(source, destination, Replace);
+}
 
-    // A block without its count string is an empty one.
-    if (!LoadBlockCount(block, &count))
-        return 1;
-    for (LONG i = 1; i <= count; i++) {
-        if (!LoadManifestString(block + i, name, sizeof(name)))
-            continue;
-        if (!JoinPath(source, sizeof(source), patchDir, name) ||
-            GetFileAttributesA(source) == INVALID_FILE_ATTRIBUTES)
-            return 0;
-        if (targetDir != NULL) {
-            if (!JoinPath(destination, sizeof(destination), targetDir, name) ||
-                !PushPendingOp(source, destination, Replace))
-                return 0;
-        } else if (!PushPendingOp(source, NULL, Delete)) {
-            return 0;
-        }
-    }
-    return 1;
+// Queues one block (NULL `targetDir`: its files are deleted). A block
+// without its count string is an empty one.
+static int QueueBlock(UINT block, LPCSTR patchDir, LPCSTR targetDir)
+{
+    QueueDirs dirs = {patchDir, targetDir};
+    return ForEachBlockEntry(block, BLOCK_OPTIONAL, QueueEntry, &dirs);
 }
 
 int MakeReplacementName(LPCSTR destination, LPSTR replacement)

@@ -92,14 +92,25 @@ static void CancelDeletion(LPCSTR sharedCopy)
     }
 }
 
+// What every entry of blocks 3100 and 3000 is worked out against.
+struct UsageRun {
+    LPCSTR product;
+    LPCSTR patchDir;
+    LPCSTR installDir;
+    LPCSTR sharedDir;
+};
+
 // One entry of block 3100: one use fewer. The last use deletes the count
 // and queues the shared copy's deletion; the product leaves the file's usage
 // subkey, which goes when only its default value is left.
-static int RemoveUse(LPCSTR product, LPCSTR sharedDir, LPCSTR name)
+static int RemoveUse(LPCSTR name, LONG number, const void *context)
 {
+    const UsageRun *run = (const UsageRun *)context;
+    LPCSTR product = run->product;
     char countPath[MAX_PATH];
     char usageKey[MAX_PATH];
-    if (!JoinPath(countPath, sizeof(countPath), sharedDir, name) ||
+    (void)number;
+    if (!JoinPath(countPath, sizeof(countPath), run->sharedDir, name) ||
         !JoinPath(usageKey, sizeof(usageKey), SHARED_USAGE_KEY, name))
         return 0;
     int ok = 1;
@@ -134,13 +145,15 @@ static int RemoveUse(LPCSTR product, LPCSTR sharedDir, LPCSTR name)
 // One entry of block 3000: one use more, and the payload's copy queued to
 // replace the shared copy when there is none or its file version is lower,
 // or to be deleted when not. The product joins the file's usage subkey.
-static int AddUse(LPCSTR product, LPCSTR patchDir, LPCSTR installDir, LPCSTR sharedDir, LPCSTR name)
+static int AddUse(LPCSTR name, LONG number, const void *context)
 {
+    const UsageRun *run = (const UsageRun *)context;
     char countPath[MAX_PATH];
     char newCopy[MAX_PATH];
     char usageKey[MAX_PATH];
-    if (!JoinPath(countPath, sizeof(countPath), sharedDir, name) ||
-        !JoinPath(newCopy, sizeof(newCopy), patchDir, name) ||
+    (void)number;
+    if (!JoinPath(countPath, sizeof(countPath), run->sharedDir, name) ||
+        !JoinPath(newCopy, sizeof(newCopy), run->patchDir, name) ||
         !JoinPath(usageKey, sizeof(usageKey), SHARED_USAGE_KEY, name))
         return 0;
     char newVersion[128];
@@ -171,9 +184,9 @@ static int AddUse(LPCSTR product, LPCSTR patchDir, LPCSTR installDir, LPCSTR sha
         CancelDeletion(countPath);
         ok = install ? PushPendingOp(newCopy, countPath, Replace) : PushPendingOp(newCopy, NULL, Delete);
     }
-    if (!PlannedKeyExists(usageKey) && (!PlanCreateKey(usageKey) || !PlanSetText(usageKey, "", sharedDir)))
+    if (!PlannedKeyExists(usageKey) && (!PlanCreateKey(usageKey) || !PlanSetText(usageKey, "", run->sharedDir)))
         return 0;
-    if (!PlanSetText(usageKey, product, installDir))
+    if (!PlanSetText(usageKey, run->product, run->installDir))
         return 0;
     return ok;
 }
@@ -181,8 +194,7 @@ static int AddUse(LPCSTR product, LPCSTR patchDir, LPCSTR installDir, LPCSTR sha
 int UpdateSharedUsage(LPCSTR patchDir, LPCSTR installDir, LPCSTR sharedDir)
 {
     char product[VALUE_NAME_CAPACITY];
-    char name[MAX_PATH];
-    LONG count;
+    UsageRun run = {product, patchDir, installDir, sharedDir};
 
     ResetRegistryPlan();
     LoadManifestString(STR_PRODUCT_NAME, product, sizeof(product));
@@ -190,20 +202,8 @@ int UpdateSharedUsage(LPCSTR patchDir, LPCSTR installDir, LPCSTR sharedDir)
     // refused before anything changes.
     if (!CanOpenKey(SHARED_DLLS_KEY, KEY_ALL_ACCESS) || !CanOpenKey(SHARED_USAGE_KEY, KEY_ALL_ACCESS))
         return 0;
-    int success = 1;
-    if (LoadBlockCount(BLOCK_SHARED_REMOVED, &count)) {
-        for (LONG i = 1; i <= count && success; i++) {
-            if (LoadManifestString(BLOCK_SHARED_REMOVED + i, name, sizeof(name)))
-                success = RemoveUse(product, sharedDir, name);
-        }
-    }
-    if (success && LoadBlockCount(BLOCK_SHARED_ADDED, &count)) {
-        for (LONG i = 1; i <= count && success; i++) {
-            if (LoadManifestString(BLOCK_SHARED_ADDED + i, name, sizeof(name)))
-                success = AddUse(product, patchDir, installDir, sharedDir, name);
-        }
-    }
-    return success;
+    return ForEachBlockEntry(BLOCK_SHARED_REMOVED, BLOCK_OPTIONAL, RemoveUse, &run) &&
+           ForEachBlockEntry(BLOCK_SHARED_ADDED, BLOCK_OPTIONAL, AddUse, &run);
 }
 
 // Steps over the number at the position, then over what separates it from

@@ -32,3 +32,20 @@ int LoadBlockCount(UINT baseId, LONG *count)
     *count = ParseCount(text);
     return 1;
 }
+
+int ForEachBlockEntry(UINT baseId, int required, BlockEntryVisitor visit, const void *context)
+{
+    char name[MAX_PATH];
+    LONG count;
+    if (!LoadBlockCount(baseId, &count))
+        return !required;
+    for (LONG k = 1; k <= count; k++) {
+        if (!LoadManifestString(baseId + (UINT)k, name, sizeof(name))) {
+            if (required)
+                return 0;
+        } else if (!visit(name, k, context)) {
+            return 0;
+        }
+    }
+    return 1;
+}

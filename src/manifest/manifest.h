@@ -20,6 +20,21 @@ int LoadManifestString(UINT id, LPSTR buffer, int capacity);
 // *count set (zero or less means an empty block). Entries are N001 upward.
 int LoadBlockCount(UINT baseId, LONG *count);
 
+// How ForEachBlockEntry takes a block's missing strings.
+#define BLOCK_REQUIRED 1  // a missing count or entry fails the walk
+#define BLOCK_OPTIONAL 0  // a missing count is an empty block; a missing
+                          // entry is passed over
+
+// One entry of a block: its string, its number (1 upward) and the caller's
+// context. Nonzero to go on to the next entry.
+typedef int (*BlockEntryVisitor)(LPCSTR name, LONG number, const void *context);
+
+// Loads the entries of block `baseId` in order, each into a MAX_PATH buffer,
+// and hands each to `visit`. 1 when every entry was visited and every visit
+// returned nonzero; 0 at the first visit that returned 0, or at the first
+// missing string when `required` is BLOCK_REQUIRED.
+int ForEachBlockEntry(UINT baseId, int required, BlockEntryVisitor visit, const void *context);
+
 // The leading decimal number of text: leading white space skipped, one
 // optional sign, digits up to the first non-digit; no digits give 0. Wraps in
 // 32 bits, so a number above 2147483647 that fits in 32 unsigned bits yields

@@ -80,33 +80,25 @@ static int LzNameInDirectory(LPCSTR patchDir, LPCSTR name, LPSTR out)
     return FullPathThatFits(shortDir, name, out);
 }
 
-int ExtractPayloads(LPCSTR patchDir)
+// Payload entry k, stored under `storedName`. Both names are settled
+// before anything is written: an entry whose expanded name is missing, empty
+// or does not fit fails here, never in lz32, which would take "" for "._".
+static int ExtractEntry(LPCSTR storedName, LONG k, const void *patchDir)
 {
-    char name[MAX_PATH];
+    char expandedName[MAX_PATH];
     char storedPath[OFS_MAXPATHNAME];
     char expandedPath[OFS_MAXPATHNAME];
-    LONG count;
-
-    if (!LoadBlockCount(BLOCK_PAYLOAD, &count))
+    if (!LzNameInDirectory((LPCSTR)patchDir, storedName, storedPath) ||
+        !LoadManifestString(BLOCK_EXPANDED_NAMES + (UINT)k, expandedName, sizeof(expandedName)) ||
+        !LzNameInDirectory((LPCSTR)patchDir, expandedName, expandedPath) ||
+        !WriteResourceToFile((WORD)(ID_PAYLOAD_BASE + k), storedPath))
         return 0;
-    int result = 1;
-    for (LONG k = 1; k <= count && result; k++) {
-        // Both names are settled before anything is written: an entry
-        // whose expanded name is missing, empty or does not fit fails here,
-        // never in lz32, which would take "" for "._".
-        if (!LoadManifestString(BLOCK_PAYLOAD + k, name, sizeof(name)) ||
-            !LzNameInDirectory(patchDir, name, storedPath) ||
-            !LoadManifestString(BLOCK_EXPANDED_NAMES + k, name, sizeof(name)) ||
-            !LzNameInDirectory(patchDir, name, expandedPath)) {
-            result = 0;
-            break;
-        }
-        if (!WriteResourceToFile((WORD)(ID_PAYLOAD_BASE + k), storedPath)) {
-            result = 0;
-            break;
-        }
-        result = ExpandFile(storedPath, expandedPath);
-        DeleteFileA(storedPath);
-    }
-    return result;
+    int expanded = ExpandFile(storedPath, expandedPath);
+    DeleteFileA(storedPath);
+    return expanded;
+}
+
+int ExtractPayloads(LPCSTR patchDir)
+{
+    return ForEachBlockEntry(BLOCK_PAYLOAD, BLOCK_REQUIRED, ExtractEntry, patchDir);
 }

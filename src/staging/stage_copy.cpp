@@ -23,22 +23,24 @@ static int ClearReadOnly(LPCSTR path)
     return SetFileAttributesA(path, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL) != 0;
 }
 
-int StageInstalledFiles(LPCSTR installDir, LPCSTR patchDir)
+struct StagingDirs {
+    LPCSTR installDir;
+    LPCSTR patchDir;
+};
+
+static int StageEntry(LPCSTR name, LONG number, const void *context)
 {
-    char name[MAX_PATH];
+    const StagingDirs *dirs = (const StagingDirs *)context;
     char source[MAX_PATH];
     char destination[MAX_PATH];
-    LONG count;
+    (void)number;
+    return JoinPath(source, sizeof(source), dirs->installDir, name) &&
+           JoinPath(destination, sizeof(destination), dirs->patchDir, name) && ClearReadOnly(destination) &&
+           CopyFileA(source, destination, FALSE) && ClearReadOnly(destination);
+}
 
-    if (!LoadBlockCount(BLOCK_STAGED_FILES, &count))
-        return 0;
-    int result = 1;
-    for (LONG k = 1; k <= count && result; k++) {
-        result = LoadManifestString(BLOCK_STAGED_FILES + k, name, sizeof(name)) &&
-                 JoinPath(source, sizeof(source), installDir, name) &&
-                 JoinPath(destination, sizeof(destination), patchDir, name) &&
-                 ClearReadOnly(destination) && CopyFileA(source, destination, FALSE) &&
-                 ClearReadOnly(destination);
-    }
-    return result;
+int StageInstalledFiles(LPCSTR installDir, LPCSTR patchDir)
+{
+    StagingDirs dirs = {installDir, patchDir};
+    return ForEachBlockEntry(BLOCK_STAGED_FILES, BLOCK_REQUIRED, StageEntry, &dirs);
 }

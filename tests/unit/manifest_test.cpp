@@ -189,6 +189,42 @@ TEST_F(ManifestTest, ABlockCountIsTheNumberBeforeItsComment) {
     EXPECT_EQ(0, count);
 }
 
+// Block 9000 lacks its second entry; block 9500 has no count string. The
+// walk passes the visited entries' numbers and names on, and stops where the
+// visitor refuses.
+TEST_F(ManifestTest, ABlockIsWalkedInOrderUpToTheFirstRefusal) {
+    winsim::SetString(9000, "3 Count");
+    winsim::SetString(9001, "first.dll");
+    winsim::SetString(9003, "third.dll");
+    struct Case {
+        UINT block;
+        int required;
+        const char *refused;  // the visitor refuses this name
+        int result;
+        const char *visited;
+    };
+    const Case cases[] = {
+        {9000, BLOCK_OPTIONAL, "", 1, "1 first.dll;3 third.dll;"},  // the missing entry passed over
+        {9000, BLOCK_REQUIRED, "", 0, "1 first.dll;"},              // the missing entry fails
+        {9000, BLOCK_OPTIONAL, "first.dll", 0, "1 first.dll;"},     // nothing after a refusal
+        {9500, BLOCK_OPTIONAL, "", 1, ""},                          // no count: an empty block
+        {9500, BLOCK_REQUIRED, "", 0, ""},
+    };
+    for (const Case &c : cases) {
+        struct Walk {
+            const char *refused;
+            std::string visited;
+        } walk = {c.refused, ""};
+        const BlockEntryVisitor visit = [](LPCSTR name, LONG number, const void *context) {
+            Walk *w = const_cast<Walk *>(static_cast<const Walk *>(context));
+            w->visited += std::to_string(number) + " " + name + ";";
+            return std::strcmp(name, w->refused) != 0 ? 1 : 0;
+        };
+        EXPECT_EQ(c.result, ForEachBlockEntry(c.block, c.required, visit, &walk)) << c.block << " " << c.refused;
+        EXPECT_EQ(c.visited, walk.visited) << c.block << " " << c.refused;
+    }
+}
+
 // The manifest generated from the sample's patch description.
 TEST_F(ManifestTest, TheShippedBlocksHaveTheirCounts) {
     const struct {
