@@ -4,6 +4,7 @@ set(WF_COMMON_SOURCES
     src/manifest/manifest.cpp
     src/manifest/message.cpp
     src/manifest/parse_count.cpp
+    src/common/bytes.cpp
     src/common/paths.cpp
     src/common/pending_ops.cpp
     src/common/resource_file.cpp

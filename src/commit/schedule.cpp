@@ -8,6 +8,7 @@
 // place that will hold the restart's operations can take them.
 #include "commit/schedule.h"
 #include "commit/journal.h"
+#include "common/bytes.h"
 #include "common/paths.h"
 #include "common/pending_ops.h"
 #include "common/registry_keys.h"
@@ -97,8 +98,7 @@ static int CheckDrivesHaveRoom(void)
 {
     DWORD needed[26];
     char root[4] = "?:\\";
-    for (int i = 0; i < 26; i++)
-        needed[i] = 0;
+    ZeroBytes(needed, sizeof(needed));
     for (PendingFileOp *record = FirstPendingOp(); record != NULL; record = record->next) {
         if (record->kind != Replace)
             continue;

@@ -11,6 +11,7 @@
 // Within an entry every step runs even after one has failed; the next entry
 // and the addition pass are skipped once the stage has failed.
 #include "commit/shared_usage.h"
+#include "common/bytes.h"
 #include "commit/registry_plan.h"
 #include "common/paths.h"
 #include "common/pending_ops.h"
@@ -43,7 +44,7 @@ static int ReadCount(LPCSTR countPath, LONG *count, DWORD *type)
         return COUNT_READ;
     }
     if ((*type == REG_DWORD || *type == REG_BINARY) && size == 4) {
-        *count = (LONG)((DWORD)data[0] | (DWORD)data[1] << 8 | (DWORD)data[2] << 16 | (DWORD)data[3] << 24);
+        *count = (LONG)ReadDword(data);
         return COUNT_READ;
     }
     return COUNT_BAD_TYPE;
@@ -54,8 +55,7 @@ static int PlanCount(LPCSTR countPath, DWORD type, LONG count)
 {
     if (type == REG_DWORD || type == REG_BINARY) {
         BYTE data[4];
-        for (int i = 0; i < 4; i++)
-            data[i] = (BYTE)((DWORD)count >> (8 * i));
+        StoreDword(data, (DWORD)count);
         return PlanSetValue(SHARED_DLLS_KEY, countPath, type, data, 4);
     }
     char text[16];

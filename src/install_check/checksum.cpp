@@ -21,6 +21,7 @@
 // Each step computes its table entry afresh: a call takes at most 57 steps,
 // and the table costs no room in the program.
 #include "install_check/checksum.h"
+#include "common/bytes.h"
 
 static const DWORD kReflectedPolynomial = 0xEDB88320u;
 static const DWORD kGroup = 28;  // bytes folded together: twice the cycle of M, whole DWORDs
@@ -48,8 +49,7 @@ DWORD ChecksumBytes(const BYTE *bytes, DWORD count, DWORD value)
     const DWORD groups = count >= kGroup + 2 ? (count - 2) / kGroup : 0;
     if (groups != 0) {
         DWORD sums[kGroup / 4];
-        for (DWORD i = 0; i < kGroup / 4; i++)
-            sums[i] = 0;
+        ZeroBytes(sums, sizeof(sums));
         for (DWORD n = groups; n != 0; n--, bytes += kGroup) {
             for (DWORD i = 0; i < kGroup / 4; i++) {
                 const BYTE *word = bytes + (SIZE_T)4 * i;

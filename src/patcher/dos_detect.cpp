@@ -1,4 +1,5 @@
 #include "patcher/dos_detect.h"
+#include "common/bytes.h"
 
 // Reads `count` bytes at `offset`; nonzero only when all of them came.
 static int ReadAt(HANDLE file, DWORD offset, BYTE *bytes, DWORD count)
@@ -20,7 +21,7 @@ static int NewHeaderKind(HANDLE file)
     BYTE header[0x38];
     if (!ReadAt(file, 60, offsetBytes, 4))
         return EXECUTABLE_DOS;
-    DWORD at = offsetBytes[0] | (offsetBytes[1] << 8) | (offsetBytes[2] << 16) | ((DWORD)offsetBytes[3] << 24);
+    DWORD at = ReadDword(offsetBytes);
     if (at < 64 || !ReadAt(file, at, header, 4))
         return EXECUTABLE_DOS;
     if (header[0] == 'P' && header[1] == 'E' && header[2] == 0 && header[3] == 0)

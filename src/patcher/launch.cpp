@@ -2,6 +2,7 @@
 // driver has made the current directory; the wait is the only time the
 // progress dialog is serviced.
 #include "patcher/launch.h"
+#include "common/bytes.h"
 #include "common/paths.h"
 #include "manifest/manifest.h"
 #include "patcher/dos_detect.h"
@@ -90,9 +91,7 @@ int RunAndWait(LPCSTR programPath, LPCSTR parameters, LPCSTR patchDir)
     }
 
     SHELLEXECUTEINFOA request;
-    BYTE *raw = (BYTE *)&request;
-    for (DWORD i = 0; i < sizeof(request); i++)
-        raw[i] = 0;
+    ZeroBytes(&request, sizeof(request));
     request.cbSize = sizeof(request);
     // Without SEE_MASK_FLAG_NO_UI a failed launch shows the shell's own
     // box, owned by no window, before the stage's message.

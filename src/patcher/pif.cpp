@@ -1,5 +1,6 @@
 // Preparing the PIF from the template the program carries.
 #include "patcher/pif.h"
+#include "common/bytes.h"
 #include "common/resource_file.h"
 #include "manifest/manifest.h"
 
@@ -44,8 +45,7 @@ int PatchPifFields(LPCSTR path, LPCSTR startupDir, LPCSTR programName, LPCSTR pa
     int result = 1;
     for (int i = 0; i < 4 && result; i++) {
         BYTE field[MAX_PATH];
-        for (int b = 0; b < MAX_PATH; b++)
-            field[b] = 0;
+        ZeroBytes(field, sizeof(field));
         LPCSTR text = sources[g_pifFields[i].source];
         if (text != NULL)
             lstrcpynA((LPSTR)field, text, (int)g_pifFields[i].count);

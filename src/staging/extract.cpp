@@ -4,6 +4,7 @@
 // stored file goes again whatever the expansion did.
 // Files of the same names left by an earlier run are overwritten.
 #include "staging/extract.h"
+#include "common/bytes.h"
 #include "common/paths.h"
 #include "common/resource_file.h"
 #include "manifest/manifest.h"
@@ -18,9 +19,7 @@
 static INT OpenExactly(LPCSTR name, WORD style)
 {
     OFSTRUCT openInfo;
-    BYTE *raw = (BYTE *)&openInfo;
-    for (DWORD i = 0; i < sizeof(openInfo); i++)
-        raw[i] = 0;
+    ZeroBytes(&openInfo, sizeof(openInfo));
     openInfo.cBytes = sizeof(openInfo);
     INT handle = LZOpenFileA((LPSTR)name, &openInfo, style);
     if (handle < 0)
