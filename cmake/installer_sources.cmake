@@ -7,6 +7,7 @@ set(WF_COMMON_SOURCES
     src/common/bytes.cpp
     src/common/paths.cpp
     src/common/pending_ops.cpp
+    src/common/registry.cpp
     src/common/resource_file.cpp
     src/common/version_info.cpp
     src/common/windows_version.cpp)

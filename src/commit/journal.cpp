@@ -33,6 +33,7 @@
 #include "commit/journal.h"
 #include "commit/registry_plan.h"
 #include "common/paths.h"
+#include "common/registry.h"
 #include "common/registry_keys.h"
 #include "manifest/manifest.h"
 
@@ -339,14 +340,11 @@ static int RestoreValue(LPCSTR line)
         data[size++] = (BYTE)(high * 16 + low);
     }
     DWORD type = (DWORD)ParseCount(Field(line, 2));
-    DWORD disposition = 0;
-    char noClass[1] = "";
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, noClass, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, &handle,
-                        &disposition) != ERROR_SUCCESS)
+    if (!CreateKeyForWriting(HKEY_LOCAL_MACHINE, key, &handle))
         return 0;
-    LONG result = RegSetValueExA(handle, name, 0, type, data, size);
+    int restored = SetRegistryValue(handle, name, type, data, size);
     RegCloseKey(handle);
-    return result == ERROR_SUCCESS;
+    return restored;
 }
 
 int RollBackJournal(LPCSTR patchDir)

@@ -4,6 +4,7 @@
 // anything is changed.
 #include "commit/registry_plan.h"
 #include "common/paths.h"
+#include "common/registry.h"
 
 #define MAX_PLANNED_CHANGES 256
 #define MAX_ORIGINALS 256
@@ -199,26 +200,21 @@ int PlanDeleteKey(LPCSTR key) { return RememberKey(key) && NewChange(CHANGE_DELE
 static int ApplyChange(const PlannedChange *change)
 {
     HKEY handle;
-    LONG result;
     if (change->kind == CHANGE_DELETE_KEY)
         return RegDeleteKeyA(HKEY_LOCAL_MACHINE, change->key) == ERROR_SUCCESS;
     if (change->kind == CHANGE_CREATE_KEY) {
-        DWORD disposition = 0;
-        char noClass[1] = "";
-        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, change->key, 0, noClass, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                            NULL, &handle, &disposition) != ERROR_SUCCESS)
+        if (!CreateKeyForWriting(HKEY_LOCAL_MACHINE, change->key, &handle))
             return 0;
         RegCloseKey(handle);
         return 1;
     }
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, change->key, 0, KEY_ALL_ACCESS, &handle) != ERROR_SUCCESS)
         return 0;
-    if (change->kind == CHANGE_SET_VALUE)
-        result = RegSetValueExA(handle, change->name, 0, change->type, change->data, change->size);
-    else
-        result = RegDeleteValueA(handle, change->name);
+    int done = change->kind == CHANGE_SET_VALUE
+                   ? SetRegistryValue(handle, change->name, change->type, change->data, change->size)
+                   : RegDeleteValueA(handle, change->name) == ERROR_SUCCESS;
     RegCloseKey(handle);
-    return result == ERROR_SUCCESS;
+    return done;
 }
 
 int ApplyRegistryPlan(void)
