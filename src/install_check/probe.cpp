@@ -32,26 +32,6 @@ static void ReadDirectoryValue(LPCSTR keyPath, LPCSTR valueName, LPSTR buffer, i
     RegCloseKey(key);
 }
 
-// The wrong-version box names the version found and the one expected. The
-// text is formatted in a buffer that holds whatever wsprintfA can write and
-// is then cut to the 511 characters the message may have.
-static void ShowWrongVersion(LPCSTR found, LPCSTR expected)
-{
-    char caption[256];
-    char format[512];
-    char message[1025];
-    LoadManifestString(STR_CAPTION, caption, sizeof(caption));
-    LoadManifestString(MSG_WRONG_VERSION, format, sizeof(format));
-    wsprintfA(message, format, found, expected);
-    // Cut at the last character boundary within 511 bytes, so no half of a
-    // double-byte character is left at the end.
-    LPSTR end = message;
-    while (*end != '\0' && CharNextA(end) - message <= 511)
-        end = CharNextA(end);
-    *end = '\0';
-    MessageBoxA(NULL, message, caption, MB_OK);
-}
-
 static int Refuse(UINT message)
 {
     ShowMessage(NULL, message, STR_CAPTION, MB_OK);
@@ -90,7 +70,8 @@ int ProbeInstallation(LPSTR installDir, int installCapacity, LPSTR sharedDir, in
     if (!pathFits || !GetProductVersion(versionPath, foundVersion, sizeof(foundVersion)))
         return Refuse(MSG_UNKNOWN_VERSION);
     if (lstrcmpiA(foundVersion, expectedVersion) != 0) {
-        ShowWrongVersion(foundVersion, expectedVersion);
+        // The box names the version found and the one expected.
+        ShowFormattedMessage(NULL, MSG_WRONG_VERSION, STR_CAPTION, MB_OK, foundVersion, expectedVersion);
         return 0;
     }
 

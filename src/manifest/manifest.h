@@ -46,4 +46,8 @@ LONG ParseCount(LPCSTR text);
 // Returns the button pressed (IDYES, IDNO, IDOK), or 0 if no box was shown.
 int ShowMessage(HWND owner, UINT textId, UINT captionId, UINT type);
 
+// The same with the manifest's wsprintfA format `formatId` (up to 511
+// characters) filled in with two strings, the message cut to 511 characters.
+int ShowFormattedMessage(HWND owner, UINT formatId, UINT captionId, UINT type, LPCSTR first, LPCSTR second);
+
 #endif
