@@ -142,8 +142,7 @@ static int WriteRenameSection(void)
     }
     if (!SyncJournal())
         return 0;
-    UINT length = GetWindowsDirectoryA(iniPath, sizeof(iniPath));
-    if (length == 0 || length >= sizeof(iniPath) || !AppendString(iniPath, sizeof(iniPath), "\\WININIT.INI"))
+    if (!GetWininitPath(iniPath))
         return 0;
     // Room for the earlier lines, with this run's and the final NUL after.
     if (g_renameLength + 4 > sizeof(g_section))

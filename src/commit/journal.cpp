@@ -98,6 +98,12 @@ int JournalLine(LPCSTR line)
     return 1;
 }
 
+int GetWininitPath(LPSTR path)
+{
+    UINT length = GetWindowsDirectoryA(path, MAX_PATH);
+    return length != 0 && length < MAX_PATH && AppendString(path, MAX_PATH, "\\WININIT.INI");
+}
+
 int JournalPath(char tag, LPCSTR path)
 {
     char line[2 * MAX_PATH + 8];  // a [Rename] line holds two paths
@@ -260,9 +266,7 @@ static int RemoveRenameLines(DWORD length)
     char iniPath[MAX_PATH];
     if (!HasTag(JOURNAL_RENAME_LINE, length))
         return 1;
-    UINT windowsLength = GetWindowsDirectoryA(iniPath, sizeof(iniPath));
-    if (windowsLength == 0 || windowsLength >= sizeof(iniPath) ||
-        !AppendString(iniPath, sizeof(iniPath), "\\WININIT.INI"))
+    if (!GetWininitPath(iniPath))
         return 0;
     DWORD read = GetPrivateProfileSectionA("Rename", g_section, sizeof(g_section), iniPath);
     if (read >= sizeof(g_section) - 2)

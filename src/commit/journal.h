@@ -15,6 +15,10 @@
 #define PENDING_LIST_CAPACITY 65536
 #define RENAME_SECTION_CAPACITY 8192
 
+// The full path of WININIT.INI, whose [Rename] section holds Windows 95's
+// operations for the restart, into a MAX_PATH buffer. 0 when it does not fit.
+int GetWininitPath(LPSTR path);
+
 // Tags of the journal's lines.
 #define JOURNAL_FILE 'F'         // a file this run creates: deleted on undo
 #define JOURNAL_DELAYED_OP 'D'   // the source of a delayed operation (NT)

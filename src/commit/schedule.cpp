@@ -159,8 +159,7 @@ static int CheckRenameSectionFits(void)
 {
     static char section[RENAME_SECTION_CAPACITY];
     char iniPath[MAX_PATH];
-    UINT length = GetWindowsDirectoryA(iniPath, sizeof(iniPath));
-    if (length == 0 || length >= sizeof(iniPath) || !AppendString(iniPath, sizeof(iniPath), "\\WININIT.INI"))
+    if (!GetWininitPath(iniPath))
         return 0;
     DWORD attributes = GetFileAttributesA(iniPath);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
