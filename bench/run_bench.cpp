@@ -14,7 +14,6 @@
 
 #include "app/run_patch.h"
 #include "staging/extract.h"
-#include "common/windows_version.h"
 #include "manifest/manifest.h"
 #include "winsim.h"
 
@@ -46,7 +45,6 @@ void MakeSampleMachine(const fs::path &root) {
     winsim::Reset(root.string());
     if (!winsim::LoadResFile(WF_RES_PATH)) std::abort();
     SetPatchModule(winsim::ModuleInstance());
-    ForgetWindowsVersion();
     fs::copy(kSample + "/before/drive_c", root / "c", fs::copy_options::recursive);
     if (!winsim::ImportRegFile(kSample + "/before/machine.reg")) std::abort();
     winsim::RegisterHostTwin("patch.exe", WF_PATCH_TWIN);

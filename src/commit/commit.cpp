@@ -255,5 +255,4 @@ void ForgetCommitState(void)
     CloseJournal();
     FreePendingOps();
     ResetRegistryPlan();
-    ForgetWindowsVersion();
 }

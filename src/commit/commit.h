@@ -21,8 +21,7 @@ UINT CommitPatch(LPCSTR patchDir, LPCSTR installDir);
 int RecoverInterruptedRun(LPCSTR installDir);
 
 // Drops what a run left in this process: the pending-operation list, the
-// registry plan, the journal's handle and the stored answer of which Windows
-// this is. Only a process that runs the patch more than once (the host's
+// registry plan and the journal's handle. Only a process that runs the patch more than once (the host's
 // tests and tools, each run standing for a process of its own) needs it.
 void ForgetCommitState(void);
 

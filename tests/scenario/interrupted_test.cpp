@@ -26,7 +26,6 @@
 #include "app/run_patch.h"
 #include "common/pending_ops.h"
 #include "commit/commit.h"
-#include "common/windows_version.h"
 #include "manifest/manifest.h"
 #include "machine_state.h"
 #include "test_machine.h"

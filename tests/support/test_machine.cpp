@@ -6,7 +6,6 @@
 #include <iterator>
 
 #include "common/pending_ops.h"
-#include "common/windows_version.h"
 #include "manifest/manifest.h"
 
 // Tests that run several cases on fresh machines call SetUp again; the
@@ -19,7 +18,6 @@ void MachineTest::SetUp() {
     winsim::Reset(root_);
     ASSERT_TRUE(winsim::LoadResFile(WF_RES_PATH)) << "cannot load " << WF_RES_PATH;
     SetPatchModule(winsim::ModuleInstance());
-    ForgetWindowsVersion();
 }
 
 const char kSampleInstallDir[] = "C:\\Program Files\\Quenmark\\Wayfront";

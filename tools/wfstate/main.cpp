@@ -18,7 +18,6 @@
 
 #include "app/run_patch.h"
 #include "commit/commit.h"
-#include "common/windows_version.h"
 #include "manifest/manifest.h"
 #include "prepare.h"
 #include "state.h"
@@ -150,7 +149,6 @@ int Run(int argc, char **argv) {
     std::string error;
     if (!winsim::LoadMachineImage(before, &error)) return std::cerr << "wfstate: " << error << "\n", 1;
     winsim::SetPlatform(platform == "nt" ? winsim::Platform::WindowsNT : winsim::Platform::Windows95);
-    ForgetWindowsVersion();
     winsim::RegisterHostTwin("patch.exe", twin);
 
     for (const Action &action : actions) {
