@@ -46,9 +46,7 @@ static int PreparePif(LPCSTR programPath, LPCSTR patchDir, LPSTR pifPath)
     char fullPath[MAX_PATH];
     LPSTR filePart = NULL;
 
-    // The patch directory never ends in "\", so the name is joined plainly.
-    if (!CopyString(pifPath, MAX_PATH, patchDir) || !AppendString(pifPath, MAX_PATH, "\\") ||
-        !AppendString(pifPath, MAX_PATH, PIF_FILE_NAME)) {
+    if (!JoinPath(pifPath, MAX_PATH, patchDir, PIF_FILE_NAME)) {
         pifPath[0] = '\0';
         return 0;
     }
