@@ -35,7 +35,7 @@ int LoadBlockCount(UINT baseId, LONG *count)
 
 int ForEachBlockEntry(UINT baseId, int required, BlockEntryVisitor visit, const void *context)
 {
-    char name[MAX_PATH];
+    char name[NAME_CAPACITY];
     LONG count;
     if (!LoadBlockCount(baseId, &count))
         return !required;

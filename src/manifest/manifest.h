@@ -29,10 +29,10 @@ int LoadBlockCount(UINT baseId, LONG *count);
 // context. Nonzero to go on to the next entry.
 typedef int (*BlockEntryVisitor)(LPCSTR name, LONG number, const void *context);
 
-// Loads the entries of block `baseId` in order, each into a MAX_PATH buffer,
-// and hands each to `visit`. 1 when every entry was visited and every visit
-// returned nonzero; 0 at the first visit that returned 0, or at the first
-// missing string when `required` is BLOCK_REQUIRED.
+// Loads the entries of block `baseId` in order, each into a buffer of
+// NAME_CAPACITY, and hands each to `visit`. 1 when every entry was visited
+// and every visit returned nonzero; 0 at the first visit that returned 0,
+// or at the first missing string when `required` is BLOCK_REQUIRED.
 int ForEachBlockEntry(UINT baseId, int required, BlockEntryVisitor visit, const void *context);
 
 // The leading decimal number of text: leading white space skipped, one
