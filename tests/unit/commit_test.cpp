@@ -8,6 +8,7 @@
 #include "commit/viewer_dialog.h"
 #include "common/windows_version.h"
 #include "test_machine.h"
+#include "test_registry.h"
 
 namespace {
 
@@ -74,23 +75,15 @@ TEST_F(ViewerDialogTest, FirstRunAndRerunWriteTheSameFiveValues) {
     EXPECT_EQ(1, RegisterViewerDialog());
     EXPECT_EQ(std::string(kViewerExport) + "\n", ViewerKeyExport());
     // Strings are stored with their terminator.
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, kViewerKey, 0, KEY_READ, &key));
-    DWORD size = 0, type = 0;
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "OwnerClassName", nullptr, &type, nullptr, &size));
-    EXPECT_EQ(13u, size);
-    RegCloseKey(key);
+    DWORD type = REG_NONE;
+    EXPECT_EQ(std::string("OIWin95Frame\0", 13), RegValue(kViewerKey, "OwnerClassName", &type, HKEY_CURRENT_USER));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
 }
 
 TEST_F(ViewerDialogTest, AValueOfTheWrongTypeIsReplacedAndOthersKept) {
-    HKEY key;
-    DWORD disposition;
-    char noClass[1] = "";
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kViewerKey, 0, noClass, 0, KEY_ALL_ACCESS,
-                                             nullptr, &key, &disposition));
-    RegSetValueExA(key, "DriveNameCtrlId", 0, REG_SZ, reinterpret_cast<const BYTE *>("cmb2"), 5);
-    RegSetValueExA(key, "Unrelated", 0, REG_SZ, reinterpret_cast<const BYTE *>("keep"), 5);
-    RegCloseKey(key);
+    CreateRegKey(kViewerKey, HKEY_CURRENT_USER);
+    SetRegText(kViewerKey, "DriveNameCtrlId", "cmb2", HKEY_CURRENT_USER);
+    SetRegText(kViewerKey, "Unrelated", "keep", HKEY_CURRENT_USER);
     EXPECT_EQ(1, RegisterViewerDialog());
     const std::string text = ViewerKeyExport();
     EXPECT_NE(std::string::npos, text.find("\"DriveNameCtrlId\"=dword:00000471")) << text;
