@@ -47,24 +47,25 @@ TEST_F(SampleRunTest, StagingAndPatchingMakeTheNewFiles) {
     EXPECT_EQ(HostFile(WF_PATCHER_EXE), PatchDirFile("patch.exe"));
     EXPECT_EQ(HostFile(SamplePath("patch.rtp")), PatchDirFile("patch.rtp"));
     for (UINT k = 3; k <= 14; ++k) {
-        const std::string name = ManifestString(1100 + k);
+        const std::string name = ManifestString(BLOCK_EXPANDED_NAMES + k);
         EXPECT_EQ(HostFile(SamplePath("pe/new/" + name)), PatchDirFile(name)) << name;
     }
     for (UINT k = 1; k <= 5; ++k) {
-        const std::string name = ManifestString(2000 + k);
+        const std::string name = ManifestString(BLOCK_STAGED_FILES + k);
         EXPECT_EQ(HostFile(SamplePath("pe/new/" + name)), PatchDirFile(name)) << name << " not patched";
     }
     // Nothing else: no stored name, no temporary file, no PIF.
     EXPECT_EQ(19u, winsim::ListTree(kSamplePatchDir).size());
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
-    EXPECT_EQ("C:\\PROGRA~1\\Quenmark\\Wayfront\\PatchB2C\\patch.exe", winsim::StartedProcesses()[0].file);
+    EXPECT_EQ("C:\\PROGRA~1\\Quenmark\\Wayfront\\" PATCH_DIRECTORY_NAME "\\patch.exe",
+              winsim::StartedProcesses()[0].file);
     EXPECT_EQ(std::vector<std::string>{"patch.rtp"}, winsim::StartedProcesses()[0].arguments);
 }
 
 // A patcher that cannot patch (an installed file that is not the version
-// the patch is for) fails the stage: message 204, nothing later runs.
+// the patch is for) fails the stage: MSG_PATCH_FAILED, nothing later runs.
 TEST_F(SampleRunTest, AnInstalledFileOfAnotherVersionStopsThePatch) {
-    const std::string changed = std::string(kSampleInstallDir) + "\\" + ManifestString(2003);
+    const std::string changed = std::string(kSampleInstallDir) + "\\" + ManifestString(BLOCK_STAGED_FILES + 3);
     std::string bytes;
     ASSERT_TRUE(winsim::ReadWholeFile(changed, &bytes));
     bytes[bytes.size() / 2] ^= 0x55;
@@ -74,7 +75,7 @@ TEST_F(SampleRunTest, AnInstalledFileOfAnotherVersionStopsThePatch) {
     ASSERT_EQ(1, ExtractPayloads(kSamplePatchDir));
     ASSERT_EQ(1, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
     EXPECT_EQ(0, RunPatcherFromManifest(STR_PATCHER_PROGRAM, STR_PATCHER_ARGUMENT, kSamplePatchDir));
-    EXPECT_EQ(bytes, PatchDirFile(ManifestString(2003)));  // left as it was
+    EXPECT_EQ(bytes, PatchDirFile(ManifestString(BLOCK_STAGED_FILES + 3)));  // left as it was
 }
 
 // ---- The whole run, through the restart ------------------------------------
@@ -219,35 +220,38 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
              winsim::InjectFault({"GetDiskFreeSpaceA", "C:\\", 0, -1, ERROR_NOT_READY});
          },
          MSG_NO_DISK_SPACE},
-        {"patch directory cannot be entered", [] { winsim::InjectFault({"SetCurrentDirectoryA", "PatchB2C"}); },
-         MSG_DIRECTORY_FAILED},
+        {"patch directory cannot be entered",
+         [] { winsim::InjectFault({"SetCurrentDirectoryA", PATCH_DIRECTORY_NAME}); }, MSG_DIRECTORY_FAILED},
         {"expansion fails", [] { winsim::InjectFault({"LZCopy", "", 3, 1, ERROR_DISK_FULL}); }, MSG_EXTRACT_FAILED},
         {"a payload resource cannot be loaded", [] { winsim::InjectFault({"LoadResource", "", 0, 1}); },
          MSG_EXTRACT_FAILED},
         {"a payload resource cannot be locked", [] { winsim::InjectFault({"LockResource", "", 0, 1}); },
          MSG_EXTRACT_FAILED},
         {"an expansion source cannot be opened",
-         [] { winsim::InjectFault({"LZOpenFileA", ManifestString(1002), 0, 1, ERROR_SHARING_VIOLATION}); },
+         [] { winsim::InjectFault({"LZOpenFileA", ManifestString(BLOCK_PAYLOAD + 2), 0, 1, ERROR_SHARING_VIOLATION}); },
          MSG_EXTRACT_FAILED},
         {"an installed file is missing",
-         [] { ASSERT_TRUE(DeleteFileA((std::string(kSampleInstallDir) + "\\" + ManifestString(2003)).c_str())); },
+         [] {
+             const std::string path = std::string(kSampleInstallDir) + "\\" + ManifestString(BLOCK_STAGED_FILES + 3);
+             ASSERT_TRUE(DeleteFileA(path.c_str()));
+         },
          MSG_STAGING_FAILED},
         {"a staged copy is refused by a sharing violation",
          [] { winsim::InjectFault({"CopyFileA", "-> C:\\Program Files", 1, 1, ERROR_SHARING_VIOLATION}); },
          MSG_STAGING_FAILED},
         {"a read-only leftover copy cannot be made writable",
          [] {
-             const std::string leftover = std::string(kSamplePatchDir) + "\\" + ManifestString(2002);
+             const std::string leftover = std::string(kSamplePatchDir) + "\\" + ManifestString(BLOCK_STAGED_FILES + 2);
              ASSERT_TRUE(winsim::WriteWholeFile(leftover, "left by an earlier run"));
              ASSERT_TRUE(SetFileAttributesA(leftover.c_str(), FILE_ATTRIBUTE_READONLY));
-             winsim::InjectFault({"SetFileAttributesA", ManifestString(2002)});
+             winsim::InjectFault({"SetFileAttributesA", ManifestString(BLOCK_STAGED_FILES + 2)});
          },
          MSG_STAGING_FAILED},
         {"the patch directory's short form cannot be had",
-         [] { winsim::InjectFault({"GetShortPathNameA", "PatchB2C"}); }, MSG_PATCH_FAILED},
+         [] { winsim::InjectFault({"GetShortPathNameA", PATCH_DIRECTORY_NAME}); }, MSG_PATCH_FAILED},
         {"an installed file is another version",
          [] {
-             const std::string path = std::string(kSampleInstallDir) + "\\" + ManifestString(2004);
+             const std::string path = std::string(kSampleInstallDir) + "\\" + ManifestString(BLOCK_STAGED_FILES + 4);
              std::string bytes;
              ASSERT_TRUE(winsim::ReadWholeFile(path, &bytes));
              bytes[bytes.size() / 3] ^= 0x20;
@@ -264,13 +268,14 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
         {"a new file cannot be placed",
          [] {
              // The move fails, and so does the copy that stands in for it.
-             std::string replacement = ManifestString(4005);
+             std::string replacement = ManifestString(BLOCK_INSTALL_MOVES + 5);
              replacement.back() = 'X';
-             winsim::InjectFault({"MoveFileA", ManifestString(4005)});
+             winsim::InjectFault({"MoveFileA", ManifestString(BLOCK_INSTALL_MOVES + 5)});
              winsim::InjectFault({"CopyFileA", replacement});
          },
          MSG_SCHEDULE_FAILED},
-        {"a delayed rename is refused", [] { winsim::InjectFault({"MoveFileExA", ManifestString(4003), 0, 1}); },
+        {"a delayed rename is refused",
+         [] { winsim::InjectFault({"MoveFileExA", ManifestString(BLOCK_INSTALL_MOVES + 3), 0, 1}); },
          MSG_SCHEDULE_FAILED},
     };
     for (const Case &c : cases) {

@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include "common/contract.h"
 #include "common/registry_keys.h"
 #include "test_machine.h"
 #include "winsim.h"
@@ -74,7 +75,7 @@ Comparison Compare(const Tree &now, const Tree &before, const Tree &after) {
 Tree WithoutPatchDirectory(const Tree &tree) {
     Tree kept;
     for (const auto &entry : tree)
-        if (entry.first.find("\\PatchB2C\\") == std::string::npos) kept.insert(entry);
+        if (entry.first.find("\\" PATCH_DIRECTORY_NAME "\\") == std::string::npos) kept.insert(entry);
     return kept;
 }
 

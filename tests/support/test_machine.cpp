@@ -23,7 +23,7 @@ void MachineTest::SetUp() {
 const char kSampleInstallDir[] = "C:\\Program Files\\Quenmark\\Wayfront";
 const char kSampleSharedDir[] = "C:\\Quenmark\\Shared";
 const char kSampleVersionFile[] = "C:\\Program Files\\Quenmark\\Wayfront\\wayfront.exe";
-const char kSamplePatchDir[] = "C:\\Program Files\\Quenmark\\Wayfront\\PatchB2C";
+const char kSamplePatchDir[] = "C:\\Program Files\\Quenmark\\Wayfront\\" PATCH_DIRECTORY_NAME;
 
 std::string InPatchDir(const std::string &name) { return std::string(kSamplePatchDir) + "\\" + name; }
 

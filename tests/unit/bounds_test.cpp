@@ -37,7 +37,7 @@ std::string DirectoryOfLength(const std::string &parent, size_t length) {
 std::vector<std::pair<std::string, std::string>> Snapshot(const std::string &dir) {
     std::vector<std::pair<std::string, std::string>> files;
     for (const std::string &name : winsim::ListTree(dir))
-        if (!name.empty() && name.back() != '\\' && name.rfind("PatchB2C\\", 0) != 0)
+        if (!name.empty() && name.back() != '\\' && name.rfind(PATCH_DIRECTORY_NAME "\\", 0) != 0)
             files.emplace_back(name, SimFile(dir + "\\" + name));
     return files;
 }
@@ -158,9 +158,10 @@ std::string ShortComponentsOfLength(const std::string &parent, size_t length) {
 // directory that still patches is 237 characters (its patch directory, 246,
 // and the longest payload name, "qmhelp32.dl_", make 259). At 238 and 239
 // the extraction gets by on short names and the staging copy's paths no
-// longer fit (205); then the patch directory is past CreateDirectoryA's 248
-// characters (207), and from 247 on the probe cannot build the
-// version-check path (218), as for a directory of 250 characters.
+// longer fit (MSG_STAGING_FAILED); then the patch directory is past
+// CreateDirectoryA's 248 characters (MSG_DIRECTORY_FAILED), and from 247 on
+// the probe cannot build the version-check path (MSG_UNKNOWN_VERSION), as
+// for a directory of 250 characters.
 TEST_F(BoundsRunTest, ALongInstallDirectoryEndsInTheFailingStagesMessage) {
     struct Case {
         size_t length;
@@ -186,10 +187,10 @@ TEST_F(BoundsRunTest, ALongInstallDirectoryEndsInTheFailingStagesMessage) {
 
 // Where the short form is as long as the path, nothing shortens it: the
 // entries whose full paths fit are expanded, the first that does not fit
-// fails the extraction (206) before its stored file is written, and the
-// patch directory keeps only whole expanded files. The real installer under
-// Wine stopped the same way, after three files, in a 106-character
-// directory.
+// fails the extraction (MSG_EXTRACT_FAILED) before its stored file is
+// written, and the patch directory keeps only whole expanded files. The real
+// installer under Wine stopped the same way, after three files, in a
+// 106-character directory.
 TEST_F(BoundsRunTest, APayloadPathThatFitsInNoFormIsMessage206) {
     struct Case {
         size_t length;
@@ -206,7 +207,7 @@ TEST_F(BoundsRunTest, APayloadPathThatFitsInNoFormIsMessage206) {
         MoveInstallation(ShortComponentsOfLength("C:\\WF", c.length));
         ASSERT_EQ(c.length, installDir_.size());
         RunExpectingLastBox(MSG_EXTRACT_FAILED);
-        std::vector<std::string> left = winsim::ListTree(installDir_ + "\\PatchB2C");
+        std::vector<std::string> left = winsim::ListTree(installDir_ + "\\" PATCH_DIRECTORY_NAME);
         std::sort(left.begin(), left.end());
         EXPECT_EQ(c.left, left);
     }
@@ -214,8 +215,8 @@ TEST_F(BoundsRunTest, APayloadPathThatFitsInNoFormIsMessage206) {
 
 // Shared directories up to the 259 characters the probe's buffer holds: the
 // longest that patches is 246 ("\qmhelp32.dll" makes 259); from 247 on a
-// count's path does not fit and the shared usage stage fails (203) before
-// any shared file is queued.
+// count's path does not fit and the shared usage stage fails
+// (MSG_REGISTRY_FAILED) before any shared file is queued.
 TEST_F(BoundsRunTest, ALongSharedDirectoryEndsInTheRegistryMessage) {
     struct Case {
         size_t length;
@@ -279,8 +280,8 @@ TEST_F(CountBoundsTest, CountsOfTenBytesAreReadAndLongerOnesAreNone) {
     struct Case {
         const char *what;
         std::string stored;
-        std::string afterRemoval;   // qmsound.dll, block 3100; "-" deleted
-        std::string afterAddition;  // qmfont32.dll, block 3000
+        std::string afterRemoval;   // qmsound.dll, BLOCK_SHARED_REMOVED; "-" deleted
+        std::string afterAddition;  // qmfont32.dll, BLOCK_SHARED_ADDED
     };
     const std::string z("\0", 1);
     const Case cases[] = {
@@ -296,11 +297,12 @@ TEST_F(CountBoundsTest, CountsOfTenBytesAreReadAndLongerOnesAreNone) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
-        CreateDirectoryA((installDir_ + "\\PatchB2C").c_str(), nullptr);
-        ASSERT_EQ(1, ExtractPayloads((installDir_ + "\\PatchB2C").c_str()));
+        const std::string patchDir = installDir_ + "\\" PATCH_DIRECTORY_NAME;
+        CreateDirectoryA(patchDir.c_str(), nullptr);
+        ASSERT_EQ(1, ExtractPayloads(patchDir.c_str()));
         SetRegValue(SHARED_DLLS_KEY, sharedDir_ + "\\qmsound.dll", REG_SZ, c.stored);
         SetRegValue(SHARED_DLLS_KEY, sharedDir_ + "\\qmfont32.dll", REG_SZ, c.stored);
-        EXPECT_EQ(1, UpdateSharedUsage((installDir_ + "\\PatchB2C").c_str(), installDir_.c_str(), sharedDir_.c_str()));
+        EXPECT_EQ(1, UpdateSharedUsage(patchDir.c_str(), installDir_.c_str(), sharedDir_.c_str()));
         EXPECT_EQ(1, ApplyRegistryPlan());
         EXPECT_EQ(c.afterRemoval, RegValue(SHARED_DLLS_KEY, sharedDir_ + "\\qmsound.dll"));
         EXPECT_EQ(c.afterAddition, RegValue(SHARED_DLLS_KEY, sharedDir_ + "\\qmfont32.dll"));
@@ -331,7 +333,7 @@ TEST_F(BoundsRunTest, VersionStringsAreCutToTheBuffer) {
     }
 }
 
-// The probe names the version it found in message 200: all 127 characters
+// The probe names the version it found in MSG_WRONG_VERSION: all 127 characters
 // of the longest that fits, the first 127 of a longer one.
 TEST_F(BoundsRunTest, AnOverlongInstalledVersionIsNamedCutInMessage200) {
     for (size_t length : {127u, 128u, 300u}) {

@@ -95,7 +95,7 @@ TEST_F(DbcsTest, AReplacementNameReplacesTheWholeLastCharacter) {
         {"a single double-byte character", kTable, "X"},
     };
     const std::string targetDir = "C:\\" + kKana + kTable;
-    const std::string patchDir = "C:\\PatchB2C";
+    const std::string patchDir = "C:\\" PATCH_DIRECTORY_NAME;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
@@ -105,7 +105,7 @@ TEST_F(DbcsTest, AReplacementNameReplacesTheWholeLastCharacter) {
         ASSERT_TRUE(winsim::WriteWholeFile(target, "old"));
         ASSERT_TRUE(winsim::WriteWholeFile(patchDir + "\\" + c.name, "new"));
         ASSERT_EQ(1, PushPendingOp((patchDir + "\\" + c.name).c_str(), target.c_str(), Replace));
-        for (UINT block : {4000u, 5000u, 6000u}) winsim::SetString(block, "0 Count");
+        for (UINT block : {BLOCK_INSTALL_MOVES, BLOCK_SHARED_MOVES, BLOCK_CLEANUP}) winsim::SetString(block, "0 Count");
 
         ASSERT_EQ(1, ScheduleReplacements(patchDir.c_str(), targetDir.c_str(), targetDir.c_str()));
         ASSERT_EQ(0u, CommitPatch(patchDir.c_str(), targetDir.c_str()));
@@ -176,8 +176,8 @@ TEST_P(DbcsRunTest, APatchInADirectoryEndingInTrailByte5CSucceedsThroughTheResta
     ASSERT_EQ((std::vector<std::string>{ManifestString(MSG_CONFIRM), ManifestString(MSG_RESTART_QUESTION)}), texts);
     // The patch directory was made inside the directory, not beside it
     // under a name run together with the directory's.
-    EXPECT_NE(-1, winsim::FindCall("CreateDirectoryA", kDbcsInstallDir + "\\PatchB2C"));
-    EXPECT_FALSE(winsim::Exists(kDbcsInstallDir + "\\PatchB2C"));
+    EXPECT_NE(-1, winsim::FindCall("CreateDirectoryA", kDbcsInstallDir + "\\" PATCH_DIRECTORY_NAME));
+    EXPECT_FALSE(winsim::Exists(kDbcsInstallDir + "\\" PATCH_DIRECTORY_NAME));
     EXPECT_TRUE(winsim::Exists(kDbcsInstallDir + "\\wayfront.exX"));
 
     // A second run before the restart finds the marker.

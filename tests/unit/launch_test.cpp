@@ -11,8 +11,12 @@
 namespace {
 
 // The same directory as the patcher is started with: its short form.
-const char kShortPatchDir[] = "C:\\PROGRA~1\\Quenmark\\Wayfront\\PatchB2C";
+const char kShortPatchDir[] = "C:\\PROGRA~1\\Quenmark\\Wayfront\\" PATCH_DIRECTORY_NAME;
 
+// The stage as the driver runs it, with the manifest's patcher strings.
+int RunPatcher(const char *patchDir = kSamplePatchDir) {
+    return RunPatcherFromManifest(STR_PATCHER_PROGRAM, STR_PATCHER_ARGUMENT, patchDir);
+}
 
 std::string PeProgram() {
     std::string bytes(0x100, '\0');
@@ -44,13 +48,13 @@ protected:
 
 TEST_F(LaunchTest, ThePatcherRunsDirectlyInThePatchDirectory) {
     winsim::RegisterShellTwin("patch.exe", "echo \"$@\" > args.txt; pwd > cwd.txt");
-    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
+    EXPECT_EQ(1, RunPatcher());
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
     // The short form holds no blank: the first blank is the argument's, and
     // the shell gets the program and its argument apart.
     EXPECT_EQ(std::string(kShortPatchDir) + "\\patch.exe", winsim::StartedProcesses()[0].file);
     EXPECT_EQ(std::vector<std::string>{"patch.rtp"}, winsim::StartedProcesses()[0].arguments);
-    // A failed launch must not show the shell's own box before message 204.
+    // A failed launch must not show the shell's own box before MSG_PATCH_FAILED.
     EXPECT_TRUE(winsim::StartedProcesses()[0].mask & SEE_MASK_FLAG_NO_UI);
     EXPECT_EQ(SW_SHOWMINNOACTIVE, winsim::StartedProcesses()[0].show);  // the dialog stays in view
     EXPECT_EQ("patch.rtp\n", SimFile(InPatchDir("args.txt")));
@@ -68,7 +72,7 @@ TEST_F(LaunchTest, APatchDirectoryWithoutShortNamesIsNotCutAtItsBlanks) {
     ASSERT_TRUE(winsim::WriteWholeFile("C:\\Program.exe", PeProgram()));
     winsim::RegisterShellTwin("program.exe", "exit 0");
     winsim::RegisterShellTwin("patch.exe", "echo \"$@\" > args.txt");
-    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
+    EXPECT_EQ(1, RunPatcher());
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
     EXPECT_EQ(InPatchDir("patch.exe"), winsim::StartedProcesses()[0].file);
     EXPECT_EQ(std::vector<std::string>{"patch.rtp"}, winsim::StartedProcesses()[0].arguments);
@@ -79,7 +83,7 @@ TEST_F(LaunchTest, APatchDirectoryWithoutShortNamesIsNotCutAtItsBlanks) {
 // appear before the stage's message.
 TEST_F(LaunchTest, AMissingPatcherFailsWithoutTheShellsBox) {
     ASSERT_TRUE(DeleteFileA(InPatchDir("patch.exe").c_str()));
-    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
+    EXPECT_EQ(0, RunPatcher());
     EXPECT_NE(-1, winsim::FindCall("ShellExecuteExA", "patch.exe"));
     EXPECT_EQ(0u, winsim::MessageBoxes().size());
 }
@@ -87,9 +91,9 @@ TEST_F(LaunchTest, AMissingPatcherFailsWithoutTheShellsBox) {
 TEST_F(LaunchTest, WithoutAPatcherNothingIsStarted) {
     for (bool empty : {false, true}) {
         SetUp();
-        if (empty) winsim::SetString(7000, "");
-        else winsim::RemoveString(7000);
-        EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
+        if (empty) winsim::SetString(STR_PATCHER_PROGRAM, "");
+        else winsim::RemoveString(STR_PATCHER_PROGRAM);
+        EXPECT_EQ(1, RunPatcher());
         EXPECT_EQ(0u, winsim::StartedProcesses().size());
         EXPECT_EQ(-1, winsim::FindCall("CreateFileA", "pcpcwf"));
     }
@@ -98,8 +102,8 @@ TEST_F(LaunchTest, WithoutAPatcherNothingIsStarted) {
 // The command line then ends in the blank, and the patcher gets no argument.
 TEST_F(LaunchTest, AMissingArgumentPassesNone) {
     winsim::RegisterShellTwin("patch.exe", "exit 0");
-    winsim::RemoveString(7001);
-    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
+    winsim::RemoveString(STR_PATCHER_ARGUMENT);
+    EXPECT_EQ(1, RunPatcher());
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
     EXPECT_EQ(std::string(kShortPatchDir) + "\\patch.exe", winsim::StartedProcesses()[0].file);
     EXPECT_EQ(std::vector<std::string>{}, winsim::StartedProcesses()[0].arguments);
@@ -109,23 +113,23 @@ TEST_F(LaunchTest, AMissingArgumentPassesNone) {
 // going on would install the unpatched copies at the next restart.
 TEST_F(LaunchTest, ADirectlyStartedPatcherThatFailsFailsTheStage) {
     winsim::RegisterShellTwin("patch.exe", "exit 3");
-    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
+    EXPECT_EQ(0, RunPatcher());
     winsim::InjectFault({"GetExitCodeProcess", ""});
     winsim::RegisterShellTwin("patch.exe", "exit 0");
-    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
+    EXPECT_EQ(0, RunPatcher());
 }
 
 TEST_F(LaunchTest, AShellThatReturnsNoProcessIsNotWaitedFor) {
     winsim::RegisterShellTwin("patch.exe", "exit 3");
     winsim::SetShellReturnsNoProcess(true);
-    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
+    EXPECT_EQ(1, RunPatcher());
     EXPECT_EQ(1, winsim::CallCount("WaitForSingleObject"));
     EXPECT_EQ(-1, winsim::FindCall("GetExitCodeProcess"));
 }
 
 TEST_F(LaunchTest, AShellFailureFailsTheStage) {
     winsim::InjectFault({"ShellExecuteExA", "", 0, -1, ERROR_FILE_NOT_FOUND});
-    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
+    EXPECT_EQ(0, RunPatcher());
     EXPECT_EQ(0, RunAndWait("", nullptr, kSamplePatchDir));
     EXPECT_EQ(0, RunAndWait(nullptr, "patch.rtp", kSamplePatchDir));
 }
@@ -136,7 +140,7 @@ TEST_F(LaunchTest, AQuitRequestDuringTheWaitStaysPending) {
     winsim::RegisterShellTwin("patch.exe", "sleep 0.3; echo done > done.txt");
     winsim::PostDuringWait(WM_USER + 5, 0);
     winsim::PostDuringWait(WM_QUIT, 0);
-    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
+    EXPECT_EQ(1, RunPatcher());
     EXPECT_EQ("done\n", SimFile(InPatchDir("done.txt")));
     EXPECT_GT(winsim::CallCount("WaitForSingleObject"), 2);
     EXPECT_NE(-1, winsim::FindCall("DispatchMessageA"));
@@ -152,7 +156,7 @@ TEST_F(LaunchTest, AQuitRequestDuringTheWaitStaysPending) {
 TEST_F(LaunchTest, ADosPatcherIsStartedThroughAPif) {
     ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("patch.exe"), DosProgram()));
     winsim::RegisterShellTwin("patch.exe", "ls > seen.txt; exit 5");
-    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
+    EXPECT_EQ(1, RunPatcher());
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
     EXPECT_EQ(std::string(kShortPatchDir) + "\\pcpcwf.pif", winsim::StartedProcesses()[0].file);
     EXPECT_EQ(std::vector<std::string>{}, winsim::StartedProcesses()[0].arguments);
@@ -163,24 +167,24 @@ TEST_F(LaunchTest, ADosPatcherIsStartedThroughAPif) {
 
 TEST_F(LaunchTest, APifLeftByAnEarlierRunIsReusedAndDeleted) {
     ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("patch.exe"), DosProgram()));
-    std::string old(967, '\0');
+    std::string old(PIF_TEMPLATE_SIZE, '\0');
     old.replace(0, 5, "OLDPF");
     ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("pcpcwf.pif"), old));
     winsim::RegisterShellTwin("patch.exe", "cp pcpcwf.pif seen.pif");
-    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
+    EXPECT_EQ(1, RunPatcher());
     const std::string seen = SimFile(InPatchDir("seen.pif"));
     EXPECT_EQ("OLDPF", seen.substr(0, 5));  // not written again from the template
-    EXPECT_EQ(std::string("patch.exe\0", 10), seen.substr(36, 10));
+    EXPECT_EQ(std::string("patch.exe\0", 10), seen.substr(PIF_PROGRAM, 10));
     // The start-up directory: the program's own, short, with its "\".
     const std::string startup = std::string(kShortPatchDir) + "\\";
-    EXPECT_EQ(startup + '\0', seen.substr(101, startup.size() + 1));
+    EXPECT_EQ(startup + '\0', seen.substr(PIF_DIRECTORY, startup.size() + 1));
     EXPECT_FALSE(winsim::Exists(InPatchDir("pcpcwf.pif")));
 }
 
 TEST_F(LaunchTest, AShellFailureStillDeletesAReadyPif) {
     ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("patch.exe"), DosProgram()));
     winsim::InjectFault({"ShellExecuteExA", "", 0, -1, ERROR_FILE_NOT_FOUND});
-    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
+    EXPECT_EQ(0, RunPatcher());
     EXPECT_NE(-1, winsim::FindCall("WriteFile", "pcpcwf"));
     EXPECT_FALSE(winsim::Exists(InPatchDir("pcpcwf.pif")));
 }
@@ -194,7 +198,7 @@ TEST_F(LaunchTest, AFailedPifPreparationFallsBackToADirectStart) {
         void (*arrange)();
     };
     const Case cases[] = {
-        {"no template", [] { winsim::RemoveResource(10, 116); }},
+        {"no template", [] { winsim::RemoveResource(10, ID_PIF_TEMPLATE); }},
         {"the program's full path cannot be had", [] { winsim::InjectFault({"GetFullPathNameA", "patch.exe"}); }},
         {"a field cannot be written", [] { winsim::InjectFault({"WriteFile", "pcpcwf", 1, 1, ERROR_DISK_FULL}); }},
     };
@@ -204,7 +208,7 @@ TEST_F(LaunchTest, AFailedPifPreparationFallsBackToADirectStart) {
         ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("patch.exe"), DosProgram()));
         winsim::RegisterShellTwin("patch.exe", "exit 5");
         c.arrange();
-        EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
+        EXPECT_EQ(1, RunPatcher());
         ASSERT_EQ(1u, winsim::StartedProcesses().size());
         EXPECT_EQ(std::string(kShortPatchDir) + "\\patch.exe", winsim::StartedProcesses()[0].file);
         EXPECT_EQ(std::vector<std::string>{"patch.rtp"}, winsim::StartedProcesses()[0].arguments);
@@ -213,15 +217,16 @@ TEST_F(LaunchTest, AFailedPifPreparationFallsBackToADirectStart) {
     }
 }
 
-// The PIF's start-up directory holds 46 characters; a deeper program
-// directory is refused, and the PIF written for it goes again.
+// The PIF's start-up directory holds 46 characters (PIF_DIRECTORY_WRITTEN
+// with the terminator); a deeper program directory is refused, and the PIF
+// written for it goes again.
 TEST_F(LaunchTest, APifRefusedForALongProgramDirectoryIsDeleted) {
-    const std::string deep = "C:\\Quenmark\\Wayfront\\Install\\Disk1\\Program\\PatchB2C";  // 8.3 names
+    const std::string deep = "C:\\Quenmark\\Wayfront\\Install\\Disk1\\Program\\" PATCH_DIRECTORY_NAME;  // 8.3 names
     ASSERT_TRUE(winsim::WriteWholeFile(deep + "\\patch.exe", DosProgram()));
     ASSERT_TRUE(SetCurrentDirectoryA(deep.c_str()));
-    ASSERT_GT(deep.size() + 1, 46u);
+    ASSERT_GT(deep.size() + 1, PIF_DIRECTORY_WRITTEN - 1u);
     winsim::RegisterShellTwin("patch.exe", "exit 0");
-    EXPECT_EQ(1, RunPatcherFromManifest(7000, 7001, deep.c_str()));
+    EXPECT_EQ(1, RunPatcher(deep.c_str()));
     EXPECT_NE(-1, winsim::FindCall("CreateFileA", "pcpcwf"));
     ASSERT_EQ(1u, winsim::StartedProcesses().size());
     EXPECT_EQ(deep + "\\patch.exe", winsim::StartedProcesses()[0].file);
@@ -229,11 +234,11 @@ TEST_F(LaunchTest, APifRefusedForALongProgramDirectoryIsDeleted) {
 }
 
 // The patch directory's short form is the program's path: without it the
-// stage fails before anything is started (message 204).
+// stage fails before anything is started (MSG_PATCH_FAILED).
 TEST_F(LaunchTest, AShortPathThatCannotBeHadFailsTheStage) {
     winsim::RegisterShellTwin("patch.exe", "exit 0");
-    winsim::InjectFault({"GetShortPathNameA", "PatchB2C"});
-    EXPECT_EQ(0, RunPatcherFromManifest(7000, 7001, kSamplePatchDir));
+    winsim::InjectFault({"GetShortPathNameA", PATCH_DIRECTORY_NAME});
+    EXPECT_EQ(0, RunPatcher());
     EXPECT_EQ(-1, winsim::FindCall("ShellExecuteExA"));
     EXPECT_EQ(0u, winsim::StartedProcesses().size());
 }

@@ -230,7 +230,10 @@ TEST_F(ManifestTest, TheShippedBlocksHaveTheirCounts) {
     const struct {
         UINT block;
         LONG count;
-    } blocks[] = {{1000, 14}, {2000, 5}, {3000, 10}, {3100, 9}, {4000, 6}, {5000, 1}, {6000, 2}};
+    } blocks[] = {
+        {BLOCK_PAYLOAD, 14},      {BLOCK_STAGED_FILES, 5}, {BLOCK_SHARED_ADDED, 10}, {BLOCK_SHARED_REMOVED, 9},
+        {BLOCK_INSTALL_MOVES, 6}, {BLOCK_SHARED_MOVES, 1}, {BLOCK_CLEANUP, 2},
+    };
     for (const auto &b : blocks) {
         LONG count = -1;
         EXPECT_EQ(1, LoadBlockCount(b.block, &count)) << b.block;
@@ -240,12 +243,12 @@ TEST_F(ManifestTest, TheShippedBlocksHaveTheirCounts) {
         UINT id;
         const char *text;
     } strings[] = {
-        {1000, "14 Count of files to extract"},
-        {2000, "5 Count of files to copy from appdir to patch dir"},
-        {101, "VERSION 95.0.b"},
-        {102, "1281953886 Checksum for Version check file in decimal"},
-        {8000, "Tolvane Wayfront"},
-        {1015, "empty"},  // after a block's last entry: never meant to be read
+        {BLOCK_PAYLOAD, "14 Count of files to extract"},
+        {BLOCK_STAGED_FILES, "5 Count of files to copy from appdir to patch dir"},
+        {STR_EXPECTED_VERSION, "VERSION 95.0.b"},
+        {STR_EXPECTED_CHECKSUM, "1281953886 Checksum for Version check file in decimal"},
+        {STR_PRODUCT_NAME, "Tolvane Wayfront"},
+        {BLOCK_PAYLOAD + 15, "empty"},  // after a block's last entry: never meant to be read
     };
     for (const auto &s : strings) {
         SCOPED_TRACE(s.id);

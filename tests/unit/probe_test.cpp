@@ -46,7 +46,7 @@ protected:
         ASSERT_TRUE(winsim::WriteWholeFile(kSampleVersionFile, bytes));
     }
 
-    // Exactly one box, the probe's own: caption 201, OK, no owner.
+    // Exactly one box, the probe's own: caption STR_CAPTION, OK, no owner.
     static void ExpectOneRefusal(const std::string &text) {
         const std::vector<winsim::UiEvent> boxes = winsim::MessageBoxes();
         ASSERT_EQ(1u, boxes.size());
@@ -84,7 +84,7 @@ TEST_F(ProbeTest, MissingBuffersFailWithoutABox) {
     EXPECT_EQ(-1, winsim::FindCall("RegOpenKeyExA"));
 }
 
-// Everything that leaves a directory empty ends in message 219.
+// Everything that leaves a directory empty ends in MSG_NOT_INSTALLED.
 TEST_F(ProbeTest, AnInstallationThatCannotBeFoundIsMessage219) {
     struct Case {
         const char *what;
@@ -144,7 +144,7 @@ TEST_F(ProbeTest, AManifestWithoutItsVersionStringsIsMessage216) {
     }
 }
 
-// Message 218 for every version-check file without a readable product
+// MSG_UNKNOWN_VERSION for every version-check file without a readable product
 // version: missing, no version resource, no translation, a translation that
 // names another language than its strings are stored under, an empty product
 // version, a version read that fails, and a path too long to build.
@@ -275,7 +275,7 @@ TEST_F(ProbeTest, WithoutAnExpectedChecksumTheVersionAloneDecides) {
 // A journal left by a run cut off before its commit point is undone before
 // the marker is looked for: the replacement it placed (the marker among
 // them) and the counts it changed go back, and the probe goes on. What
-// cannot be undone keeps the journal and refuses with 202.
+// cannot be undone keeps the journal and refuses with MSG_SCHEDULE_FAILED.
 TEST_F(ProbeTest, ARunCutOffBeforeItsCommitIsUndoneFirst) {
     const std::string patchDir = kSamplePatchDir;
     const std::string marker = std::string(kSampleInstallDir) + "\\wayfront.exX";

@@ -12,28 +12,28 @@ class ResourcesTest : public MachineTest {};
 
 TEST_F(ResourcesTest, EveryMessageReadsExactly) {
     const std::map<UINT, std::string> expected = {
-        {200, "Incorrect version of Tolvane Wayfront installed ( %s ).  This patch can only be applied to %s."},
-        {202, "Unable to set up files to be copied on next boot, patch failed."},
-        {203, "Error updating the registry, patch failed."},
-        {204, "Unable to patch files, patch failed."},
-        {205, "Error copying files from install directory to tempory patch directory, patch failed."},
-        {206, "Error extracting needed files, patch failed."},
-        {207, "Failed creating directory, patch failed."},
-        {208, "Insufficient disk space to apply patch.  To apply the patch, you need at least 5 Megabytes of free disk space."},
-        {209, "Are you sure you want to upgrade Tolvane Wayfront to version 95.0.C?"},
-        {210, "Patch successful.  Windows must be restarted to complete the changes.  Would you like to restart Windows now?"},
-        {211, "Checking for required disk space"},
-        {212, "Extracting files, please wait..."},
-        {213, "Copying files to temporary patch directory"},
-        {214, "Patching files, please wait..."},
-        {215, "Updating the Registry"},
-        {216, "Unable to continue with the patch process, the patch program appears to be corrupted."},
-        {217, "Unable to find the English version of Tolvane Wayfront"},
-        {218, "Unable to identify the current version of Tolvane Wayfront.  The patch cannot be applied."},
-        {219, "An installation of Tolvane Wayfront was not found.  Tolvane Wayfront is needed to install this patch.  Unable to continue."},
-        {220, "This patch has already been applied and is waiting for the machine to be restarted."},
-        {201, "Tolvane Wayfront Patch"},
-        {8000, "Tolvane Wayfront"},
+        {MSG_WRONG_VERSION, "Incorrect version of Tolvane Wayfront installed ( %s ).  This patch can only be applied to %s."},
+        {MSG_SCHEDULE_FAILED, "Unable to set up files to be copied on next boot, patch failed."},
+        {MSG_REGISTRY_FAILED, "Error updating the registry, patch failed."},
+        {MSG_PATCH_FAILED, "Unable to patch files, patch failed."},
+        {MSG_STAGING_FAILED, "Error copying files from install directory to tempory patch directory, patch failed."},
+        {MSG_EXTRACT_FAILED, "Error extracting needed files, patch failed."},
+        {MSG_DIRECTORY_FAILED, "Failed creating directory, patch failed."},
+        {MSG_NO_DISK_SPACE, "Insufficient disk space to apply patch.  To apply the patch, you need at least 5 Megabytes of free disk space."},
+        {MSG_CONFIRM, "Are you sure you want to upgrade Tolvane Wayfront to version 95.0.C?"},
+        {MSG_RESTART_QUESTION, "Patch successful.  Windows must be restarted to complete the changes.  Would you like to restart Windows now?"},
+        {STATUS_DISK_SPACE, "Checking for required disk space"},
+        {STATUS_EXTRACTING, "Extracting files, please wait..."},
+        {STATUS_COPYING, "Copying files to temporary patch directory"},
+        {STATUS_PATCHING, "Patching files, please wait..."},
+        {STATUS_REGISTRY, "Updating the Registry"},
+        {MSG_CORRUPT_PATCH, "Unable to continue with the patch process, the patch program appears to be corrupted."},
+        {MSG_NOT_ENGLISH, "Unable to find the English version of Tolvane Wayfront"},
+        {MSG_UNKNOWN_VERSION, "Unable to identify the current version of Tolvane Wayfront.  The patch cannot be applied."},
+        {MSG_NOT_INSTALLED, "An installation of Tolvane Wayfront was not found.  Tolvane Wayfront is needed to install this patch.  Unable to continue."},
+        {MSG_RESTART_PENDING, "This patch has already been applied and is waiting for the machine to be restarted."},
+        {STR_CAPTION, "Tolvane Wayfront Patch"},
+        {STR_PRODUCT_NAME, "Tolvane Wayfront"},
     };
     for (const auto &entry : expected) {
         char text[512];
@@ -45,7 +45,7 @@ TEST_F(ResourcesTest, EveryMessageReadsExactly) {
 
 TEST_F(ResourcesTest, TheProgressDialogTemplate) {
     std::string bytes;
-    ASSERT_TRUE(winsim::GetResource(5, 115, &bytes));
+    ASSERT_TRUE(winsim::GetResource(5, IDD_PROGRESS, &bytes));
     winsim::DialogTemplate dialog;
     ASSERT_TRUE(winsim::ParseDialogTemplate(bytes, &dialog));
 
@@ -64,7 +64,7 @@ TEST_F(ResourcesTest, TheProgressDialogTemplate) {
 
     ASSERT_EQ(1u, dialog.items.size());
     const winsim::DialogItem &status = dialog.items[0];
-    EXPECT_EQ(101, status.id);
+    EXPECT_EQ(IDC_STATUS, status.id);
     EXPECT_EQ(0x0082, status.classAtom);  // static
     EXPECT_EQ(0u, status.style & 0x1F);    // SS_LEFT
     EXPECT_EQ(7, status.x);

@@ -2,6 +2,7 @@
 // progress dialog and its status line, clean-up and the restart question.
 // The stages are stand-ins (stage_stubs.cpp) that the tests script.
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,13 @@ namespace {
 using winsim::UiEvent;
 
 const char kInstallDir[] = "C:\\Wayfront";
-const char kPatchDir[] = "C:\\Wayfront\\PatchB2C";
+const char kPatchDir[] = "C:\\Wayfront\\" PATCH_DIRECTORY_NAME;
+
+// An install directory "C:\www..." whose patch directory path is `length`
+// characters long.
+std::string InstallDirWithPatchDirOf(size_t length) {
+    return "C:\\" + std::string(length - 3 - 1 - std::strlen(PATCH_DIRECTORY_NAME), 'w');
+}
 
 const std::vector<std::string> kAllStages = {"probe", "free space", "extract", "stage", "patcher",
                                              "shared usage", "schedule", "commit", "viewer dialog"};
@@ -38,7 +45,7 @@ protected:
         std::vector<UINT> ids;
         for (const UiEvent &box : winsim::MessageBoxes()) {
             UINT found = 0;
-            for (UINT id = 200; id <= 220; ++id)
+            for (UINT id = MSG_WRONG_VERSION; id <= MSG_RESTART_PENDING; ++id)
                 if (box.text == ManifestString(id)) found = id;
             ids.push_back(found);
         }
@@ -48,7 +55,7 @@ protected:
     static std::vector<std::string> StatusTexts() {
         std::vector<std::string> texts;
         for (const UiEvent &event : winsim::UiEvents())
-            if (event.kind == UiEvent::SetItemText && event.item == 101) texts.push_back(event.text);
+            if (event.kind == UiEvent::SetItemText && event.item == IDC_STATUS) texts.push_back(event.text);
         return texts;
     }
 
@@ -102,7 +109,7 @@ TEST_F(RunPatchTest, AnythingButYesToTheConfirmationChangesNothing) {
         EXPECT_EQ(nullptr, boxes[0].window);
         EXPECT_EQ(std::vector<std::string>{"probe"}, Stages().order);
         EXPECT_EQ(-1, EventIndex(UiEvent::CreateDialog));
-        EXPECT_EQ(-1, winsim::FindCall("CreateDirectoryA", "PatchB2C"));
+        EXPECT_EQ(-1, winsim::FindCall("CreateDirectoryA", PATCH_DIRECTORY_NAME));
         EXPECT_EQ(std::vector<std::string>{}, winsim::ListTree(kInstallDir));
     }
 }
@@ -127,8 +134,8 @@ TEST_F(RunPatchTest, GoodRunAnsweredNoLeavesWindowsRunning) {
     EXPECT_EQ(5u * 1024 * 1024, Stages().requiredBytes);
     EXPECT_EQ(kPatchDir, Stages().patchDirSeen);
     EXPECT_EQ(kPatchDir, Stages().currentDirAtPatcher);
-    EXPECT_EQ(7000u, Stages().programId);
-    EXPECT_EQ(7001u, Stages().parameterId);
+    EXPECT_EQ(static_cast<UINT>(STR_PATCHER_PROGRAM), Stages().programId);
+    EXPECT_EQ(static_cast<UINT>(STR_PATCHER_ARGUMENT), Stages().parameterId);
     // Clean-up: back in the install directory, the empty patch directory
     // gone, the dialog destroyed, no restart.
     EXPECT_EQ(kInstallDir, CurrentDirectory());
@@ -223,14 +230,14 @@ TEST_F(RunPatchTest, TooLittleFreeSpaceStopsBeforeTheDirectoryIsMade) {
     EXPECT_EQ(ProgressDialog(), winsim::MessageBoxes()[1].window);
     EXPECT_EQ((std::vector<std::string>{"probe", "free space"}), Stages().order);
     EXPECT_EQ(std::vector<std::string>{ManifestString(STATUS_DISK_SPACE)}, StatusTexts());
-    EXPECT_EQ(-1, winsim::FindCall("CreateDirectoryA", "PatchB2C"));
+    EXPECT_EQ(-1, winsim::FindCall("CreateDirectoryA", PATCH_DIRECTORY_NAME));
     EXPECT_EQ(-1, winsim::FindCall("RemoveDirectoryA"));
     EXPECT_FALSE(winsim::Exists(kPatchDir));
     EXPECT_EQ(0, winsim::LiveDialogCount());
 }
 
 TEST_F(RunPatchTest, APatchDirectoryThatCannotBeEnteredIsMessage207) {
-    winsim::InjectFault({"SetCurrentDirectoryA", "PatchB2C"});
+    winsim::InjectFault({"SetCurrentDirectoryA", PATCH_DIRECTORY_NAME});
     EXPECT_EQ(0, Run({IDYES}));
     EXPECT_EQ((std::vector<UINT>{MSG_CONFIRM, MSG_DIRECTORY_FAILED}), BoxIds());
     EXPECT_EQ((std::vector<std::string>{"probe", "free space"}), Stages().order);
@@ -251,10 +258,10 @@ TEST_F(RunPatchTest, APatchDirectoryLeftByAnEarlierRunIsUsedAgain) {
 // A patch directory path that would not fit its buffer is refused like a
 // directory that cannot be made, and nothing is written past the buffer.
 TEST_F(RunPatchTest, AnInstallDirectoryTooLongForThePatchDirectoryIsMessage207) {
-    Stages().installDir = "C:\\" + std::string(250, 'w');  // 253 + "\PatchB2C" > 260
+    Stages().installDir = InstallDirWithPatchDirOf(262);
     EXPECT_EQ(0, Run({IDYES}));
     EXPECT_EQ((std::vector<UINT>{MSG_CONFIRM, MSG_DIRECTORY_FAILED}), BoxIds());
-    EXPECT_EQ(-1, winsim::FindCall("CreateDirectoryA", "PatchB2C"));
+    EXPECT_EQ(-1, winsim::FindCall("CreateDirectoryA", PATCH_DIRECTORY_NAME));
     EXPECT_EQ(-1, winsim::FindCall("RemoveDirectoryA"));
     EXPECT_EQ((std::vector<std::string>{"probe", "free space"}), Stages().order);
 }
@@ -262,9 +269,9 @@ TEST_F(RunPatchTest, AnInstallDirectoryTooLongForThePatchDirectoryIsMessage207) 
 // A path of exactly 260 characters fits the buffer and is tried; Windows
 // itself then refuses a directory that long (CreateDirectoryA allows 248).
 TEST_F(RunPatchTest, APatchDirectoryOfExactly260CharactersIsTried) {
-    Stages().installDir = "C:\\" + std::string(248, 'w');  // + "\PatchB2C" = 260
+    Stages().installDir = InstallDirWithPatchDirOf(260);
     EXPECT_EQ(0, Run({IDYES}));
-    const int create = winsim::FindCall("CreateDirectoryA", "PatchB2C");
+    const int create = winsim::FindCall("CreateDirectoryA", PATCH_DIRECTORY_NAME);
     ASSERT_NE(-1, create);
     EXPECT_EQ(260u, winsim::Calls()[create].arg.size());
     EXPECT_EQ((std::vector<UINT>{MSG_CONFIRM, MSG_DIRECTORY_FAILED}), BoxIds());
@@ -284,13 +291,13 @@ TEST_F(RunPatchTest, ARunWithoutAProgressDialogStillCompletes) {
 TEST_F(RunPatchTest, TheDialogShowsItsTemplateTextUntilTheFirstStatus) {
     HWND dialog = CreateProgressDialog();
     ASSERT_NE(nullptr, dialog);
-    EXPECT_EQ("Searching for installation of Tolvane Wayfront", winsim::DialogItemText(dialog, 101));
+    EXPECT_EQ("Searching for installation of Tolvane Wayfront", winsim::DialogItemText(dialog, IDC_STATUS));
     SetStatusText(STATUS_COPYING);
-    EXPECT_EQ(ManifestString(STATUS_COPYING), winsim::DialogItemText(dialog, 101));
+    EXPECT_EQ(ManifestString(STATUS_COPYING), winsim::DialogItemText(dialog, IDC_STATUS));
     // A missing string leaves the status line as it was.
     winsim::RemoveString(STATUS_PATCHING);
     SetStatusText(STATUS_PATCHING);
-    EXPECT_EQ(ManifestString(STATUS_COPYING), winsim::DialogItemText(dialog, 101));
+    EXPECT_EQ(ManifestString(STATUS_COPYING), winsim::DialogItemText(dialog, IDC_STATUS));
     DestroyProgressDialog();
     EXPECT_EQ(nullptr, GetProgressDialog());
     SetStatusText(STATUS_COPYING);  // no dialog: nothing to write to

@@ -90,21 +90,21 @@ protected:
 // NT: every replacement waits for the restart, registered with the marker
 // that lets it replace the existing file; the patcher's files are deleted
 // at once, the patch directory at the restart. The order is that of the
-// list (block 5000, then block 4000 last entry first), except that the
-// version-check file's replacement comes last of all.
+// list (BLOCK_SHARED_MOVES, then BLOCK_INSTALL_MOVES last entry first),
+// except that the version-check file's replacement comes last of all.
 TEST_F(ScheduleTest, WindowsNTRegistersEveryReplacementWithReplaceExisting) {
     ASSERT_EQ(1, Schedule());
     const std::vector<std::string> pairs = DelayedOperations();
     ASSERT_EQ(8u, pairs.size());  // the shared usage stage did not run here
-    const std::string shared = std::string(kSampleSharedDir) + "\\" + ManifestString(5001);
+    const std::string shared = std::string(kSampleSharedDir) + "\\" + ManifestString(BLOCK_SHARED_MOVES + 1);
     EXPECT_EQ("\\??\\" + Short(Replacement(shared)) + "|!\\??\\" + shared, pairs[0]);
     for (UINT k = 6; k >= 2; --k) {
-        const std::string target = Install(ManifestString(4000 + k));
+        const std::string target = Install(ManifestString(BLOCK_INSTALL_MOVES + k));
         EXPECT_EQ("\\??\\" + Short(Replacement(target)) + "|!\\??\\" + target, pairs[7 - k]) << k;
         EXPECT_TRUE(winsim::Exists(Replacement(target)));
     }
     EXPECT_EQ("\\??\\" + std::string(kSamplePatchDir) + "|", pairs[6]);
-    const std::string marker = Install(ManifestString(4001));
+    const std::string marker = Install(ManifestString(BLOCK_INSTALL_MOVES + 1));
     EXPECT_EQ("\\??\\" + Short(Replacement(marker)) + "|!\\??\\" + marker, pairs[7]);
     EXPECT_FALSE(winsim::Exists(InPatchDir("patch.exe")));
     EXPECT_FALSE(winsim::Exists(InPatchDir("patch.rtp")));
@@ -131,13 +131,13 @@ TEST_F(ScheduleTest, Windows95AppendsToTheRenameSection) {
     ASSERT_EQ(1, Schedule());
     std::string expected = "C:\\OTHER\\LIB.DLL=C:\\OTHER\\LIB.NEW\n";
     expected += "NUL=" + Short(InPatchDir("patch.rtp")) + "\n";
-    const std::string shared = std::string(kSampleSharedDir) + "\\" + ManifestString(5001);
+    const std::string shared = std::string(kSampleSharedDir) + "\\" + ManifestString(BLOCK_SHARED_MOVES + 1);
     expected += Short(shared) + "=" + Short(Replacement(shared)) + "\n";
     for (UINT k = 6; k >= 2; --k) {
-        const std::string target = Install(ManifestString(4000 + k));
+        const std::string target = Install(ManifestString(BLOCK_INSTALL_MOVES + k));
         expected += Short(target) + "=" + Short(Replacement(target)) + "\n";
     }
-    const std::string marker = Install(ManifestString(4001));
+    const std::string marker = Install(ManifestString(BLOCK_INSTALL_MOVES + 1));
     expected += Short(marker) + "=" + Short(Replacement(marker)) + "\n";
     EXPECT_EQ(expected, RenameSection());
     held.Release();
@@ -148,18 +148,19 @@ TEST_F(ScheduleTest, Windows95AppendsToTheRenameSection) {
 // way; when everything could be done at once WININIT.INI is not touched.
 TEST_F(ScheduleTest, Windows95MovesAtOnceWhereItCan) {
     winsim::SetPlatform(winsim::Platform::Windows95);
-    winsim::SetString(4000, "1 Count");
-    winsim::SetString(4001, ManifestString(4003));  // wfspell.dll, moved away first
-    ASSERT_TRUE(DeleteFileA(Install(ManifestString(4003)).c_str()));
-    winsim::SetString(5000, "0");
+    winsim::SetString(BLOCK_INSTALL_MOVES, "1 Count");
+    // wfspell.dll, moved away first
+    winsim::SetString(BLOCK_INSTALL_MOVES + 1, ManifestString(BLOCK_INSTALL_MOVES + 3));
+    ASSERT_TRUE(DeleteFileA(Install(ManifestString(BLOCK_INSTALL_MOVES + 3)).c_str()));
+    winsim::SetString(BLOCK_SHARED_MOVES, "0");
     ASSERT_EQ(1, Schedule());
-    EXPECT_TRUE(winsim::Exists(Install(ManifestString(4003))));
-    EXPECT_FALSE(winsim::Exists(Replacement(Install(ManifestString(4003)))));
+    EXPECT_TRUE(winsim::Exists(Install(ManifestString(BLOCK_INSTALL_MOVES + 3))));
+    EXPECT_FALSE(winsim::Exists(Replacement(Install(ManifestString(BLOCK_INSTALL_MOVES + 3)))));
     EXPECT_FALSE(winsim::Exists(kWininit));
 }
 
 TEST_F(ScheduleTest, WithNothingToDoNothingIsTouched) {
-    for (UINT block : {4000u, 5000u, 6000u}) winsim::SetString(block, "0 Count");
+    for (UINT block : {BLOCK_INSTALL_MOVES, BLOCK_SHARED_MOVES, BLOCK_CLEANUP}) winsim::SetString(block, "0 Count");
     ASSERT_EQ(1, Schedule());
     EXPECT_EQ(-1, winsim::FindCall("GetVersionExA"));
     EXPECT_EQ(-1, winsim::FindCall("MoveFileA"));
@@ -167,20 +168,20 @@ TEST_F(ScheduleTest, WithNothingToDoNothingIsTouched) {
 }
 
 // A missing source stops the stage before anything is moved: the first two
-// entries are queued, blocks 5000 and 6000 are not read.
+// entries are queued, BLOCK_SHARED_MOVES and BLOCK_CLEANUP are not read.
 TEST_F(ScheduleTest, AMissingSourceFailsBeforeAnythingIsMoved) {
-    ASSERT_TRUE(DeleteFileA(InPatchDir(ManifestString(4003)).c_str()));
+    ASSERT_TRUE(DeleteFileA(InPatchDir(ManifestString(BLOCK_INSTALL_MOVES + 3)).c_str()));
     EXPECT_EQ(0, Schedule());
     int queued = 0;
     for (PendingFileOp *r = FirstPendingOp(); r != nullptr; r = r->next) ++queued;
     EXPECT_EQ(2, queued);
-    EXPECT_EQ(-1, winsim::FindCall("LoadStringA", "5000"));
+    EXPECT_EQ(-1, winsim::FindCall("LoadStringA", std::to_string(BLOCK_SHARED_MOVES)));
     EXPECT_EQ(-1, winsim::FindCall("MoveFileA"));
-    EXPECT_FALSE(winsim::Exists(Replacement(Install(ManifestString(4001)))));
+    EXPECT_FALSE(winsim::Exists(Replacement(Install(ManifestString(BLOCK_INSTALL_MOVES + 1)))));
 }
 
 TEST_F(ScheduleTest, AMissingEntryStringIsSkipped) {
-    winsim::RemoveString(6002);
+    winsim::RemoveString(BLOCK_CLEANUP + 2);
     ASSERT_EQ(1, Schedule());
     EXPECT_FALSE(winsim::Exists(InPatchDir("patch.exe")));
     EXPECT_TRUE(winsim::Exists(InPatchDir("patch.rtp")));
@@ -188,15 +189,15 @@ TEST_F(ScheduleTest, AMissingEntryStringIsSkipped) {
 
 // A replacement left by an earlier run is overwritten by a copy.
 TEST_F(ScheduleTest, AnEarlierReplacementIsOverwritten) {
-    const std::string target = Install(ManifestString(4002));
+    const std::string target = Install(ManifestString(BLOCK_INSTALL_MOVES + 2));
     ASSERT_TRUE(winsim::WriteWholeFile(Replacement(target), "stale"));
     std::string fresh;
-    ASSERT_TRUE(winsim::ReadWholeFile(InPatchDir(ManifestString(4002)), &fresh));
+    ASSERT_TRUE(winsim::ReadWholeFile(InPatchDir(ManifestString(BLOCK_INSTALL_MOVES + 2)), &fresh));
     ASSERT_EQ(1, Schedule());
     std::string waiting;
     ASSERT_TRUE(winsim::ReadWholeFile(Replacement(target), &waiting));
     EXPECT_EQ(fresh, waiting);
-    EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(4002))));
+    EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(BLOCK_INSTALL_MOVES + 2))));
 }
 
 // What the commit cannot do is refused before anything changes, or undone:
@@ -217,8 +218,8 @@ TEST_F(ScheduleTest, ARefusalOrAFailureLeavesNothingBehind) {
     const Case cases[] = {
         {"a placement fails: undone", winsim::Platform::WindowsNT,
          [] {
-             winsim::InjectFault({"MoveFileA", ManifestString(4004)});
-             winsim::InjectFault({"CopyFileA", ManifestString(4004)});
+             winsim::InjectFault({"MoveFileA", ManifestString(BLOCK_INSTALL_MOVES + 4)});
+             winsim::InjectFault({"CopyFileA", ManifestString(BLOCK_INSTALL_MOVES + 4)});
          },
          kSampleSharedDir},
         {"NT refuses a delayed rename: undone", winsim::Platform::WindowsNT,

@@ -79,8 +79,9 @@ protected:
 };
 
 // The whole sample: every shared file's record, in the list's order (the
-// additions of block 3000 last to first, then the removals of block 3100),
-// and the registry as the model of the sample expects it.
+// additions of BLOCK_SHARED_ADDED last to first, then the removals of
+// BLOCK_SHARED_REMOVED), and the registry as the model of the sample
+// expects it.
 TEST_F(SharedUsageTest, TheSampleQueuesEveryBranchOfTheComparison) {
     ASSERT_EQ(1, Update());
     // What each shared file of the sample shows (sample/wayfront.patch).
@@ -94,16 +95,17 @@ TEST_F(SharedUsageTest, TheSampleQueuesEveryBranchOfTheComparison) {
     };
     // qmlink.dll loses its last use and is added again: it stays.
     const std::set<std::string> lastUse = {"qmdraw.dll", "qmcalc.dll", "qmdlg.dll", "qmhook.dll", "qmdde.dll"};
-    // The list meets block 3000 last entry first, then block 3100 likewise.
+    // The list meets BLOCK_SHARED_ADDED last entry first, then
+    // BLOCK_SHARED_REMOVED likewise.
     std::vector<std::string> expected;
-    for (UINT id = 3010; id > 3000; --id) {
+    for (UINT id = BLOCK_SHARED_ADDED + 10; id > BLOCK_SHARED_ADDED; --id) {
         const std::string name = ManifestString(id);
         ASSERT_EQ(1u, added.count(name)) << name;
         expected.push_back(added.at(name) == "replace"
                                ? "replace " + InPatchDir(name) + " -> " + Shared(name)
                                : "delete " + InPatchDir(name));
     }
-    for (UINT id = 3109; id > 3100; --id) {
+    for (UINT id = BLOCK_SHARED_REMOVED + 9; id > BLOCK_SHARED_REMOVED; --id) {
         if (lastUse.count(ManifestString(id))) expected.push_back("delete " + Shared(ManifestString(id)));
     }
     EXPECT_EQ(expected, Records());

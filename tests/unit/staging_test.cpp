@@ -33,17 +33,17 @@ protected:
 TEST_F(StagingTest, TheShippedPayloadIsExpandedUnderItsNames) {
     ASSERT_EQ(1, ExtractPayloads(kSamplePatchDir));
     for (UINT k = 1; k <= 14; ++k) {
-        SCOPED_TRACE(ManifestString(1100 + k));
+        SCOPED_TRACE(ManifestString(BLOCK_EXPANDED_NAMES + k));
         std::string resource;
-        ASSERT_TRUE(winsim::GetResource(10, static_cast<WORD>(100 + k), &resource));
-        const std::string expanded = SimFile(InPatchDir(ManifestString(1100 + k)));
+        ASSERT_TRUE(winsim::GetResource(10, static_cast<WORD>(ID_PAYLOAD_BASE + k), &resource));
+        const std::string expanded = SimFile(InPatchDir(ManifestString(BLOCK_EXPANDED_NAMES + k)));
         const int64_t declared = SzddLength(resource);
         if (declared < 0) {
             EXPECT_EQ(resource, expanded);  // stored plain: copied unchanged
         } else {
             EXPECT_EQ(declared, static_cast<int64_t>(expanded.size()));
         }
-        EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(1000 + k)))) << "stored file left";
+        EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(BLOCK_PAYLOAD + k)))) << "stored file left";
     }
     EXPECT_EQ(-1, SzddLength(SimFile(InPatchDir("patch.rtp"))));
     EXPECT_EQ(14u, winsim::ListTree(kSamplePatchDir).size());
@@ -52,23 +52,28 @@ TEST_F(StagingTest, TheShippedPayloadIsExpandedUnderItsNames) {
 TEST_F(StagingTest, EmptyAndMissingPayloadBlocks) {
     for (const char *count : {"0 Count of files to extract", "-3", "none"}) {
         SetUp();
-        winsim::SetString(1000, count);
+        winsim::SetString(BLOCK_PAYLOAD, count);
         EXPECT_EQ(1, ExtractPayloads(kSamplePatchDir)) << count;
         EXPECT_EQ(std::vector<std::string>{}, winsim::ListTree(kSamplePatchDir)) << count;
     }
     SetUp();
-    winsim::RemoveString(1000);
+    winsim::RemoveString(BLOCK_PAYLOAD);
     EXPECT_EQ(0, ExtractPayloads(kSamplePatchDir));
     EXPECT_EQ(-1, winsim::FindCall("FindResourceA"));
 }
 
 // Entry 15 finds its stored name ("empty") but no resource 115.
 TEST_F(StagingTest, ACountPastThePayloadFailsAtTheMissingResource) {
-    winsim::SetString(1000, "15 Count of files to extract");
+    winsim::SetString(BLOCK_PAYLOAD, "15 Count of files to extract");
     EXPECT_EQ(0, ExtractPayloads(kSamplePatchDir));
     EXPECT_EQ(14u, winsim::ListTree(kSamplePatchDir).size());
     EXPECT_FALSE(winsim::Exists(InPatchDir("empty")));
 }
+
+// The third payload entry: its stored name, its resource, its expanded name.
+constexpr UINT kThirdStored = BLOCK_PAYLOAD + 3;
+constexpr WORD kThirdResource = ID_PAYLOAD_BASE + 3;
+constexpr UINT kThirdExpanded = BLOCK_EXPANDED_NAMES + 3;
 
 // The third entry failing at each of its steps, with the patch directory
 // as the current directory, as in a run: the earlier entries stay, the later
@@ -84,29 +89,32 @@ TEST_F(StagingTest, EachFailingStepOfAnEntry) {
         size_t alsoLeft;  // files the row put there, or a destination a failed copy began
     };
     const Case cases[] = {
-        {"stored name missing", [] { winsim::RemoveString(1003); }, false, 0},
-        {"resource missing", [] { winsim::RemoveResource(10, 103); }, false, 0},
+        {"stored name missing", [] { winsim::RemoveString(kThirdStored); }, false, 0},
+        {"resource missing", [] { winsim::RemoveResource(10, kThirdResource); }, false, 0},
         {"resource cannot be loaded", [] { winsim::InjectFault({"LoadResource", "", 2, 1}); }, false, 0},
         {"resource cannot be locked", [] { winsim::InjectFault({"LockResource", "", 2, 1}); }, false, 0},
         {"stored file cannot be created",
-         [] { winsim::InjectFault({"CreateFileA", ManifestString(1003), 0, -1, ERROR_ACCESS_DENIED}); }, false, 0},
-        {"write fails", [] { winsim::InjectFault({"WriteFile", ManifestString(1003), 0, -1, ERROR_DISK_FULL}); }, true, 0},
-        {"stored file cannot be opened to expand",
-         [] { winsim::InjectFault({"LZOpenFileA", ManifestString(1003), 0, 1, ERROR_SHARING_VIOLATION}); }, false, 0},
-        {"expanded name missing", [] { winsim::RemoveString(1103); }, false, 0},
-        {"expanded name empty", [] { winsim::SetString(1103, ""); }, false, 0},
-        {"expanded name too long for lz32 in any form", [] { winsim::SetString(1103, std::string(100, 'x') + ".dll"); },
+         [] { winsim::InjectFault({"CreateFileA", ManifestString(kThirdStored), 0, -1, ERROR_ACCESS_DENIED}); },
          false, 0},
+        {"write fails",
+         [] { winsim::InjectFault({"WriteFile", ManifestString(kThirdStored), 0, -1, ERROR_DISK_FULL}); }, true, 0},
+        {"stored file cannot be opened to expand",
+         [] { winsim::InjectFault({"LZOpenFileA", ManifestString(kThirdStored), 0, 1, ERROR_SHARING_VIOLATION}); },
+         false, 0},
+        {"expanded name missing", [] { winsim::RemoveString(kThirdExpanded); }, false, 0},
+        {"expanded name empty", [] { winsim::SetString(kThirdExpanded, ""); }, false, 0},
+        {"expanded name too long for lz32 in any form",
+         [] { winsim::SetString(kThirdExpanded, std::string(100, 'x') + ".dll"); }, false, 0},
         {"expanded file read-only",
          [] {
-             const std::string path = InPatchDir(ManifestString(1103));
+             const std::string path = InPatchDir(ManifestString(kThirdExpanded));
              ASSERT_TRUE(winsim::WriteWholeFile(path, "old"));
              ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
          },
          false, 1},
         {"expanded file without extension read-only: lz32 would create \"qmgfx._\"",
          [] {
-             winsim::SetString(1103, "qmgfx");
+             winsim::SetString(kThirdExpanded, "qmgfx");
              ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("qmgfx"), "old"));
              ASSERT_TRUE(SetFileAttributesA(InPatchDir("qmgfx").c_str(), FILE_ATTRIBUTE_READONLY));
          },
@@ -117,7 +125,9 @@ TEST_F(StagingTest, EachFailingStepOfAnEntry) {
         SCOPED_TRACE(c.what);
         SetUp();
         ASSERT_TRUE(SetCurrentDirectoryA(kSamplePatchDir));
-        const std::string first = ManifestString(1101), second = ManifestString(1102), stored = ManifestString(1003), later = ManifestString(1104);
+        const std::string first = ManifestString(BLOCK_EXPANDED_NAMES + 1),
+                          second = ManifestString(BLOCK_EXPANDED_NAMES + 2), stored = ManifestString(kThirdStored),
+                          later = ManifestString(BLOCK_EXPANDED_NAMES + 4);
         c.arrange();
         EXPECT_EQ(0, ExtractPayloads(kSamplePatchDir));
         EXPECT_TRUE(winsim::Exists(InPatchDir(first)));  // earlier entries stay
@@ -129,33 +139,34 @@ TEST_F(StagingTest, EachFailingStepOfAnEntry) {
 }
 
 TEST_F(StagingTest, APlainResourceIsCopiedAndStaleFilesAreReplaced) {
-    winsim::SetResource(10, 103, "not compressed at all");
-    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir(ManifestString(1003)), std::string(5000, 's')));
-    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir(ManifestString(1103)), std::string(9000, 'x')));
+    winsim::SetResource(10, kThirdResource, "not compressed at all");
+    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir(ManifestString(kThirdStored)), std::string(5000, 's')));
+    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir(ManifestString(kThirdExpanded)), std::string(9000, 'x')));
     EXPECT_EQ(1, ExtractPayloads(kSamplePatchDir));
-    EXPECT_EQ("not compressed at all", SimFile(InPatchDir(ManifestString(1103))));
-    EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(1003))));
+    EXPECT_EQ("not compressed at all", SimFile(InPatchDir(ManifestString(kThirdExpanded))));
+    EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(kThirdStored))));
 }
 
 // ---- Staging copy -------------------------------------------------------------
 
 TEST_F(StagingTest, TheInstalledFilesAreCopiedByteForByte) {
     const std::vector<std::string> installed = winsim::ListTree(kSampleInstallDir);
-    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir(ManifestString(2001)), "stale copy of an earlier run"));
+    ASSERT_TRUE(
+        winsim::WriteWholeFile(InPatchDir(ManifestString(BLOCK_STAGED_FILES + 1)), "stale copy of an earlier run"));
     EXPECT_EQ(1, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
     for (UINT k = 1; k <= 5; ++k) {
-        const std::string name = ManifestString(2000 + k);
+        const std::string name = ManifestString(BLOCK_STAGED_FILES + k);
         EXPECT_EQ(SimFile(std::string(kSampleInstallDir) + "\\" + name), SimFile(InPatchDir(name))) << name;
     }
     EXPECT_EQ(5u, winsim::ListTree(kSamplePatchDir).size());
     // The install directory is only read (the patch directory lies in it).
     std::vector<std::string> after = winsim::ListTree(kSampleInstallDir);
     after.erase(std::remove_if(after.begin(), after.end(),
-                               [](const std::string &p) { return p.rfind("PatchB2C", 0) == 0; }),
+                               [](const std::string &p) { return p.rfind(PATCH_DIRECTORY_NAME, 0) == 0; }),
                 after.end());
     std::vector<std::string> before = installed;
     before.erase(std::remove_if(before.begin(), before.end(),
-                                [](const std::string &p) { return p.rfind("PatchB2C", 0) == 0; }),
+                                [](const std::string &p) { return p.rfind(PATCH_DIRECTORY_NAME, 0) == 0; }),
                  before.end());
     EXPECT_EQ(before, after);
 }
@@ -165,14 +176,15 @@ TEST_F(StagingTest, TheInstalledFilesAreCopiedByteForByte) {
 // must be able to replace every copy.
 TEST_F(StagingTest, ReadOnlyFilesGiveWritableCopies) {
     for (UINT k = 1; k <= 5; ++k)
-        ASSERT_TRUE(SetFileAttributesA((std::string(kSampleInstallDir) + "\\" + ManifestString(2000 + k)).c_str(),
-                                       FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-    const std::string leftover = InPatchDir(ManifestString(2003));
+        ASSERT_TRUE(
+            SetFileAttributesA((std::string(kSampleInstallDir) + "\\" + ManifestString(BLOCK_STAGED_FILES + k)).c_str(),
+                               FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    const std::string leftover = InPatchDir(ManifestString(BLOCK_STAGED_FILES + 3));
     ASSERT_TRUE(winsim::WriteWholeFile(leftover, "left by an earlier run"));
     ASSERT_TRUE(SetFileAttributesA(leftover.c_str(), FILE_ATTRIBUTE_READONLY));
     EXPECT_EQ(1, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
     for (UINT k = 1; k <= 5; ++k) {
-        const std::string name = ManifestString(2000 + k);
+        const std::string name = ManifestString(BLOCK_STAGED_FILES + k);
         EXPECT_EQ(SimFile(std::string(kSampleInstallDir) + "\\" + name), SimFile(InPatchDir(name))) << name;
         EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE),
                   GetFileAttributesA(InPatchDir(name).c_str())) << name;
@@ -182,7 +194,7 @@ TEST_F(StagingTest, ReadOnlyFilesGiveWritableCopies) {
 // A copy refused (another program has the leftover open; a read-only leftover
 // that cannot be made writable, or a copy that cannot) stops the stage there.
 TEST_F(StagingTest, ARefusedCopyStopsTheStage) {
-    const std::string third = ManifestString(2003);
+    const std::string third = ManifestString(BLOCK_STAGED_FILES + 3);
     const winsim::Fault faults[] = {
         {"CopyFileA", third, 0, -1, ERROR_SHARING_VIOLATION},
         {"SetFileAttributesA", third, 0, -1, ERROR_ACCESS_DENIED},   // the leftover
@@ -201,8 +213,8 @@ TEST_F(StagingTest, ARefusedCopyStopsTheStage) {
         }
         winsim::InjectFault(fault);
         EXPECT_EQ(0, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
-        EXPECT_TRUE(winsim::Exists(InPatchDir(ManifestString(2002))));
-        EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(2004))));
+        EXPECT_TRUE(winsim::Exists(InPatchDir(ManifestString(BLOCK_STAGED_FILES + 2))));
+        EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(BLOCK_STAGED_FILES + 4))));
     }
 }
 
@@ -217,22 +229,22 @@ TEST_F(StagingTest, AShortWriteOfAStoredFileFailsTheExtraction) {
 }
 
 TEST_F(StagingTest, ACopyStopsAtTheFirstMissingFile) {
-    ASSERT_TRUE(DeleteFileA((std::string(kSampleInstallDir) + "\\" + ManifestString(2003)).c_str()));
+    ASSERT_TRUE(DeleteFileA((std::string(kSampleInstallDir) + "\\" + ManifestString(BLOCK_STAGED_FILES + 3)).c_str()));
     EXPECT_EQ(0, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
-    EXPECT_TRUE(winsim::Exists(InPatchDir(ManifestString(2001))));
-    EXPECT_TRUE(winsim::Exists(InPatchDir(ManifestString(2002))));
-    EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(2004))));
-    EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(2005))));
+    EXPECT_TRUE(winsim::Exists(InPatchDir(ManifestString(BLOCK_STAGED_FILES + 1))));
+    EXPECT_TRUE(winsim::Exists(InPatchDir(ManifestString(BLOCK_STAGED_FILES + 2))));
+    EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(BLOCK_STAGED_FILES + 4))));
+    EXPECT_FALSE(winsim::Exists(InPatchDir(ManifestString(BLOCK_STAGED_FILES + 5))));
 }
 
 TEST_F(StagingTest, EmptyAndMissingStagingBlocks) {
-    winsim::SetString(2000, "0 Count of files to copy from appdir to patch dir");
+    winsim::SetString(BLOCK_STAGED_FILES, "0 Count of files to copy from appdir to patch dir");
     EXPECT_EQ(1, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
     EXPECT_EQ(-1, winsim::FindCall("CopyFileA"));
-    winsim::RemoveString(2000);
+    winsim::RemoveString(BLOCK_STAGED_FILES);
     EXPECT_EQ(0, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
-    winsim::SetString(2000, "5 Count");
-    winsim::RemoveString(2002);
+    winsim::SetString(BLOCK_STAGED_FILES, "5 Count");
+    winsim::RemoveString(BLOCK_STAGED_FILES + 2);
     EXPECT_EQ(0, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
     EXPECT_EQ(1, winsim::CallCount("CopyFileA"));
 }
