@@ -9,6 +9,7 @@
 #include <map>
 #include <regex>
 
+#include "common/contract.h"
 #include "libmspack_expand.h"
 #include "payload_szdd.h"
 #include "pif_template.h"
@@ -66,9 +67,9 @@ TEST(Payload, PlanGivesEachEntryItsResourceNamesAndFile) {
     const char* stored;
     const char* expanded;
     bool plain;
-  } expected[] = {{101, "patch.ex_", "patch.exe", false},
-                  {102, "patch.rt_", "patch.rtp", true},
-                  {103, "qmport.vx_", "qmport.vxd", false}};
+  } expected[] = {{ID_PAYLOAD_BASE + 1, "patch.ex_", "patch.exe", false},
+                  {ID_PAYLOAD_BASE + 2, "patch.rt_", "patch.rtp", true},
+                  {ID_PAYLOAD_BASE + 3, "qmport.vx_", "qmport.vxd", false}};
   ASSERT_EQ(items.size(), std::size(expected));
   for (std::size_t i = 0; i < items.size(); ++i) {
     SCOPED_TRACE(expected[i].expanded);
@@ -171,15 +172,15 @@ std::map<int, std::string> ReadManifestStrings() {
 TEST(SamplePayload, ResourcesFollowTheManifestAndEveryEntryExpandsToItsFile) {
   const std::vector<RcLine> lines = ReadPayloadRc();
   std::map<int, std::string> manifest = ReadManifestStrings();
-  const int count = std::atoi(manifest[1000].c_str());
-  ASSERT_EQ(count, 14) << manifest[1000];
+  const int count = std::atoi(manifest[BLOCK_PAYLOAD].c_str());
+  ASSERT_EQ(count, 14) << manifest[BLOCK_PAYLOAD];
   ASSERT_EQ(lines.size(), 15u) << "RCDATA 101 to 114 and 116";
 
   for (int k = 1; k <= count; ++k) {
     const RcLine& line = lines[k - 1];
-    const std::string stored = manifest[1000 + k], expanded = manifest[1100 + k];
+    const std::string stored = manifest[BLOCK_PAYLOAD + k], expanded = manifest[BLOCK_EXPANDED_NAMES + k];
     SCOPED_TRACE("entry " + std::to_string(k) + " " + expanded);
-    EXPECT_EQ(line.id, 100 + k);
+    EXPECT_EQ(line.id, ID_PAYLOAD_BASE + k);
     EXPECT_TRUE(line.file.is_absolute()) << line.file;
     EXPECT_EQ(line.file.filename().string(), stored);
 
@@ -218,7 +219,7 @@ TEST(SamplePayload, ResourcesFollowTheManifestAndEveryEntryExpandsToItsFile) {
   }
 
   const RcLine& pif = lines.back();
-  EXPECT_EQ(pif.id, 116);
+  EXPECT_EQ(pif.id, ID_PIF_TEMPLATE);
   EXPECT_TRUE(ReadBytes(pif.file) == piftemplate::BuildPifTemplate()) << pif.file;
 }
 
