@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # A program of the product must be a PE32 program for i386 that Windows 95
 # and NT 4 will load (subsystem version 4.0) and that needs no DLL those
 # systems lack: no C runtime, no libstdc++ or libgcc DLL.
@@ -8,10 +8,10 @@
 # Defaults: the installer's, a GUI program importing at most kernel32,
 # user32, advapi32, shell32, version and lz32. kernel32 is always required,
 # and user32 too for a GUI program.
-set -u
+set -euo pipefail
 exe=${1:?usage: check_pe.sh <exe> [gui|console [allowed DLL...]]}
 kind=${2:-gui}
-[ $# -ge 2 ] && shift 2 || shift $#
+shift $(($# < 2 ? $# : 2))
 allowed=${*:-kernel32.dll user32.dll advapi32.dll shell32.dll version.dll lz32.dll}
 fail() { echo "FAIL: $*"; exit 1; }
 [ -f "$exe" ] || fail "$exe does not exist"
@@ -22,13 +22,13 @@ case "$kind" in
   console) subsystem=00000003; required="kernel32.dll" ;;
   *) fail "unknown program kind $kind" ;;
 esac
-echo "$dump" | grep -q 'file format pei-i386' || fail "not a PE32 i386 image"
-echo "$dump" | grep -Eq '^Magic[[:space:]]+010b' || fail "optional header is not PE32"
-echo "$dump" | grep -Eq "^Subsystem[[:space:]]+$subsystem" || fail "subsystem is not $kind"
-echo "$dump" | grep -Eq '^MajorSubsystemVersion[[:space:]]+4$' || fail "major subsystem version is not 4"
-echo "$dump" | grep -Eq '^MinorSubsystemVersion[[:space:]]+0$' || fail "minor subsystem version is not 0"
+grep -q 'file format pei-i386' <<<"$dump" || fail "not a PE32 i386 image"
+grep -Eq '^Magic[[:space:]]+010b' <<<"$dump" || fail "optional header is not PE32"
+grep -Eq "^Subsystem[[:space:]]+$subsystem" <<<"$dump" || fail "subsystem is not $kind"
+grep -Eq '^MajorSubsystemVersion[[:space:]]+4$' <<<"$dump" || fail "major subsystem version is not 4"
+grep -Eq '^MinorSubsystemVersion[[:space:]]+0$' <<<"$dump" || fail "minor subsystem version is not 0"
 
-dlls=$(echo "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
+dlls=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump" | tr '[:upper:]' '[:lower:]' | sort -u)
 [ -n "$dlls" ] || fail "no imports found"
 for dll in $dlls; do
   case " $allowed " in
@@ -37,10 +37,10 @@ for dll in $dlls; do
   esac
 done
 for needed in $required; do
-  echo "$dlls" | grep -qx "$needed" || fail "does not import $needed"
+  grep -qx "$needed" <<<"$dlls" || fail "does not import $needed"
 done
 # The LZ functions must come from LZ32.DLL, which every Windows has;
 # kernel32 exports them only on some versions.
-lz_from=$(echo "$dump" | awk '/DLL Name:/ { dll = tolower($3) } /[[:space:]]LZ(OpenFileA|Copy|Close)$/ { print dll }' | sort -u)
+lz_from=$(awk '/DLL Name:/ { dll = tolower($3) } /[[:space:]]LZ(OpenFileA|Copy|Close)$/ { print dll }' <<<"$dump" | sort -u)
 [ -z "$lz_from" ] || [ "$lz_from" = lz32.dll ] || fail "LZ functions imported from $lz_from"
-echo "PASS: $(echo $dlls)"
+echo "PASS: ${dlls//$'\n'/ }"

@@ -6,7 +6,7 @@
 #
 # Expected: one Yes/No box without owner asking to upgrade to 95.0.C; no
 # progress dialog; exit code 0; drive C: left exactly as it was.
-set -u
+set -euo pipefail
 work=$4
 sample=$5
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"

@@ -26,8 +26,10 @@
 #   wf_expect_same_as_winsim <name> <wfstate run args>...
 #                                       runs the same on winsim, requires the
 #                                       two states to be identical
+set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=prefix.sh
 source "$here/prefix.sh"
 
 CAPTION="Tolvane Wayfront Patch"
@@ -53,22 +55,26 @@ wf_install_sample_files() {
 
 wf_run_installer() {
     local installer=$1 boxanswer=$2 answers=$3 reg=${4:-}
-    local import=true
-    [[ -n "$reg" ]] && import="wine regedit /S '$(wf_winpath "$reg")'"
+    local winreg=""
+    [[ -z "$reg" ]] || winreg=$(wf_winpath "$reg")
     rm -f "$log"
-    # From C:\, like a user who starts it from Explorer's drive view.
+    # From C:\, like a user who starts it from Explorer's drive view. The
+    # registry file (none when empty) is imported first, in the same Wine
+    # session. boxanswer's own status is not looked at: what went wrong is
+    # in its log, checked below.
+    # shellcheck disable=SC2016 # $1 and $@ are the inner shell's arguments
     (cd "$prefix/drive_c" &&
-     wf_run "$prefix" -- bash -c "$import && wine \"\$@\"" run-installer \
-         "$boxanswer" "$(wf_winpath "$log")" "$BOX_TIMEOUT" "$CAPTION" "$answers" \
-         "$(wf_winpath "$installer")") >"$work/wine.out" 2>&1
+     wf_run "$prefix" -- bash -c '[[ -z "$1" ]] || wine regedit /S "$1" || exit; shift; wine "$@"' \
+         run-installer "$winreg" "$boxanswer" "$(wf_winpath "$log")" "$BOX_TIMEOUT" "$CAPTION" \
+         "$answers" "$(wf_winpath "$installer")") >"$work/wine.out" 2>&1 || true
     echo "log: $log"
-    [[ -f "$log" ]] && sed 's/^/  | /' "$log"
+    if [[ -f "$log" ]]; then sed 's/^/  | /' "$log"; fi
     if [[ ! -f "$log" ]]; then
         fail "boxanswer wrote no log; wine output in $work/wine.out"
         return 1
     fi
-    grep -q '^timeout$' "$log" && fail "installer did not finish within $BOX_TIMEOUT s"
-    grep -q '^error|' "$log" && fail "boxanswer: $(grep '^error|' "$log")"
+    if grep -q '^timeout$' "$log"; then fail "installer did not finish within $BOX_TIMEOUT s"; fi
+    if grep -q '^error|' "$log"; then fail "boxanswer: $(grep '^error|' "$log")"; fi
     return 0
 }
 
@@ -76,7 +82,7 @@ wf_run_installer() {
 wf_box_field() { tr '|' '\n' <<<"$1" | sed -n "s/^$2=//p" | head -1; }
 
 wf_expect_boxes() {
-    [[ -f "$log" ]] || return
+    [[ -f "$log" ]] || return 0
     mapfile -t boxes < <(grep '^box|' "$log")
     [[ ${#boxes[@]} -eq $# ]] || fail "expected $# message box(es), saw ${#boxes[@]}"
     local i=0 want box
@@ -90,14 +96,14 @@ wf_expect_boxes() {
         [[ "$(wf_box_field "$box" buttons)" == "$buttons" ]] || fail "box $i: buttons '$(wf_box_field "$box" buttons)', want $buttons"
         [[ "$(wf_box_field "$box" owner)" == "$owner" ]] || fail "box $i: owner '$(wf_box_field "$box" owner)', want '$owner'"
         [[ "${box#*|text=}" == "$text" ]] || fail "box $i: text '${box#*|text=}', want '$text'"
-        [[ "$box" == *'|unexpected|'* ]] && fail "box $i was not answered as scripted"
+        if [[ "$box" == *'|unexpected|'* ]]; then fail "box $i was not answered as scripted"; fi
     done
 }
 
 wf_expect_exit_0() {
-    [[ -f "$log" ]] || return
+    [[ -f "$log" ]] || return 0
     local exitline
-    exitline=$(grep -m1 '^exit|' "$log")
+    exitline=$(grep -m1 '^exit|' "$log" || true)
     if [[ -z "$exitline" ]]; then
         fail "no exit code recorded"
     elif [[ "$exitline" != "exit|0" ]]; then
@@ -107,8 +113,8 @@ wf_expect_exit_0() {
 }
 
 wf_expect_no_progress_dialog() {
-    [[ -f "$log" ]] || return
-    grep -q '^status|' "$log" && fail "a progress dialog appeared: $(grep -m1 '^status|' "$log")"
+    [[ -f "$log" ]] || return 0
+    if grep -q '^status|' "$log"; then fail "a progress dialog appeared: $(grep -m1 '^status|' "$log")"; fi
 }
 
 wf_finish() {
@@ -156,19 +162,21 @@ WF_TOUCHED_KEYS=(
 wf_runs=0
 
 wf_session() {
-    local step
+    local step runs_before=$wf_runs
     for step in "$@"; do
-        [[ "$step" == run=* ]] && wf_runs=$((wf_runs + 1))
+        if [[ "$step" == run=* ]]; then wf_runs=$((wf_runs + 1)); fi
     done
     (cd "$prefix/drive_c" &&
-     WF_RUNS_BEFORE=$((wf_runs - $(printf '%s\n' "$@" | grep -c '^run='))) work=$work prefix=$prefix \
-         wf_run "$prefix" -- bash "$here/lib.sh" --session-steps "$@") >>"$work/wine.out" 2>&1 ||
+     wf_run "$prefix" -- env WF_RUNS_BEFORE="$runs_before" work="$work" prefix="$prefix" \
+         bash "$here/lib.sh" --session-steps "$@") >>"$work/wine.out" 2>&1 ||
         fail "session failed ($*): $(tail -2 "$work/wine.out" | tr '\n' ' ')(more in $work/wine.out)"
     local n
     for ((n = 1; n <= wf_runs; n++)); do
         [[ -f "$work/boxes-$n.log" ]] || continue
-        grep -q '^timeout$' "$work/boxes-$n.log" && fail "run $n: installer did not finish within $BOX_TIMEOUT s"
-        grep -q '^error|' "$work/boxes-$n.log" && fail "run $n: $(grep '^error|' "$work/boxes-$n.log")"
+        if grep -q '^timeout$' "$work/boxes-$n.log"; then
+            fail "run $n: installer did not finish within $BOX_TIMEOUT s"
+        fi
+        if grep -q '^error|' "$work/boxes-$n.log"; then fail "run $n: $(grep '^error|' "$work/boxes-$n.log")"; fi
     done
     return 0
 }
@@ -188,9 +196,11 @@ wf_session_steps() {
         run=*)
             n=$((n + 1))
             # +process shows the wineboot that a restart request starts.
+            # boxanswer's status is reported; its log says what went wrong.
+            local status=0
             WINEDEBUG=+process wine "$WF_BOXANSWER" "$(wf_winpath "$work/boxes-$n.log")" "$BOX_TIMEOUT" \
-                "$CAPTION" "${step#run=}" "$(wf_winpath "$WF_INSTALLER")" 2>"$work/run-$n.trace"
-            echo "run $n ended: $?"
+                "$CAPTION" "${step#run=}" "$(wf_winpath "$WF_INSTALLER")" 2>"$work/run-$n.trace" || status=$?
+            echo "run $n ended: $status"
             sed 's/^/  | /' "$work/boxes-$n.log" ;;
         state=*)
             local dir=$work/${step#state=} key i=0
@@ -199,12 +209,16 @@ wf_session_steps() {
             echo "$n" >"$dir/runs"
             for key in "${WF_TOUCHED_KEYS[@]}"; do
                 i=$((i + 1))
-                wine regedit /E "$(wf_winpath "$dir/$i.reg")" "$key"
+                # A key that does not exist fails and writes no file, which
+                # wfstate reads as the key's absence.
+                wine regedit /E "$(wf_winpath "$dir/$i.reg")" "$key" || true
             done
             local c=$prefix/drive_c
-            [[ -d "$c/Program Files/Quenmark" ]] && mkdir -p "$dir/drive_c/Program Files" &&
+            if [[ -d "$c/Program Files/Quenmark" ]]; then
+                mkdir -p "$dir/drive_c/Program Files"
                 cp -a "$c/Program Files/Quenmark" "$dir/drive_c/Program Files/"
-            [[ -d "$c/Quenmark" ]] && cp -a "$c/Quenmark" "$dir/drive_c/"
+            fi
+            if [[ -d "$c/Quenmark" ]]; then cp -a "$c/Quenmark" "$dir/drive_c/"; fi
             find "$c/windows" -maxdepth 1 -iname 'wininit.*' -exec cp -a {} "$dir/drive_c/windows/" \; ;;
         prepare=*)
             wf_prepare "${step#prepare=}"
@@ -262,6 +276,7 @@ wf_prepare() {
         reg-dword:*|reg-sz:*)
                   path=${arg%%|*}
                   arg=${arg#*|}
+                  # shellcheck disable=SC2031 # set by wf_run for the session this runs in
                   if [[ -z "${WINEPREFIX:-}" ]]; then
                       fail "prepare: $step needs wine: make it a session step (prepare=)"
                   elif [[ "$step" == reg-sz:* ]]; then
@@ -296,7 +311,8 @@ wf_clear_readonly() {
 wf_release_readonly() {
     [[ -f "$work/immutable" ]] || return 0
     local path
-    while IFS= read -r path; do chattr -i -- "$path" 2>/dev/null; done <"$work/immutable"
+    # A file the run removed or replaced is no longer immutable.
+    while IFS= read -r path; do chattr -i -- "$path" 2>/dev/null || true; done <"$work/immutable"
     rm -f "$work/immutable"
 }
 
@@ -312,11 +328,13 @@ wf_wine_state() {
     local name=$1 out=$2
     shift 2
     local regs=() logs=() f n
-    for f in "$work/$name"/*.reg; do [[ -f "$f" ]] && regs+=(--reg "$f"); done
+    for f in "$work/$name"/*.reg; do
+        if [[ -f "$f" ]]; then regs+=(--reg "$f"); fi
+    done
     local runs
     runs=$(cat "$work/$name/runs" 2>/dev/null || echo 0)
     for ((n = 1; n <= runs; n++)); do
-        [[ -f "$work/boxes-$n.log" ]] && logs+=(--boxes "$work/boxes-$n.log")
+        if [[ -f "$work/boxes-$n.log" ]]; then logs+=(--boxes "$work/boxes-$n.log"); fi
     done
     "$WF_WFSTATE" normalize --drive-c "$work/$name/drive_c" "${regs[@]}" "${logs[@]}" "$@" --out "$out" ||
         fail "wfstate normalize failed for $name"
@@ -331,7 +349,7 @@ wf_expect_same_as_winsim() {
         { fail "wfstate run failed for $name: $(tail -3 "$work/$name.winsim.out")"; return; }
     if ! cmp -s "$work/$name.wine" "$work/$name.winsim"; then
         echo "Wine (<) and winsim (>) differ at $name:"
-        diff "$work/$name.wine" "$work/$name.winsim" | head -60
+        diff "$work/$name.wine" "$work/$name.winsim" | head -60 || true
         fail "$name: winsim does not end where Wine ends (diff above)"
     else
         echo "$name: Wine and winsim agree ($(grep -c . "$work/$name.wine") lines)"

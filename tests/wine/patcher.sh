@@ -13,7 +13,7 @@
 # "patched" line each); a second run changes nothing (exit 0, "already up to
 # date"); with one installed file changed, that file is left exactly as it
 # was and the exit code is not 0.
-set -u
+set -euo pipefail
 installer=$1 work=$4 sample=$5
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
@@ -38,8 +38,8 @@ new_case() {
 # run_patcher <output file>: sets $rc; the output has its CRLFs made LFs.
 run_patcher() {
     local out=$1
-    (cd "$dir" && wf_run "$prefix" -- bash -c 'wine patch.exe patch.rtp') >"$out.raw" 2>"$out.err"
-    rc=$?
+    rc=0
+    (cd "$dir" && wf_run "$prefix" -- wine patch.exe patch.rtp) >"$out.raw" 2>"$out.err" || rc=$?
     tr -d '\r' <"$out.raw" >"$out"
     echo "exit $rc:"
     sed 's/^/  | /' "$out"

@@ -16,7 +16,7 @@
 #
 # The file can also be sourced; the functions below are then available.
 
-set -u
+set -euo pipefail
 
 # Keep Wine quiet and stop it offering to download Mono/Gecko.
 wf_wine_env() {
@@ -49,6 +49,7 @@ wf_make_template() {
     mkdir -p "$(dirname "$dir")"
     local t0=$SECONDS
     (
+        # shellcheck disable=SC2030 # the new template's prefix, for this subshell alone
         export WINEPREFIX=$tmp
         wineboot -i >/dev/null 2>&1 || exit 1
         # A virtual desktop: without one, Wine under Xvfb lingers about two
@@ -85,10 +86,10 @@ wf_clone() {
     rm -f "$dir/.wf-template"
 }
 
+# Fails only to be quiet: a prefix whose server is gone already is stopped.
 wf_stop() {
-    WINEPREFIX=$1 wineserver -k 2>/dev/null
-    WINEPREFIX=$1 wineserver -w 2>/dev/null
-    return 0
+    WINEPREFIX=$1 wineserver -k 2>/dev/null || true
+    WINEPREFIX=$1 wineserver -w 2>/dev/null || true
 }
 
 # Runs "$@" with WINEPREFIX=$prefix inside its own Xvfb. The wineserver is
@@ -98,8 +99,8 @@ wf_run() {
     local prefix=$1; shift
     [[ "${1:-}" == "--" ]] && shift
     wf_wine_env
-    export WINEPREFIX=$prefix
-    xvfb-run -a -s "-screen 0 1024x768x24" \
+    # shellcheck disable=SC2016 # $@ and $rc belong to the inner shell
+    WINEPREFIX=$prefix xvfb-run -a -s "-screen 0 1024x768x24" \
         bash -c 'wineserver -p0; "$@"; rc=$?; wineserver -w; exit $rc' wf-run "$@"
 }
 

@@ -1,4 +1,5 @@
 #!/bin/bash
+# shellcheck disable=SC2317 # the changes below are called by name, through run_case's "$@"
 # End-to-end: the installation probe refuses an installation that is not
 # the one the patch was built for, with its own box and nothing after it.
 #
@@ -6,7 +7,7 @@
 #
 # Each case is a fresh prefix holding the sample installation, changed in
 # one way.
-set -u
+set -euo pipefail
 installer=$1 boxanswer=$2 template=$3 cases_dir=$4 sample=$5
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 

@@ -50,7 +50,7 @@
 #                    (block 3100, 2, Quayside's too); they stay REG_DWORD,
 #                    raised and lowered by one, and all else is as the
 #                    plain run leaves it
-set -u
+set -euo pipefail
 export WF_INSTALLER=$1 WF_BOXANSWER=$2 WF_WFSTATE=$6
 work=$4 sample=$5 case=$7
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -108,7 +108,7 @@ foreign_rename_done() {
     files=$(wf_state_section "$1" files)
     grep -q "^quenmark/quayside/qsdata.dat 8 $(printf 'new data' | gzip -c | tail -c8 | od -An -tx4 -N4 | tr -d ' ')\$" \
         <<<"$files" || fail "the other program's rename was not carried out: $(grep quayside <<<"$files")"
-    grep -q '^quenmark/quayside/qsdata.new ' <<<"$files" && fail "qsdata.new is still there"
+    if grep -q '^quenmark/quayside/qsdata.new ' <<<"$files"; then fail "qsdata.new is still there"; fi
 }
 
 case "$case" in
@@ -138,10 +138,10 @@ leftover-dir)
     log=$work/boxes-1.log
     wf_expect_boxes "YESNO|none|$confirm" "YESNO|Tolvane Wayfront Patch|$restart_question"
     wf_wine_state patched "$work/patched.wine"
-    wf_state_section "$work/patched.wine" files | grep -q '^program files/quenmark/wayfront/wayfront.exx ' ||
+    files=$(wf_state_section "$work/patched.wine" files)
+    grep -q '^program files/quenmark/wayfront/wayfront.exx ' <<<"$files" ||
         fail "the run over the old patch directory did not patch"
-    wf_state_section "$work/patched.wine" files | grep -q '/patchb2c/stale.tmp ' ||
-        fail "the earlier run's file is gone"
+    grep -q '/patchb2c/stale.tmp ' <<<"$files" || fail "the earlier run's file is gone"
     wf_expect_same_as_winsim patched --before "$sample/before" --platform nt \
         "${steps[@]/#/--prepare=}" --run Yes,No
     ;;
@@ -168,10 +168,10 @@ foreign-rename)
     wf_session version=win95 "import=$sample/before/machine.reg" "${steps[@]/#/prepare=}" \
         run=Yes,No state=patched
     wf_wine_state patched "$work/patched.wine"
-    wf_state_section "$work/patched.wine" wininit |
-        grep -qx 'c:\\quenmark\\quayside\\qsdata.dat=c:\\quenmark\\quayside\\qsdata.new' ||
+    wininit_lines=$(wf_state_section "$work/patched.wine" wininit)
+    grep -qxF 'c:\quenmark\quayside\qsdata.dat=c:\quenmark\quayside\qsdata.new' <<<"$wininit_lines" ||
         fail "the other program's [Rename] line is gone"
-    wf_state_section "$work/patched.wine" wininit | grep -q 'wayfront\.exe=' || fail "our lines are missing"
+    grep -q 'wayfront\.exe=' <<<"$wininit_lines" || fail "our lines are missing"
     wf_expect_same_as_winsim patched --before "$sample/before" --platform 95 \
         "${steps[@]/#/--prepare=}" --run Yes,No
     wf_session reboot state=restarted
@@ -222,7 +222,9 @@ long-dir)
     log=$work/boxes-1.log
     wf_expect_boxes "YESNO|none|$confirm" "YESNO|Tolvane Wayfront Patch|$restart_question"
     wf_wine_state restarted "$work/restarted.wine"
-    lower=$(tr 'A-Z\\' 'a-z/' <<<"${long#C:\\}")
+    lower=${long#C:\\}
+    lower=${lower//\\//}
+    lower=${lower,,}
     files_as_after "$work/restarted.wine" "s|^${lower//|/\\|}/|program files/quenmark/wayfront/|"
     wf_expect_same_as_winsim restarted --before "$sample/before" --platform nt "--prepare=move:$install=$long" \
         "--prepare=reg-sz:$apps|Tolvane Wayfront=$long" --run Yes,No --restart
@@ -267,9 +269,9 @@ statuses)
               "Updating the Registry")
     shots=$(sed -n 's/^shot|[0-9]*|\([a-z]*\)|ink=\(-\{0,1\}[0-9]*\)|area=\([0-9a-f]*\)|text=/\1 \2 \3 /p' "$log")
     for status in "${statuses[@]}"; do
-        others=$(grep '^held ' <<<"$shots" | grep -vF " $status" | cut -d' ' -f3 | sort -u)
-        ink=$(grep -F " $status" <<<"$shots" | grep -vwFf <(printf '%s\n' ${others:-none}) | cut -d' ' -f2 |
-              sort -n | tail -1)
+        others=$(grep '^held ' <<<"$shots" | grep -vF " $status" | cut -d' ' -f3 | sort -u || true)
+        ink=$(grep -F " $status" <<<"$shots" | grep -vwFf <(printf '%s\n' "${others:-none}") | cut -d' ' -f2 |
+              sort -n | tail -1 || true)
         if [[ -z "$ink" ]]; then
             fail "the status '$status' was never on the screen (each shot of it shows another status)"
         elif ((ink < 50)); then
