@@ -22,7 +22,10 @@ twin=$build/delta/patch_twin
 pairs=$build/sample/pe
 names=(wayfront.exe wfcore.dll wfview.dll wfprint.dll wfnet.dll)
 for f in "$tool" "$twin"; do [ -x "$f" ] || { echo "decode: $f is not built" >&2; exit 1; }; done
-[ -d "$pairs/old" ] && [ -d "$pairs/new" ] || { echo "decode: no sample pairs in $pairs" >&2; exit 1; }
+if [ ! -d "$pairs/old" ] || [ ! -d "$pairs/new" ]; then
+  echo "decode: no sample pairs in $pairs" >&2
+  exit 1
+fi
 
 # Files in memory when they can be, for both sides alike: on a shared disk
 # the patcher's file creations and renames wait on other people's writes.
@@ -44,18 +47,20 @@ for f in "${names[@]}"; do
   xdelta3 -e -S none -f -s "$pairs/old/$f" "$pairs/new/$f" "$work/deltas/$f.vcdiff"
   "$tool" pack "$f" "$pairs/old/$f" "$pairs/new/$f" "$work/deltas/$f.vcdiff" "$work/twin/$f.rtp"
 done
-restore_old="cp $(printf "'$pairs/old/%s' " "${names[@]}") '$work/twin/'"
-twin_run="cd '$work/twin' && for f in ${names[*]}; do '$twin' \$f.rtp >/dev/null; done"
-xdelta3_run="for f in ${names[*]}; do xdelta3 -d -f -s '$pairs/old/'\$f '$work/deltas/'\$f.vcdiff '$work/xdelta3/'\$f; done"
+# The commands hyperfine runs through bash, each path quoted.
+restore_old="cp $(quoted "${names[@]/#/$pairs/old/}" "$work/twin/")"
+twin_run="cd $(quoted "$work/twin") && for f in ${names[*]}; do $(quoted "$twin") \$f.rtp >/dev/null; done"
+xdelta3_run="for f in ${names[*]}; do xdelta3 -d -f -s $(quoted "$pairs/old")/\$f"
+xdelta3_run+=" $(quoted "$work/deltas")/\$f.vcdiff $(quoted "$work/xdelta3")/\$f; done"
 # Both sides once, checked.
-eval "$restore_old" && eval "$twin_run" && eval "$xdelta3_run"
+bash -c "$restore_old" && bash -c "$twin_run" && bash -c "$xdelta3_run"
 for f in "${names[@]}"; do
   cmp -s "$work/twin/$f" "$pairs/new/$f" || { echo "decode: patch_twin made a wrong $f" >&2; exit 1; }
   cmp -s "$work/xdelta3/$f" "$pairs/new/$f" || { echo "decode: xdelta3 made a wrong $f" >&2; exit 1; }
 done
-hyperfine --style basic --warmup 3 --runs 40 --export-csv "$work/sample.csv" \
+hyperfine --style basic --shell bash --warmup 3 --runs 40 --export-csv "$work/sample.csv" \
   --prepare "$restore_old" -n ours "$twin_run" \
-  --prepare "rm -f '$work/xdelta3/'*" -n xdelta3 "$xdelta3_run" >&2
+  --prepare "rm -f $(quoted "$work/xdelta3")/*" -n xdelta3 "$xdelta3_run" >&2
 ours=$(median_ms "$work/sample.csv" ours)
 reference=$(median_ms "$work/sample.csv" xdelta3)
 r=$(ratio "$reference" "$ours")
@@ -73,8 +78,8 @@ cmp -s "$work/ours.bin" "$work/new.bin" || { echo "decode: decode_bench made a w
 cmp -s "$work/xdelta3.bin" "$work/new.bin" || { echo "decode: xdelta3 made a wrong file" >&2; exit 1; }
 rm -f "$work/ours.bin" "$work/xdelta3.bin"
 hyperfine --style basic -N --warmup 2 --runs 20 --export-csv "$work/big.csv" \
-  -n ours "'$tool' decode '$work/old.bin' '$work/big.vcdiff' /dev/null" \
-  -n xdelta3 "xdelta3 -d -c -s '$work/old.bin' '$work/big.vcdiff'" >&2
+  -n ours "$(quoted "$tool" decode "$work/old.bin" "$work/big.vcdiff" /dev/null)" \
+  -n xdelta3 "$(quoted xdelta3 -d -c -s "$work/old.bin" "$work/big.vcdiff")" >&2
 ours=$(median_ms "$work/big.csv" ours)
 reference=$(median_ms "$work/big.csv" xdelta3)
 r=$(ratio "$reference" "$ours")

@@ -1,5 +1,15 @@
-# Shared by the section scripts: reading Google Benchmark's JSON output and
-# printing table rows. Sourced, not run.
+#!/usr/bin/env bash
+# Shared by the section scripts: reading Google Benchmark's JSON output,
+# printing table rows, quoting hyperfine's commands. Sourced, not run.
+set -euo pipefail
+
+# quoted WORD...: the words quoted for a command line hyperfine runs (by the
+# shell, or split by itself with -N), whatever characters a path holds.
+quoted() {
+  local q
+  printf -v q '%q ' "$@"
+  printf '%s' "${q% }"
+}
 
 # gbench_value FILE NAME FIELD: FIELD ("real_time", or a counter) of the
 # benchmark entry called NAME (e.g. "BM_WholeRun/nt:1/manual_time_median").

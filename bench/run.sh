@@ -45,8 +45,9 @@ installed="$build/sample/before/drive_c/Program Files/Quenmark/Wayfront"
 for f in wayfront.exe wfcore.dll wfview.dll wfprint.dll wfnet.dll; do cp "$installed/$f" "$work/src/"; done
 cp "$build/sample/patch.rtp" "$work/dir/"
 echo "run: the patcher alone (hyperfine)" >&2
-(cd "$work/dir" && hyperfine -N --warmup 3 --runs 40 --prepare "cp -f $work/src/wayfront.exe $work/src/wfcore.dll $work/src/wfview.dll $work/src/wfprint.dll $work/src/wfnet.dll $work/dir/" \
-  --export-json "$work/h.json" "$build/delta/patch_twin patch.rtp" >/dev/null)
+(cd "$work/dir" && hyperfine -N --warmup 3 --runs 40 \
+  --prepare "$(quoted cp -f "$work/src/"{wayfront.exe,wfcore.dll,wfview.dll,wfprint.dll,wfnet.dll} "$work/dir/")" \
+  --export-json "$work/h.json" "$(quoted "$build/delta/patch_twin" patch.rtp)" >/dev/null)
 patcher=$(awk '/"median":/ { v = $0; sub(/.*: */, "", v); sub(/,$/, "", v); print v * 1e3; exit }' "$work/h.json")
 row "  of which: the patcher's process, 5 files (ms)" "$(ms "$patcher")" "$(ms "$floor")" \
     "$(ratio "$patcher" "$floor" 1)x" "-" "-"

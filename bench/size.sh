@@ -19,7 +19,7 @@ done
 
 # The smallest file of the stubs folder that is a program (it also holds an
 # icon).
-stub= stub_bytes=
+stub='' stub_bytes=''
 for f in "$stubs"/*; do
   [ "$(od -An -c -N2 "$f" | tr -d " ")" = MZ ] || continue
   bytes=$(stat -c %s "$f")

@@ -21,7 +21,7 @@ seed() {
     cp "$source" "$tmp/src"
     size=$(stat -c %s "$source")
   fi
-  { printf "\\x$(printf %02x $((size & 255)))\\x$(printf %02x $((size >> 8)))"
+  { printf '%b' "\\x$(printf %02x $((size & 255)))\\x$(printf %02x $((size >> 8)))"
     cat "$tmp/src" "$tmp/delta"; } >"$out/$name"
 }
 

@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 
 scripts/deps.sh --bench
 
-build=build-bench
+build='build-bench'
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DWF_SANITIZE=OFF -DWF_BENCH=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" >"$build.log" 2>&1 || { tail -40 "$build.log"; exit 1; }
 

@@ -41,8 +41,9 @@ if ! cmake --build build -j"$(nproc)" --target wfpatch_pe wine_boxanswer wf_samp
   exit 1
 fi
 
-set +eu
 source tests/wine/lib.sh
+# A command that fails where nothing expects it still ends with a verdict.
+trap 'echo "VERDICT: FAILED (a command failed at line $LINENO of scripts/demo.sh)"' ERR
 installer=$root/build/dist/wfpatch.exe
 boxanswer=$root/build/tests/wine/boxanswer.exe
 sample=$root/build/sample
@@ -91,12 +92,13 @@ version_file="$appdir/wayfront.exe"
 # The ProductVersion string of a PE's version resource.
 product_version() {
   [[ -f "$1" ]] || { echo "(missing)"; return; }
-  strings -el "$1" | grep -A1 -x ProductVersion | sed -n 2p
+  { strings -el "$1" | grep -A1 -x ProductVersion || true; } | sed -n 2p
 }
 
 # "<size> <sha256> <path>" for every file of the product and shared folders.
 snapshot() {
-  (cd "$1" && find "$appdir" "$shareddir" -type f 2>/dev/null | LC_ALL=C sort |
+  # A folder that is not there (yet) has no files.
+  (cd "$1" && { find "$appdir" "$shareddir" -type f 2>/dev/null || true; } | LC_ALL=C sort |
      while IFS= read -r f; do
        printf '%s %s %s\n' "$(stat -c %s "$f")" "$(sha256sum <"$f" | cut -c1-64)" "$f"
      done)
@@ -118,9 +120,10 @@ shared_counts() {
     done | LC_ALL=C sort
 }
 
+# A failed export leaves no file, which the report names.
 export_shared() {   # <host file>
   in_prefix wine regedit /E "$(wf_winpath "$1")" \
-    'HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\SharedDLLs' >/dev/null 2>&1
+    'HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\SharedDLLs' >/dev/null 2>&1 || true
 }
 
 # ---- the run -----------------------------------------------------------------
@@ -133,14 +136,16 @@ export_shared "$work/shared.before.reg"
 shots=$work
 if [[ $interactive == 1 ]]; then
   echo "Running build/dist/wfpatch.exe $shown; answer its boxes yourself..."
-  (cd "$drive" && in_prefix wine "$installer") >"$work/wine.out" 2>&1
-  echo "the installer ended with exit code $?" >"$log.interactive"
+  status=0
+  (cd "$drive" && in_prefix wine "$installer") >"$work/wine.out" 2>&1 || status=$?
+  echo "the installer ended with exit code $status" >"$log.interactive"
 else
   echo "Running build/dist/wfpatch.exe $shown (answers: Yes to the upgrade, No to the restart)..."
   # From C:\, like a user who starts it from Explorer's drive view.
+  # boxanswer's status is not looked at: its log, read below, says it all.
   (cd "$drive" && BOXANSWER_SHOTS=$(wf_winpath "$shots") in_prefix wine "$boxanswer" \
      "$(wf_winpath "$log")" "$BOX_TIMEOUT" "$CAPTION" Yes,No "$(wf_winpath "$installer")") \
-     >"$work/wine.out" 2>&1
+     >"$work/wine.out" 2>&1 || true
 fi
 files_installer=$(snapshot "$drive")
 export_shared "$work/shared.installer.reg"
@@ -251,7 +256,7 @@ done < <(printf '%s\n' "${!before_sum[@]}" "${!after_sum[@]}" | LC_ALL=C sort -u
 echo "  $replaced replaced, $added added, $deleted deleted, $same unchanged"
 # What the installer changed itself, before the restart: files it may delete
 # at once (a shared file's last use), never one it is to replace.
-touched=$(diff "$work/files.before" <(echo "$files_installer") |
+touched=$({ diff "$work/files.before" <(echo "$files_installer") || true; } |
           sed -n 's/^< [0-9]* [0-9a-f]* //p' | sed 's|/|\\|g; s|^|C:\\|' | paste -sd, | sed 's/,/, /g')
 if [[ -z "$touched" ]]; then
   echo "  before the restart the installer had changed none of these files"
@@ -263,10 +268,10 @@ expected_files=$(snapshot "$sample/after/drive_c")
 if [[ "$(cat "$work/files.after")" == "$expected_files" ]]; then
   echo "  all $(wc -l <"$work/files.after") files match build/sample/after byte for byte"
 else
-  mismatch=$(diff <(echo "$expected_files") "$work/files.after" |
+  mismatch=$({ diff <(echo "$expected_files") "$work/files.after" || true; } |
              sed -n 's/^[<>] [0-9]* [0-9a-f]* //p' | LC_ALL=C sort -u | sed 's|/|\\|g; s|^|C:\\|')
   echo "  differ from build/sample/after:"
-  sed 's/^/    /' <<<"$mismatch"
+  echo "    ${mismatch//$'\n'/$'\n'    }"
   problems+=("$(wc -l <<<"$mismatch") file(s) differ from the expected state")
 fi
 
@@ -291,7 +296,7 @@ if [[ -f "$work/shared.before.reg" && -f "$work/shared.after.reg" ]]; then
     echo "  all counts match build/sample/after/machine.reg"
   else
     echo "  differ from build/sample/after/machine.reg (< expected, > found):"
-    diff <(echo "$expected_counts") <(shared_counts "$work/shared.after.reg") | grep '^[<>]' |
+    { diff <(echo "$expected_counts") <(shared_counts "$work/shared.after.reg") || true; } | grep '^[<>]' |
       sed 's/^/    /'
     problems+=("shared counts differ from the expected state")
   fi
