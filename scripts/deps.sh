@@ -9,7 +9,7 @@ packages=(
   wine wine32:i386 xvfb xauth                 # end-to-end runs under Wine
   xdelta3 mscompress libmspack-dev            # patch data, payload, LZ expansion
   clang libclang-rt-14-dev                    # fuzzing (libFuzzer, sanitizers)
-  cppcheck clang-tidy                         # scripts/lint.sh
+  cppcheck clang-tidy shellcheck              # scripts/lint.sh
   imagemagick                                 # the demo's screenshots, BMP to PNG
 )
 # scripts/bench.sh: the benchmarks and the tools measured beside ours.
@@ -19,7 +19,7 @@ fi
 
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+  if [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)" != 'install ok installed' ]; then
     missing+=("$p")
   fi
 done

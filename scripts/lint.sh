@@ -1,20 +1,21 @@
 #!/usr/bin/env bash
-# Static analysis of the installer (src/) and the patcher (delta/, with the
-# CRC-32 it takes from formats/): cppcheck
-# over every source file, then clang-tidy twice, on the host build's compile
-# commands (winsim's declarations) and on the Windows build's (mingw-w64's
-# <windows.h>, i686). Fails on any finding. Needs a finished build:
+# Static analysis: shellcheck over every shell script of the tree; then of
+# the installer (src/) and the patcher (delta/, with the CRC-32 it takes
+# from formats/), cppcheck over every source file and clang-tidy twice, on
+# the host build's compile commands (winsim's declarations) and on the
+# Windows build's (mingw-w64's <windows.h>, i686). Fails on any finding.
+# Needs a finished build:
 #
 #   scripts/lint.sh [build directory, default build]
 #
-# What is checked and what is left out, with the reasons: .clang-tidy and
-# .cppcheck-suppressions at the top of the tree.
+# What is checked and what is left out, with the reasons: .clang-tidy,
+# .cppcheck-suppressions and .shellcheckrc at the top of the tree.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 
 # The two analysers come with scripts/deps.sh.
-for tool in cppcheck clang-tidy; do
+for tool in shellcheck cppcheck clang-tidy; do
   command -v "$tool" >/dev/null || { echo "lint: $tool is missing; run scripts/deps.sh as root." >&2; exit 1; }
 done
 
@@ -30,6 +31,17 @@ done
 mapfile -t sources < <({ find src delta -name '*.cpp'; echo formats/crc32.cpp; } | sort)
 jobs=$(nproc)
 status=0
+
+# Every script: the .sh files and the CI entry point. Sourced files are
+# followed (.shellcheckrc), so a function's use is checked against its
+# definition.
+mapfile -t scripts < <(find scripts bench tests fuzz -name '*.sh' | sort)
+scripts+=(.ci/run)
+echo "lint: shellcheck on ${#scripts[@]} scripts"
+if ! shellcheck -x "${scripts[@]}"; then
+  echo "lint: shellcheck found problems" >&2
+  status=1
+fi
 
 echo "lint: cppcheck on ${#sources[@]} files"
 # Every preprocessor configuration is checked, the Windows one (_WIN32) with
