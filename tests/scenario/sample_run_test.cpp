@@ -65,7 +65,7 @@ TEST_F(SampleRunTest, StagingAndPatchingMakeTheNewFiles) {
 // A patcher that cannot patch (an installed file that is not the version
 // the patch is for) fails the stage: MSG_PATCH_FAILED, nothing later runs.
 TEST_F(SampleRunTest, AnInstalledFileOfAnotherVersionStopsThePatch) {
-    const std::string changed = std::string(kSampleInstallDir) + "\\" + ManifestString(BLOCK_STAGED_FILES + 3);
+    const std::string changed = InInstallDir(ManifestString(BLOCK_STAGED_FILES + 3));
     std::string bytes;
     ASSERT_TRUE(winsim::ReadWholeFile(changed, &bytes));
     bytes[bytes.size() / 2] ^= 0x55;
@@ -144,7 +144,7 @@ TEST_P(WholeRunTest, APatchedMachineMatchesTheSampleAfterTheRestart) {
               PaintedStatusTexts());
     // Before the restart: the new version-check file waits beside the old
     // one, the patcher and the patch directory are gone.
-    EXPECT_TRUE(winsim::Exists(std::string(kSampleInstallDir) + "\\wayfront.exX"));
+    EXPECT_TRUE(winsim::Exists(InInstallDir("wayfront.exX")));
     EXPECT_FALSE(winsim::Exists(kSamplePatchDir));
     // Nothing installed or shared is deleted or overwritten before the
     // restart: a user who does not restart yet keeps a working product.
@@ -232,7 +232,7 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
          MSG_EXTRACT_FAILED},
         {"an installed file is missing",
          [] {
-             const std::string path = std::string(kSampleInstallDir) + "\\" + ManifestString(BLOCK_STAGED_FILES + 3);
+             const std::string path = InInstallDir(ManifestString(BLOCK_STAGED_FILES + 3));
              ASSERT_TRUE(DeleteFileA(path.c_str()));
          },
          MSG_STAGING_FAILED},
@@ -251,7 +251,7 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
          [] { winsim::InjectFault({"GetShortPathNameA", PATCH_DIRECTORY_NAME}); }, MSG_PATCH_FAILED},
         {"an installed file is another version",
          [] {
-             const std::string path = std::string(kSampleInstallDir) + "\\" + ManifestString(BLOCK_STAGED_FILES + 4);
+             const std::string path = InInstallDir(ManifestString(BLOCK_STAGED_FILES + 4));
              std::string bytes;
              ASSERT_TRUE(winsim::ReadWholeFile(path, &bytes));
              bytes[bytes.size() / 3] ^= 0x20;
@@ -286,7 +286,7 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
         std::vector<std::pair<std::string, std::string>> installed;
         for (const std::string &name : winsim::ListTree(kSampleInstallDir)) {
             std::string bytes;
-            if (winsim::ReadWholeFile(std::string(kSampleInstallDir) + "\\" + name, &bytes))
+            if (winsim::ReadWholeFile(InInstallDir(name), &bytes))
                 installed.emplace_back(name, bytes);
         }
 
@@ -305,7 +305,7 @@ TEST_F(SampleRunTest, EachFailingStageLeavesTheInstallationIntact) {
         winsim::Restart();
         for (const auto &file : installed) {
             std::string now;
-            EXPECT_TRUE(winsim::ReadWholeFile(std::string(kSampleInstallDir) + "\\" + file.first, &now)) << file.first;
+            EXPECT_TRUE(winsim::ReadWholeFile(InInstallDir(file.first), &now)) << file.first;
             EXPECT_TRUE(now == file.second) << file.first << " changed";
         }
     }
@@ -348,7 +348,7 @@ TEST_P(WholeRunTest, AViewerRegistrationThatFailsStillEndsWithTheRestartQuestion
 TEST_P(WholeRunTest, AReadOnlyInstallationIsPatchedThroughTheRestart) {
     for (const std::string &name : winsim::ListTree(kSampleInstallDir)) {
         if (name.back() != '\\') {
-            ASSERT_TRUE(SetFileAttributesA((std::string(kSampleInstallDir) + "\\" + name).c_str(),
+            ASSERT_TRUE(SetFileAttributesA(InInstallDir(name).c_str(),
                                            FILE_ATTRIBUTE_READONLY));
         }
     }

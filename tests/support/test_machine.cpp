@@ -25,6 +25,8 @@ const char kSampleSharedDir[] = "C:\\Quenmark\\Shared";
 const char kSampleVersionFile[] = "C:\\Program Files\\Quenmark\\Wayfront\\wayfront.exe";
 const char kSamplePatchDir[] = "C:\\Program Files\\Quenmark\\Wayfront\\" PATCH_DIRECTORY_NAME;
 
+std::string InInstallDir(const std::string &name) { return std::string(kSampleInstallDir) + "\\" + name; }
+std::string InSharedDir(const std::string &name) { return std::string(kSampleSharedDir) + "\\" + name; }
 std::string InPatchDir(const std::string &name) { return std::string(kSamplePatchDir) + "\\" + name; }
 
 std::string ManifestString(UINT id) {

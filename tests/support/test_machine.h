@@ -16,7 +16,9 @@ extern const char kSampleSharedDir[];
 extern const char kSampleVersionFile[];  // full path of the version-check file
 extern const char kSamplePatchDir[];     // where a run makes its patch directory
 
-// `name` in the sample's patch directory.
+// `name` in the sample's install, shared and patch directories.
+std::string InInstallDir(const std::string &name);
+std::string InSharedDir(const std::string &name);
 std::string InPatchDir(const std::string &name);
 
 // The manifest's string `id` (up to 511 characters), empty when absent.

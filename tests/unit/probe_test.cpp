@@ -246,7 +246,7 @@ TEST_F(ProbeTest, AWaitingReplacementIsMessage220) {
     for (bool directory : {false, true}) {
         SCOPED_TRACE(directory ? "directory" : "file");
         SetUp();
-        const std::string marker = std::string(kSampleInstallDir) + "\\wayfront.exX";
+        const std::string marker = InInstallDir("wayfront.exX");
         if (directory) {
             ASSERT_TRUE(CreateDirectoryA(marker.c_str(), nullptr));
         } else {
@@ -267,7 +267,7 @@ TEST_F(ProbeTest, WithoutAnExpectedChecksumTheVersionAloneDecides) {
     ASSERT_TRUE(winsim::WriteWholeFile(kSampleVersionFile, bytes + '!'));
     EXPECT_EQ(1, Probe());
     EXPECT_EQ(0u, winsim::MessageBoxes().size());
-    ASSERT_TRUE(winsim::WriteWholeFile(std::string(kSampleInstallDir) + "\\wayfront.exx", "marker"));
+    ASSERT_TRUE(winsim::WriteWholeFile(InInstallDir("wayfront.exx"), "marker"));
     EXPECT_EQ(0, Probe());
     ExpectOneRefusal(ManifestString(MSG_RESTART_PENDING));
 }
@@ -278,9 +278,9 @@ TEST_F(ProbeTest, WithoutAnExpectedChecksumTheVersionAloneDecides) {
 // cannot be undone keeps the journal and refuses with MSG_SCHEDULE_FAILED.
 TEST_F(ProbeTest, ARunCutOffBeforeItsCommitIsUndoneFirst) {
     const std::string patchDir = kSamplePatchDir;
-    const std::string marker = std::string(kSampleInstallDir) + "\\wayfront.exX";
+    const std::string marker = InInstallDir("wayfront.exX");
     const std::string journal = patchDir + "\\COMMIT.JNL";
-    const std::string count = std::string(kSampleSharedDir) + "\\qmsound.dll";
+    const std::string count = InSharedDir("qmsound.dll");
     for (bool undoFails : {false, true}) {
         SCOPED_TRACE(undoFails ? "the marker cannot be deleted" : "all undone");
         SetUp();

@@ -19,7 +19,6 @@ namespace {
 
 const char kWininit[] = "C:\\WINDOWS\\WININIT.INI";
 
-std::string Install(const std::string &name) { return std::string(kSampleInstallDir) + "\\" + name; }
 std::string Replacement(std::string path) {
     path.back() = 'X';
     return path;
@@ -96,15 +95,15 @@ TEST_F(ScheduleTest, WindowsNTRegistersEveryReplacementWithReplaceExisting) {
     ASSERT_EQ(1, Schedule());
     const std::vector<std::string> pairs = DelayedOperations();
     ASSERT_EQ(8u, pairs.size());  // the shared usage stage did not run here
-    const std::string shared = std::string(kSampleSharedDir) + "\\" + ManifestString(BLOCK_SHARED_MOVES + 1);
+    const std::string shared = InSharedDir(ManifestString(BLOCK_SHARED_MOVES + 1));
     EXPECT_EQ("\\??\\" + Short(Replacement(shared)) + "|!\\??\\" + shared, pairs[0]);
     for (UINT k = 6; k >= 2; --k) {
-        const std::string target = Install(ManifestString(BLOCK_INSTALL_MOVES + k));
+        const std::string target = InInstallDir(ManifestString(BLOCK_INSTALL_MOVES + k));
         EXPECT_EQ("\\??\\" + Short(Replacement(target)) + "|!\\??\\" + target, pairs[7 - k]) << k;
         EXPECT_TRUE(winsim::Exists(Replacement(target)));
     }
     EXPECT_EQ("\\??\\" + std::string(kSamplePatchDir) + "|", pairs[6]);
-    const std::string marker = Install(ManifestString(BLOCK_INSTALL_MOVES + 1));
+    const std::string marker = InInstallDir(ManifestString(BLOCK_INSTALL_MOVES + 1));
     EXPECT_EQ("\\??\\" + Short(Replacement(marker)) + "|!\\??\\" + marker, pairs[7]);
     EXPECT_FALSE(winsim::Exists(InPatchDir("patch.exe")));
     EXPECT_FALSE(winsim::Exists(InPatchDir("patch.rtp")));
@@ -131,13 +130,13 @@ TEST_F(ScheduleTest, Windows95AppendsToTheRenameSection) {
     ASSERT_EQ(1, Schedule());
     std::string expected = "C:\\OTHER\\LIB.DLL=C:\\OTHER\\LIB.NEW\n";
     expected += "NUL=" + Short(InPatchDir("patch.rtp")) + "\n";
-    const std::string shared = std::string(kSampleSharedDir) + "\\" + ManifestString(BLOCK_SHARED_MOVES + 1);
+    const std::string shared = InSharedDir(ManifestString(BLOCK_SHARED_MOVES + 1));
     expected += Short(shared) + "=" + Short(Replacement(shared)) + "\n";
     for (UINT k = 6; k >= 2; --k) {
-        const std::string target = Install(ManifestString(BLOCK_INSTALL_MOVES + k));
+        const std::string target = InInstallDir(ManifestString(BLOCK_INSTALL_MOVES + k));
         expected += Short(target) + "=" + Short(Replacement(target)) + "\n";
     }
-    const std::string marker = Install(ManifestString(BLOCK_INSTALL_MOVES + 1));
+    const std::string marker = InInstallDir(ManifestString(BLOCK_INSTALL_MOVES + 1));
     expected += Short(marker) + "=" + Short(Replacement(marker)) + "\n";
     EXPECT_EQ(expected, RenameSection());
     held.Release();
@@ -151,11 +150,11 @@ TEST_F(ScheduleTest, Windows95MovesAtOnceWhereItCan) {
     winsim::SetString(BLOCK_INSTALL_MOVES, "1 Count");
     // wfspell.dll, moved away first
     winsim::SetString(BLOCK_INSTALL_MOVES + 1, ManifestString(BLOCK_INSTALL_MOVES + 3));
-    ASSERT_TRUE(DeleteFileA(Install(ManifestString(BLOCK_INSTALL_MOVES + 3)).c_str()));
+    ASSERT_TRUE(DeleteFileA(InInstallDir(ManifestString(BLOCK_INSTALL_MOVES + 3)).c_str()));
     winsim::SetString(BLOCK_SHARED_MOVES, "0");
     ASSERT_EQ(1, Schedule());
-    EXPECT_TRUE(winsim::Exists(Install(ManifestString(BLOCK_INSTALL_MOVES + 3))));
-    EXPECT_FALSE(winsim::Exists(Replacement(Install(ManifestString(BLOCK_INSTALL_MOVES + 3)))));
+    EXPECT_TRUE(winsim::Exists(InInstallDir(ManifestString(BLOCK_INSTALL_MOVES + 3))));
+    EXPECT_FALSE(winsim::Exists(Replacement(InInstallDir(ManifestString(BLOCK_INSTALL_MOVES + 3)))));
     EXPECT_FALSE(winsim::Exists(kWininit));
 }
 
@@ -177,7 +176,7 @@ TEST_F(ScheduleTest, AMissingSourceFailsBeforeAnythingIsMoved) {
     EXPECT_EQ(2, queued);
     EXPECT_EQ(-1, winsim::FindCall("LoadStringA", std::to_string(BLOCK_SHARED_MOVES)));
     EXPECT_EQ(-1, winsim::FindCall("MoveFileA"));
-    EXPECT_FALSE(winsim::Exists(Replacement(Install(ManifestString(BLOCK_INSTALL_MOVES + 1)))));
+    EXPECT_FALSE(winsim::Exists(Replacement(InInstallDir(ManifestString(BLOCK_INSTALL_MOVES + 1)))));
 }
 
 TEST_F(ScheduleTest, AMissingEntryStringIsSkipped) {
@@ -189,7 +188,7 @@ TEST_F(ScheduleTest, AMissingEntryStringIsSkipped) {
 
 // A replacement left by an earlier run is overwritten by a copy.
 TEST_F(ScheduleTest, AnEarlierReplacementIsOverwritten) {
-    const std::string target = Install(ManifestString(BLOCK_INSTALL_MOVES + 2));
+    const std::string target = InInstallDir(ManifestString(BLOCK_INSTALL_MOVES + 2));
     ASSERT_TRUE(winsim::WriteWholeFile(Replacement(target), "stale"));
     std::string fresh;
     ASSERT_TRUE(winsim::ReadWholeFile(InPatchDir(ManifestString(BLOCK_INSTALL_MOVES + 2)), &fresh));
@@ -271,7 +270,7 @@ TEST_F(ScheduleTest, ASharedFileDeletedAndReplacedEndsUpReplaced) {
         SCOPED_TRACE(platform == winsim::Platform::WindowsNT ? "NT" : "95");
         SetUp();
         winsim::SetPlatform(platform);
-        const std::string shared = std::string(kSampleSharedDir) + "\\qmlink.dll";
+        const std::string shared = InSharedDir("qmlink.dll");
         std::string before, fresh;
         ASSERT_TRUE(winsim::ReadWholeFile(shared, &before));
         ASSERT_TRUE(winsim::ReadWholeFile(InPatchDir("qmlink.dll"), &fresh));

@@ -23,7 +23,6 @@
 namespace {
 
 
-std::string Shared(const std::string &name) { return std::string(kSampleSharedDir) + "\\" + name; }
 
 class SharedUsageTest : public MachineTest {
 protected:
@@ -61,13 +60,13 @@ protected:
     }
 
     static void SetCount(const std::string &name, DWORD type, const std::string &data) {
-        SetRegValue(SHARED_DLLS_KEY, Shared(name), type, data);
+        SetRegValue(SHARED_DLLS_KEY, InSharedDir(name), type, data);
     }
     // The count as stored (its bytes), or "-" when there is none.
-    static std::string Count(const std::string &name) { return RegValue(SHARED_DLLS_KEY, Shared(name)); }
+    static std::string Count(const std::string &name) { return RegValue(SHARED_DLLS_KEY, InSharedDir(name)); }
     static DWORD CountType(const std::string &name) {
         DWORD type;
-        RegValue(SHARED_DLLS_KEY, Shared(name), &type);
+        RegValue(SHARED_DLLS_KEY, InSharedDir(name), &type);
         return type;
     }
 
@@ -102,11 +101,11 @@ TEST_F(SharedUsageTest, TheSampleQueuesEveryBranchOfTheComparison) {
         const std::string name = ManifestString(id);
         ASSERT_EQ(1u, added.count(name)) << name;
         expected.push_back(added.at(name) == "replace"
-                               ? "replace " + InPatchDir(name) + " -> " + Shared(name)
+                               ? "replace " + InPatchDir(name) + " -> " + InSharedDir(name)
                                : "delete " + InPatchDir(name));
     }
     for (UINT id = BLOCK_SHARED_REMOVED + 9; id > BLOCK_SHARED_REMOVED; --id) {
-        if (lastUse.count(ManifestString(id))) expected.push_back("delete " + Shared(ManifestString(id)));
+        if (lastUse.count(ManifestString(id))) expected.push_back("delete " + InSharedDir(ManifestString(id)));
     }
     EXPECT_EQ(expected, Records());
 
@@ -151,7 +150,7 @@ TEST_F(SharedUsageTest, RemovalCounts) {
             EXPECT_EQ(c.type, CountType("qmsound.dll"));
         }
         const std::vector<std::string> records = Records();
-        EXPECT_EQ(c.queued, std::find(records.begin(), records.end(), "delete " + Shared("qmsound.dll")) !=
+        EXPECT_EQ(c.queued, std::find(records.begin(), records.end(), "delete " + InSharedDir("qmsound.dll")) !=
                                 records.end());
         // The product leaves the usage subkey; the other product stays.
         const std::string usage = UsageKey("qmsound.dll");
@@ -177,12 +176,12 @@ TEST_F(SharedUsageTest, AdditionCounts) {
 // A shared file that loses its last use and is added again stays, whichever
 // copy the comparison keeps: here the payload's copy is the same build.
 TEST_F(SharedUsageTest, AFileDroppedAndAddedAgainIsNeverDeleted) {
-    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("qmlink.dll"), SimFile(Shared("qmlink.dll"))));
+    ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("qmlink.dll"), SimFile(InSharedDir("qmlink.dll"))));
     ASSERT_EQ(1, Update());
     EXPECT_EQ(std::string("1\0", 2), Count("qmlink.dll"));
     EXPECT_NE(std::string::npos, UsageKey("qmlink.dll").find("Tolvane Wayfront")) << UsageKey("qmlink.dll");
     const std::vector<std::string> records = Records();
-    EXPECT_EQ(records.end(), std::find(records.begin(), records.end(), "delete " + Shared("qmlink.dll")));
+    EXPECT_EQ(records.end(), std::find(records.begin(), records.end(), "delete " + InSharedDir("qmlink.dll")));
     EXPECT_NE(records.end(), std::find(records.begin(), records.end(), "delete " + InPatchDir("qmlink.dll")));
 }
 
@@ -199,11 +198,11 @@ TEST_F(SharedUsageTest, AnotherProductsValueKeepsTheUsageSubkey) {
 // even when its version begins with 0 and so reads like the missing copy's.
 TEST_F(SharedUsageTest, ANewSharedFileIsInstalledWhereThereIsNoCopy) {
     ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir("qmgfx32.dll"), HostFile(FixturePath("earlyversion.exe"))));
-    ASSERT_FALSE(winsim::Exists(Shared("qmgfx32.dll")));
+    ASSERT_FALSE(winsim::Exists(InSharedDir("qmgfx32.dll")));
     ASSERT_EQ(1, Update());
     const std::vector<std::string> records = Records();
     EXPECT_NE(records.end(), std::find(records.begin(), records.end(),
-                                       "replace " + InPatchDir("qmgfx32.dll") + " -> " + Shared("qmgfx32.dll")));
+                                       "replace " + InPatchDir("qmgfx32.dll") + " -> " + InSharedDir("qmgfx32.dll")));
 }
 
 // Each refusal comes before any change: the registry is as it was.

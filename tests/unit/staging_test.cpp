@@ -156,7 +156,7 @@ TEST_F(StagingTest, TheInstalledFilesAreCopiedByteForByte) {
     EXPECT_EQ(1, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
     for (UINT k = 1; k <= 5; ++k) {
         const std::string name = ManifestString(BLOCK_STAGED_FILES + k);
-        EXPECT_EQ(SimFile(std::string(kSampleInstallDir) + "\\" + name), SimFile(InPatchDir(name))) << name;
+        EXPECT_EQ(SimFile(InInstallDir(name)), SimFile(InPatchDir(name))) << name;
     }
     EXPECT_EQ(5u, winsim::ListTree(kSamplePatchDir).size());
     // The install directory is only read (the patch directory lies in it).
@@ -177,7 +177,7 @@ TEST_F(StagingTest, TheInstalledFilesAreCopiedByteForByte) {
 TEST_F(StagingTest, ReadOnlyFilesGiveWritableCopies) {
     for (UINT k = 1; k <= 5; ++k)
         ASSERT_TRUE(
-            SetFileAttributesA((std::string(kSampleInstallDir) + "\\" + ManifestString(BLOCK_STAGED_FILES + k)).c_str(),
+            SetFileAttributesA(InInstallDir(ManifestString(BLOCK_STAGED_FILES + k)).c_str(),
                                FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
     const std::string leftover = InPatchDir(ManifestString(BLOCK_STAGED_FILES + 3));
     ASSERT_TRUE(winsim::WriteWholeFile(leftover, "left by an earlier run"));
@@ -185,7 +185,7 @@ TEST_F(StagingTest, ReadOnlyFilesGiveWritableCopies) {
     EXPECT_EQ(1, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
     for (UINT k = 1; k <= 5; ++k) {
         const std::string name = ManifestString(BLOCK_STAGED_FILES + k);
-        EXPECT_EQ(SimFile(std::string(kSampleInstallDir) + "\\" + name), SimFile(InPatchDir(name))) << name;
+        EXPECT_EQ(SimFile(InInstallDir(name)), SimFile(InPatchDir(name))) << name;
         EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE),
                   GetFileAttributesA(InPatchDir(name).c_str())) << name;
     }
@@ -207,7 +207,7 @@ TEST_F(StagingTest, ARefusedCopyStopsTheStage) {
             ASSERT_TRUE(winsim::WriteWholeFile(InPatchDir(third), "left by an earlier run"));
             ASSERT_TRUE(SetFileAttributesA(InPatchDir(third).c_str(), FILE_ATTRIBUTE_READONLY));
             if (fault.skip) {  // the leftover goes, the copy of a read-only file stays read-only
-                ASSERT_TRUE(SetFileAttributesA((std::string(kSampleInstallDir) + "\\" + third).c_str(),
+                ASSERT_TRUE(SetFileAttributesA(InInstallDir(third).c_str(),
                                                FILE_ATTRIBUTE_READONLY));
             }
         }
@@ -229,7 +229,7 @@ TEST_F(StagingTest, AShortWriteOfAStoredFileFailsTheExtraction) {
 }
 
 TEST_F(StagingTest, ACopyStopsAtTheFirstMissingFile) {
-    ASSERT_TRUE(DeleteFileA((std::string(kSampleInstallDir) + "\\" + ManifestString(BLOCK_STAGED_FILES + 3)).c_str()));
+    ASSERT_TRUE(DeleteFileA(InInstallDir(ManifestString(BLOCK_STAGED_FILES + 3)).c_str()));
     EXPECT_EQ(0, StageInstalledFiles(kSampleInstallDir, kSamplePatchDir));
     EXPECT_TRUE(winsim::Exists(InPatchDir(ManifestString(BLOCK_STAGED_FILES + 1))));
     EXPECT_TRUE(winsim::Exists(InPatchDir(ManifestString(BLOCK_STAGED_FILES + 2))));
