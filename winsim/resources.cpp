@@ -5,6 +5,8 @@
 // of one resource the first in the file wins, as for a US English system.
 #include "internal.h"
 
+#include "formats/res_file.h"
+
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -149,29 +151,12 @@ std::string IdText(LPCSTR name) {
 }  // namespace
 
 bool LoadResFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    Reader reader(bytes);
+    std::vector<formats::ResEntry> entries;
+    if (!formats::ReadResFile(path, entries)) return false;
     std::map<Key, Resource> loaded;
-    while (reader.Pos() < reader.Size()) {
-        const size_t start = reader.Pos();
-        DWORD dataSize, headerSize;
-        WORD typeOrdinal, nameOrdinal;
-        std::string typeName, name;
-        if (!reader.Dword(&dataSize) || !reader.Dword(&headerSize)) return false;
-        if (!reader.NameOrOrdinal(&typeOrdinal, &typeName)) return false;
-        if (!reader.NameOrOrdinal(&nameOrdinal, &name)) return false;
-        if (headerSize < 32 || start + headerSize > bytes.size() ||
-            dataSize > bytes.size() - start - headerSize)
-            return false;
-        const size_t data = start + headerSize;
-        // The first entry of every .res file is an empty marker (type 0).
-        if (typeName.empty() && name.empty() && typeOrdinal != 0 &&
-            loaded.find(Key{typeOrdinal, nameOrdinal}) == loaded.end())
-            loaded[Key{typeOrdinal, nameOrdinal}].bytes = bytes.substr(data, dataSize);
-        reader.Seek(data + dataSize);
-        reader.AlignDword();
+    for (formats::ResEntry &entry : entries) {
+        const Key key{entry.type, entry.id};
+        if (loaded.find(key) == loaded.end()) loaded[key].bytes = std::move(entry.bytes);
     }
     for (auto &entry : loaded) Table()[entry.first] = entry.second;
     return true;
