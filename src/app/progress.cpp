@@ -51,7 +51,7 @@ static void DrainMessages(void)
 
 void SetStatusText(UINT id)
 {
-    char text[512];
+    char text[STATUS_CAPACITY];
     if (!LoadManifestString(id, text, sizeof(text)) || g_progress == NULL)
         return;
     // The static control only invalidates itself: paint it now, before

@@ -80,6 +80,9 @@
                                        the paths joined from them (MAX_PATH) */
 #define SHORT_STRING_CAPACITY 128   /* count texts and strings 100 to 102 */
 #define VALUE_NAME_CAPACITY 256     /* string 8000, a registry value name */
+#define MESSAGE_CAPACITY 256        /* a message box's text, and its caption */
+#define FORMAT_CAPACITY 512         /* a format for wsprintfA (MSG_WRONG_VERSION) */
+#define STATUS_CAPACITY 512         /* a status line text */
 
 /* A block's entries end before the next block's strings begin (entry 100
    of block 3000 would be string 3100, entry 100 of block 1000 an expanded

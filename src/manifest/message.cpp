@@ -4,14 +4,14 @@
 // The box: `text`, under the manifest's caption `captionId`.
 static int ShowText(HWND owner, LPCSTR text, UINT captionId, UINT type)
 {
-    char caption[256];
+    char caption[MESSAGE_CAPACITY];
     LoadManifestString(captionId, caption, sizeof(caption));
     return MessageBoxA(owner, text, caption, type);
 }
 
 int ShowMessage(HWND owner, UINT textId, UINT captionId, UINT type)
 {
-    char text[256];
+    char text[MESSAGE_CAPACITY];
     LoadManifestString(textId, text, sizeof(text));
     return ShowText(owner, text, captionId, type);
 }
@@ -20,7 +20,7 @@ int ShowFormattedMessage(HWND owner, UINT formatId, UINT captionId, UINT type, L
 {
     // Formatted in a buffer that holds whatever wsprintfA can write (1024
     // characters), then cut to the 511 the message may have.
-    char format[512];
+    char format[FORMAT_CAPACITY];
     char message[1025];
     LoadManifestString(formatId, format, sizeof(format));
     wsprintfA(message, format, first, second);
