@@ -44,7 +44,7 @@ target_compile_options(wfpatch_code PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${WF_PE_CO
 # windres's includes are not scanned for changes: name them. payload.rc
 # carries a digest of the files it names, so it changes whenever they do.
 set_source_files_properties(${WF_RESOURCE_SCRIPT} PROPERTIES
-  OBJECT_DEPENDS "${WF_RESOURCE_INPUTS};${WF_GENERATED_DIR}/manifest.rc;${WF_GENERATED_DIR}/payload.rc")
+  OBJECT_DEPENDS "${WF_RESOURCE_INPUTS};${WF_GENERATED_DIR}/manifest.rc;${WF_GENERATED_DIR}/texts.rc;${WF_GENERATED_DIR}/payload.rc")
 foreach(exe wfpatch wfpatch_bare)
   add_executable(${exe} WIN32 $<TARGET_OBJECTS:wfpatch_code> ${WF_RESOURCE_SCRIPT})
   target_include_directories(${exe} PRIVATE src src/resources ${WF_GENERATED_DIR})

@@ -77,7 +77,7 @@ class Model : public ::testing::Test {
 
   ModelResult Run(const std::string& blocks) {
     std::string text =
-        "product-name P\nregistry-name P\nversion-check app.exe\nexpected-version V\n" + blocks;
+        "product-name P\nregistry-name P\nversion-check app.exe\nexpected-version V\nnew-version W\n" + blocks;
     std::vector<Diagnostic> diagnostics;
     ParseDescription(text, "t.patch", description_, diagnostics);
     EXPECT_TRUE(diagnostics.empty()) << diagnostics[0].Text();

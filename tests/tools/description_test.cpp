@@ -12,6 +12,7 @@ product-name     "Tolvane Wayfront"
 registry-name    "Tolvane Wayfront"
 version-check    wayfront.exe
 expected-version "VERSION 95.0.b"
+new-version      "95.0.C"
 patcher          patch.exe
 patcher-data     patch.rtp
 
@@ -114,6 +115,9 @@ TEST(Description, RefusalsNameFileAndLine) {
   for (int i = 0; i < 13; ++i) payload16 += "  x" + std::to_string(i) + ".dl_ x" + std::to_string(i) + ".dll\n";
   std::string removed100 = "block 3100 \"100 removed\"\n";
   for (int i = 0; i < 100; ++i) removed100 += "  old" + std::to_string(i) + ".dll\n";
+  // Message lines stand among the settings, before the first block.
+  const std::string settings = "patcher-data     patch.rtp";
+  auto message = [&](const std::string& line) { return settings + "\n" + line; };
   const Refusal cases[] = {
       {"unknown file in 3000", "  qmfont32.dll\nblock 3100", "  qmfnt32.dll\nblock 3100", "qmfnt32.dll",
        "unknown file \"qmfnt32.dll\" in block 3000"},
@@ -170,6 +174,26 @@ TEST(Description, RefusalsNameFileAndLine) {
       {"checksum over 32 bits", "patcher          patch.exe", "patcher          patch.exe\nexpected-checksum 4294967296",
        "expected-checksum", "not a 32-bit"},
       {"missing setting", "registry-name    \"Tolvane Wayfront\"\n", "", "", "missing setting \"registry-name\""},
+      {"missing new-version", "new-version      \"95.0.C\"\n", "", "", "missing setting \"new-version\""},
+      {"message id of a manifest string", settings, message("message 100 \"x\""), "message 100",
+       "\"100\" is not a message id"},
+      {"message id not a number", settings, message("message two \"x\""), "message two", "\"two\" is not a message id"},
+      {"duplicate message", settings, message("message 209 \"a\"\nmessage 209 \"b\""), "message 209 \"b\"",
+       "duplicate message 209 (first given on line"},
+      {"message inside a block", "block 6000", "message 209 \"a\"\nblock 6000", "message 209",
+       "before the first block"},
+      {"empty message", settings, message("message 217 \"\""), "message 217", "message 217 is empty"},
+      {"message over its 256-character buffer", settings, message("message 201 \"" + std::string(256, 'x') + "\""),
+       "message 201", "message 201 is 256 characters"},
+      {"status over its 512-character buffer", settings, message("message 212 \"" + std::string(512, 'x') + "\""),
+       "message 212", "512-character buffer (at most 511)"},
+      {"product name that overflows a default text", "product-name     \"Tolvane Wayfront\"",
+       "product-name     \"" + std::string(100, 'p') + "\"", "product-name", "message 219 is"},
+      {"format losing a %s", settings, message("message 200 \"only %s\""), "message 200",
+       "has 1 %s conversions; the original has 2"},
+      {"%s in a plain message", settings, message("message 209 \"%s?\""), "message 209",
+       "has 1 %s conversions; the original has 0"},
+      {"conversion other than %s", settings, message("message 200 \"%d %s\""), "message 200", "holds \"%d\""},
       {"missing block 2000", "block 2000 2 Count of files to copy\n  wayfront.exe\n  wfcore.dll\n", "", "",
        "missing block 2000"},
   };

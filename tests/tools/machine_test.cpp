@@ -63,7 +63,7 @@ class MachineCheck : public ::testing::Test {
   static std::string Text(const std::string& stagedName, const std::string& payloadName,
                                  const std::string& removedName) {
     return "product-name P\nregistry-name P\nversion-check " + stagedName +
-           "\nexpected-version \"VERSION 1\"\n"
+           "\nexpected-version \"VERSION 1\"\nnew-version 2\n"
            "block 1000 \"1\"\n  " + payloadName.substr(0, payloadName.size() - 1) + "_ " + payloadName +
            "\nblock 2000 \"1\"\n  " + stagedName + "\nblock 3100 \"1\"\n  " + removedName +
            "\nblock 4000 \"2\"\n  " + stagedName + "\n  " + payloadName + "\n";
@@ -99,10 +99,10 @@ TEST_F(MachineCheck, UnknownFilesAreRefusedOnTheirLine) {
     int line;
     std::string message;
   } cases[] = {
-      {"wf2.exe", "lib.dll", "old.dll", 8, "unknown file \"wf2.exe\": not in the install directory C:\\Program Files\\Q"},
-      {"wf2.exe", "lib.dll", "old.dll", 8, "unknown file \"wf2.exe\": no new version"},
-      {"wf.exe", "lib2.dll", "old.dll", 6, "unknown file \"lib2.dll\": not in"},
-      {"wf.exe", "lib.dll", "gone.dll", 10, "unknown file \"gone.dll\": not in the shared directory C:\\Shared"},
+      {"wf2.exe", "lib.dll", "old.dll", 9, "unknown file \"wf2.exe\": not in the install directory C:\\Program Files\\Q"},
+      {"wf2.exe", "lib.dll", "old.dll", 9, "unknown file \"wf2.exe\": no new version"},
+      {"wf.exe", "lib2.dll", "old.dll", 7, "unknown file \"lib2.dll\": not in"},
+      {"wf.exe", "lib.dll", "gone.dll", 11, "unknown file \"gone.dll\": not in the shared directory C:\\Shared"},
   };
   for (const auto& c : cases) {
     const auto diagnostics = Check(Text(c.staged, c.payload, c.removed));
@@ -120,8 +120,8 @@ TEST_F(MachineCheck, PathsThatOutgrowTheBuffersAreRefused) {
   const std::string name = std::string(20, 'n') + ".dll";
   Touch(newDir_ / name);
   const auto diagnostics = Check(Text("wf.exe", name, "old.dll"));
-  EXPECT_TRUE(Has(diagnostics, 6, "makes a path of 260 characters")) << All(diagnostics);
-  EXPECT_FALSE(Has(diagnostics, 8, "makes a path")) << "wf.exe fits:\n" << All(diagnostics);
+  EXPECT_TRUE(Has(diagnostics, 7, "makes a path of 260 characters")) << All(diagnostics);
+  EXPECT_FALSE(Has(diagnostics, 9, "makes a path")) << "wf.exe fits:\n" << All(diagnostics);
 }
 
 TEST(MachineImage, RefusesAnImageWithoutTheProbeValues) {

@@ -11,6 +11,7 @@ TEST(ManifestWriter, SmallDescriptionGivesEveryString) {
 registry-name "Tolvane \"W\""
 version-check wf.exe
 expected-version "VERSION 95.0.b"
+new-version "95.0.C"
 patcher patch.exe
 patcher-data patch.rtp
 block 1000 "2 Count of files to extract"

@@ -38,6 +38,7 @@ const char kSmall[] = R"(product-name "Tolvane Wayfront"
 registry-name "Tolvane Wayfront"
 version-check wf.exe
 expected-version "VERSION 95.0.b"
+new-version "95.0.C"
 patcher patch.exe
 patcher-data patch.rtp
 block 1000 "3 Count of files to extract"

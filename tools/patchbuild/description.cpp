@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "regfile.h"
+#include "texts.h"
 
 namespace patchbuild {
 
@@ -102,6 +103,7 @@ class Parser {
     if (tokens.empty()) return;
     const std::string& word = tokens[0].quoted ? std::string() : tokens[0].text;
     if (word == "block") return BlockLine(number, tokens);
+    if (word == "message") return MessageLine(number, tokens);
     if (Setting* s = SettingFor(word)) {
       if (block_) return Fault(number, "\"" + word + "\" must come before the first block");
       if (s->Given())
@@ -124,7 +126,8 @@ class Parser {
     } required[] = {{d_.productName, "product-name"},
                     {d_.registryName, "registry-name"},
                     {d_.versionCheck, "version-check"},
-                    {d_.expectedVersion, "expected-version"}};
+                    {d_.expectedVersion, "expected-version"},
+                    {d_.newVersion, "new-version"}};
     for (const auto& r : required)
       if (!r.s.Given()) Fault(0, std::string("missing setting \"") + r.word + "\"");
     for (int base : {BLOCK_PAYLOAD, BLOCK_STAGED_FILES})
@@ -132,6 +135,7 @@ class Parser {
     for (const auto& [base, block] : d_.blocks) CheckBlock(block);
     CheckSettings();
     CheckReferences();
+    CheckTexts(d_, diags_);
   }
 
  private:
@@ -143,7 +147,24 @@ class Parser {
     if (word == "expected-checksum") return &d_.expectedChecksum;
     if (word == "patcher") return &d_.patcher;
     if (word == "patcher-data") return &d_.patcherData;
+    if (word == "new-version") return &d_.newVersion;
     return nullptr;
+  }
+
+  void MessageLine(int number, const std::vector<Token>& tokens) {
+    if (block_) return Fault(number, "\"message\" must come before the first block");
+    if (tokens.size() != 3) return Fault(number, "\"message\" takes a message id and one quoted text");
+    const std::string& id = tokens[1].text;
+    const bool digits = !id.empty() && id.size() <= 4 &&
+                        id.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || !DefaultMessageText(std::stoi(id)))
+      return Fault(number, "\"" + id + "\" is not a message id; messages are " + std::to_string(MSG_WRONG_VERSION) +
+                               " to " + std::to_string(MSG_RESTART_PENDING));
+    Setting& m = d_.messages[std::stoi(id)];
+    if (m.Given())
+      return Fault(number, "duplicate message " + id + " (first given on line " + std::to_string(m.line) + ")");
+    m.value = tokens[2].text;
+    m.line = number;
   }
 
   void BlockLine(int number, const std::vector<Token>& tokens) {

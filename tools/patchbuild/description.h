@@ -7,8 +7,10 @@
 //   version-check     wayfront.exe            string 100
 //   expected-version  "VERSION 95.0.b"        string 101
 //   expected-checksum 1281953886              optional: the build refuses another
+//   new-version       "95.0.C"                the version the patch makes, for the texts
 //   patcher           patch.exe               string 7000
 //   patcher-data      patch.rtp               string 7001
+//   message 217 "..."                         optional: replaces a default text (texts.h)
 //
 //   block 1000 "14 Count of files to extract"
 //     patch.ex_ patch.exe                     stored name, expanded name
@@ -77,7 +79,8 @@ struct Block {
 struct Description {
   std::string file;
   Setting productName, registryName, versionCheck, expectedVersion, expectedChecksum,
-      patcher, patcherData;
+      patcher, patcherData, newVersion;
+  std::map<int, Setting> messages;  // replaced texts by message id
   std::map<int, Block> blocks;
 
   const Block* FindBlock(int base) const;
@@ -88,7 +91,8 @@ struct Description {
 // Reads the text and checks everything that needs nothing but the text:
 // syntax, required settings and blocks, counts, name lengths and
 // characters, duplicates, and that every name refers to a file the patch
-// has (a payload entry or an installed file of block 2000). Appends one
+// has (a payload entry or an installed file of block 2000), and the texts
+// (see texts.h). Appends one
 // diagnostic per fault; the description is usable only when none was added.
 void ParseDescription(const std::string& text, const std::string& fileName, Description& out,
                       std::vector<Diagnostic>& diagnostics);

@@ -3,6 +3,7 @@
 //
 //   patchbuild check          DESC --before DIR --new DIR
 //   patchbuild manifest       DESC --before DIR --new DIR -o FILE.rc
+//   patchbuild texts          DESC -o FILE.rc
 //   patchbuild expected-after DESC --before DIR --new DIR --out DIR [--log FILE]
 //                             [--strict-renames]
 //   patchbuild checksum       FILE
@@ -23,6 +24,8 @@
 // (see payload.h) and writes the resource script that names them and the PIF
 // template; the patcher and its data come from --patcher and --patcher-data,
 // every other file from --new. Files are rewritten only when they change.
+// texts writes the messages and the progress dialog (see texts.h); it needs
+// nothing but the description.
 // patch-data makes each delta with our own VCDIFF encoder and checks it
 // with the patcher's decoder before writing anything.
 #include <algorithm>
@@ -42,6 +45,7 @@
 #include "manifest_writer.h"
 #include "patch_data_writer.h"
 #include "payload.h"
+#include "texts.h"
 #include "formats/pe_version.h"
 #include "vcdiff_encode.h"
 
@@ -54,6 +58,7 @@ int Usage() {
   std::cerr << "usage:\n"
                "  patchbuild check          DESC --before DIR --new DIR\n"
                "  patchbuild manifest       DESC --before DIR --new DIR -o FILE.rc\n"
+               "  patchbuild texts          DESC -o FILE.rc\n"
                "  patchbuild expected-after DESC --before DIR --new DIR --out DIR [--log FILE]\n"
                "                             [--strict-renames]\n"
                "  patchbuild checksum       FILE\n"
@@ -134,6 +139,19 @@ int Manifest(const Options& o) {
     return 1;
   }
   if (!WriteFileAtomically(o.named.at("-o"), WriteManifestRc(d, *sum))) {
+    std::cerr << "cannot write " << o.named.at("-o") << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+int Texts(const Options& o) {
+  Description d;
+  std::vector<Diagnostic> diagnostics;
+  LoadDescription(o.positional[0], d, diagnostics);
+  for (const Diagnostic& diag : diagnostics) std::cerr << diag.Text() << "\n";
+  if (!diagnostics.empty()) return 1;
+  if (!WriteFileAtomically(o.named.at("-o"), WriteTextsRc(d))) {
     std::cerr << "cannot write " << o.named.at("-o") << "\n";
     return 1;
   }
@@ -330,6 +348,7 @@ int main(int argc, char** argv) {
   try {
     if (command == "check" && has({"--before", "--new"}, 1)) return Check(o);
     if (command == "manifest" && has({"--before", "--new", "-o"}, 1)) return Manifest(o);
+    if (command == "texts" && has({"-o"}, 1)) return Texts(o);
     if (command == "expected-after" && has({"--before", "--new", "--out"}, 1)) return ExpectedAfter(o);
     if (command == "checksum" && has({}, 1)) return Checksum(o);
     if (command == "fix-checksum" && has({}, 3)) return FixChecksumCommand(o);

@@ -19,7 +19,7 @@ std::string RcQuote(const std::string& text) {
   return out + "\"";
 }
 
-std::string WriteManifestRc(const Description& d, std::uint32_t checksum) {
+std::map<int, std::string> ManifestStrings(const Description& d, std::uint32_t checksum) {
   std::map<int, std::string> strings;
   strings[STR_VERSION_FILE] = d.versionCheck.value;
   strings[STR_EXPECTED_VERSION] = d.expectedVersion.value;
@@ -45,12 +45,15 @@ std::string WriteManifestRc(const Description& d, std::uint32_t checksum) {
   if (d.patcher.Given()) strings[STR_PATCHER_PROGRAM] = d.patcher.value;
   if (d.patcherData.Given()) strings[STR_PATCHER_ARGUMENT] = d.patcherData.value;
   strings[STR_PRODUCT_NAME] = d.registryName.value;
+  return strings;
+}
 
+std::string WriteManifestRc(const Description& d, std::uint32_t checksum) {
   std::string out;
   out += "// The manifest of the " + d.productName.value + " patch, written by patchbuild from\n";
   out += "// " + std::filesystem::path(d.file).filename().string() + ". Edit the description, not this file.\n";
   out += "STRINGTABLE\nLANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\nBEGIN\n";
-  for (const auto& [id, text] : strings) out += "    " + std::to_string(id) + " " + RcQuote(text) + "\n";
+  for (const auto& [id, text] : ManifestStrings(d, checksum)) out += "    " + std::to_string(id) + " " + RcQuote(text) + "\n";
   out += "END\n";
   return out;
 }

@@ -4,6 +4,7 @@
 #define PATCHBUILD_MANIFEST_WRITER_H
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "description.h"
@@ -15,6 +16,9 @@ std::string ChecksumString(std::uint32_t checksum);
 
 // A string as a resource-script literal: quotes doubled, backslashes escaped.
 std::string RcQuote(const std::string& text);
+
+// The manifest strings by id, for a description that passed its checks.
+std::map<int, std::string> ManifestStrings(const Description& d, std::uint32_t checksum);
 
 // The STRINGTABLE for a description that passed its checks, with the
 // version-check file's checksum.
