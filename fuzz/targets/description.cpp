@@ -1,13 +1,15 @@
 // The builder's description parser on any text. A description it accepts
 // (no diagnostic) must hold only what the installer can read: counts that
 // ParseCount reads as the number of entries and that fit its buffer, bare
-// names that fit MAX_PATH buffers, settings within their buffers.
+// names that fit MAX_PATH buffers, settings within their buffers, messages
+// within theirs that give wsprintfA only the strings it is passed.
 #include <string>
 #include <vector>
 
 #include "after_model.h"
 #include "description.h"
 #include "fuzz_check.h"
+#include "texts.h"
 
 using namespace patchbuild;
 
@@ -49,6 +51,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
                "expected-version of %zu", d.expectedVersion.value.size());
     FUZZ_CHECK(!d.registryName.value.empty() && d.registryName.value.size() < VALUE_NAME_CAPACITY,
                "registry-name of %zu", d.registryName.value.size());
+    for (const auto &[id, text] : MessageTexts(d)) {
+        FUZZ_CHECK(!text.empty() && text.size() < MessageCapacity(id), "message %d of %zu", id, text.size());
+        size_t conversions = 0;
+        for (size_t i = text.find('%'); i != std::string::npos; i = text.find('%', i + 2)) {
+            FUZZ_CHECK(i + 1 < text.size() && text[i + 1] == 's', "message %d: a conversion other than %%s", id);
+            ++conversions;
+        }
+        FUZZ_CHECK(conversions == (id == MSG_WRONG_VERSION ? 2u : 0u), "message %d: %zu conversions", id,
+                   conversions);
+    }
     const std::vector<Entry> staged = d.EntriesOf(BLOCK_STAGED_FILES);
     FUZZ_CHECK(!staged.empty() && SameName(staged.front().name, d.versionCheck.value),
                "the version-check file is not the first of block 2000");

@@ -194,6 +194,8 @@ TEST(Description, RefusalsNameFileAndLine) {
       {"%s in a plain message", settings, message("message 209 \"%s?\""), "message 209",
        "has 1 %s conversions; the original has 0"},
       {"conversion other than %s", settings, message("message 200 \"%d %s\""), "message 200", "holds \"%d\""},
+      {"'%' in the product name", "product-name     \"Tolvane Wayfront\"", "product-name     \"Tolvane 100%\"",
+       "product-name", "product-name holds '%'"},
       {"missing block 2000", "block 2000 2 Count of files to copy\n  wayfront.exe\n  wfcore.dll\n", "", "",
        "missing block 2000"},
   };

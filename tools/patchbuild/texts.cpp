@@ -133,35 +133,41 @@ std::string FillPlaceholders(const std::string& text, const Description& d) {
 }
 
 void CheckTexts(const Description& d, std::vector<Diagnostic>& diagnostics) {
-  for (const auto& [id, replacement] : d.messages) {
-    const char* original = DefaultMessageText(id);
-    if (!original) continue;  // refused by the parser
+  // The checks hold for the texts with the placeholders filled in: a '%' in
+  // the product name would be a conversion of MSG_WRONG_VERSION's format.
+  // A setting is refused once for that; the default texts are otherwise
+  // right by construction, so only replacements are checked for '%'.
+  const struct {
+    const Setting& s;
+    const char* word;
+  } filled[] = {{d.productName, "product-name"}, {d.newVersion, "new-version"}};
+  for (const auto& f : filled)
+    if (f.s.value.find('%') != std::string::npos)
+      diagnostics.push_back({d.file, f.s.line, std::string(f.word) +
+                                                   " holds '%'; the installer formats its messages with wsprintfA"});
+  for (const auto& [id, text] : MessageTexts(d)) {
+    auto replaced = d.messages.find(id);
+    const bool isReplaced = replaced != d.messages.end();
+    const int line = isReplaced ? replaced->second.line : d.productName.line;
     const std::string name = "message " + std::to_string(id);
-    if (replacement.value.empty()) {
-      diagnostics.push_back({d.file, replacement.line, name + " is empty; the installer takes an empty string for a missing one"});
+    auto fault = [&](const std::string& message) { diagnostics.push_back({d.file, line, name + message}); };
+    if (text.empty()) {
+      fault(" is empty; the installer takes an empty string for a missing one");
       continue;
     }
     std::string bad;
-    const std::string wanted = Conversions(original, nullptr);
-    const std::string got = Conversions(replacement.value, &bad);
-    if (!bad.empty())
-      diagnostics.push_back({d.file, replacement.line,
-                             name + " holds \"" + bad + "\"; a message may hold only %s, which the installer fills with a string"});
-    else if (got != wanted)
-      diagnostics.push_back({d.file, replacement.line,
-                             name + " has " + std::to_string(got.size()) + " %s conversions; the original has " +
-                                 std::to_string(wanted.size())});
-  }
-  for (const auto& [id, text] : MessageTexts(d)) {
+    const std::string wanted = Conversions(DefaultMessageText(id), nullptr);
+    const std::string got = Conversions(text, &bad);
+    if (isReplaced && !bad.empty())
+      fault(" holds \"" + bad + "\"; a message may hold only %s, which the installer fills with a string");
+    else if (isReplaced && got != wanted)
+      fault(" has " + std::to_string(got.size()) + " %s conversions; the original has " +
+            std::to_string(wanted.size()));
     const std::size_t capacity = MessageCapacity(id);
-    if (text.size() <= capacity - 1) continue;
-    auto it = d.messages.find(id);
-    const int line = it != d.messages.end() ? it->second.line : d.productName.line;
-    diagnostics.push_back({d.file, line,
-                           "message " + std::to_string(id) + " is " + std::to_string(text.size()) +
-                               " characters with the placeholders filled in; the installer reads it into a " +
-                               std::to_string(capacity) + "-character buffer (at most " +
-                               std::to_string(capacity - 1) + ")"});
+    if (text.size() > capacity - 1)
+      fault(" is " + std::to_string(text.size()) +
+            " characters with the placeholders filled in; the installer reads it into a " +
+            std::to_string(capacity) + "-character buffer (at most " + std::to_string(capacity - 1) + ")");
   }
 }
 

@@ -34,10 +34,10 @@ std::size_t MessageCapacity(int id);
 // The placeholders of `text` filled in from the description.
 std::string FillPlaceholders(const std::string& text, const Description& d);
 
-// Checks the message replacements and the final texts: a replacement's %s
-// conversions must be the original's (any other '%' is refused, since the
-// installer passes only strings to wsprintfA), and every text must fit the
-// installer's buffer. Appends one diagnostic per fault.
+// Checks the final texts, placeholders filled in: each must hold the %s
+// conversions of its default text (any other '%' is refused, since the
+// installer passes only strings to wsprintfA), must not be empty, and must
+// fit the installer's buffer. Appends one diagnostic per fault.
 void CheckTexts(const Description& d, std::vector<Diagnostic>& diagnostics);
 
 // The final texts, placeholders filled in: messages by id.
