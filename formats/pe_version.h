@@ -19,24 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "formats/pe_resources.h"
+
 namespace formats {
-
-// A little-endian view of bytes; every read is checked against the size.
-class Bytes {
-public:
-    Bytes(const unsigned char *data, std::uint64_t size) : data_(data), size_(size) {}
-    bool Has(std::uint64_t offset, std::uint64_t length) const {
-        return offset <= size_ && length <= size_ - offset;
-    }
-    bool U16(std::uint64_t offset, std::uint32_t *out) const;
-    bool U32(std::uint64_t offset, std::uint32_t *out) const;
-    const unsigned char *At(std::uint64_t offset) const { return data_ + offset; }
-    std::uint64_t Size() const { return size_; }
-
-private:
-    const unsigned char *data_;
-    std::uint64_t size_;
-};
 
 inline std::uint64_t Align4(std::uint64_t offset) { return (offset + 3) & ~static_cast<std::uint64_t>(3); }
 
