@@ -40,13 +40,18 @@ target_compile_options(wfpatch_code PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${WF_PE_CO
 
 # wfpatch.exe, and the same program without the payload and the PIF
 # template (wfpatch_bare.exe, in this build directory): the size of the
-# installer's own code and resources, which bench/size.sh reports.
+# installer's own code and resources, which bench/size.sh reports. And the
+# same code with no resources at all (wfstub.exe, beside wfpatch.exe): the
+# stub every product's installer is written from, its resources added by
+# the builder (formats/pe_resources.h).
 # windres's includes are not scanned for changes: name them. payload.rc
 # carries a digest of the files it names, so it changes whenever they do.
 set_source_files_properties(${WF_RESOURCE_SCRIPT} PROPERTIES
   OBJECT_DEPENDS "${WF_RESOURCE_INPUTS};${WF_GENERATED_DIR}/manifest.rc;${WF_GENERATED_DIR}/texts.rc;${WF_GENERATED_DIR}/payload.rc")
-foreach(exe wfpatch wfpatch_bare)
-  add_executable(${exe} WIN32 $<TARGET_OBJECTS:wfpatch_code> ${WF_RESOURCE_SCRIPT})
+add_executable(wfpatch WIN32 $<TARGET_OBJECTS:wfpatch_code> ${WF_RESOURCE_SCRIPT})
+add_executable(wfpatch_bare WIN32 $<TARGET_OBJECTS:wfpatch_code> ${WF_RESOURCE_SCRIPT})
+add_executable(wfstub WIN32 $<TARGET_OBJECTS:wfpatch_code>)
+foreach(exe wfpatch wfpatch_bare wfstub)
   target_include_directories(${exe} PRIVATE src src/resources ${WF_GENERATED_DIR})
   # The entry point is __stdcall, hence its decorated name. Windows 95 runs
   # a program only if its subsystem version is 4.0 or lower. An EXE is
@@ -65,7 +70,7 @@ foreach(exe wfpatch wfpatch_bare)
   # the LZ functions; kernel32 exports them only on some versions.
   target_link_libraries(${exe} PRIVATE lz32 kernel32 user32 advapi32 shell32 version gcc)
 endforeach()
-set_target_properties(wfpatch PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WF_DIST_DIR})
+set_target_properties(wfpatch wfstub PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WF_DIST_DIR})
 target_compile_definitions(wfpatch_bare PRIVATE WF_WITHOUT_PAYLOAD)
 
 # ---- patch.exe: the external patcher ----------------------------------------
