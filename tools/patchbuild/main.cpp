@@ -11,6 +11,8 @@
 //   patchbuild payload        DESC --new DIR --patcher FILE --patcher-data FILE
 //                             --pif FILE --out DIR -o FILE.rc
 //   patchbuild patch-data     DESC --before DIR --new DIR -o FILE
+//   patchbuild build          DESC --before DIR --new DIR --stub FILE
+//                             --patcher FILE -o OUT.exe [--expected-after DIR]
 //
 // --before is a machine image (drive_c/ and machine.reg) with the old
 // version installed; --new is the folder of new builds (payload files and
@@ -28,6 +30,12 @@
 // nothing but the description.
 // patch-data makes each delta with our own VCDIFF encoder and checks it
 // with the patcher's decoder before writing anything.
+// build makes the whole installer: the patch data, the payload and the PIF
+// template, the manifest strings, the messages and the progress dialog, all
+// written as the resources of a copy of --stub (the product-free installer,
+// wfstub.exe) without a resource compiler; --patcher is the patcher program
+// the payload carries. --expected-after also writes the machine after the
+// patch, as expected-after does.
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -46,7 +54,9 @@
 #include "patch_data_writer.h"
 #include "payload.h"
 #include "texts.h"
+#include "formats/pe_resources.h"
 #include "formats/pe_version.h"
+#include "pif_template.h"
 #include "vcdiff_encode.h"
 
 namespace fs = std::filesystem;
@@ -56,6 +66,8 @@ namespace {
 
 int Usage() {
   std::cerr << "usage:\n"
+               "  patchbuild build          DESC --before DIR --new DIR --stub FILE --patcher FILE\n"
+               "                             -o OUT.exe [--expected-after DIR]\n"
                "  patchbuild check          DESC --before DIR --new DIR\n"
                "  patchbuild manifest       DESC --before DIR --new DIR -o FILE.rc\n"
                "  patchbuild texts          DESC -o FILE.rc\n"
@@ -78,7 +90,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--before" || a == "--new" || a == "--out" || a == "--log" || a == "-o" ||
-        a == "--patcher" || a == "--patcher-data" || a == "--pif") {
+        a == "--patcher" || a == "--patcher-data" || a == "--pif" || a == "--stub" ||
+        a == "--expected-after") {
       if (i + 1 >= argc) return false;
       o.named[a] = argv[++i];
     } else if (a == "--strict-renames") {
@@ -128,16 +141,21 @@ int Check(const Options& o) {
   return LoadChecked(o, d, machine) ? 0 : 1;
 }
 
+// The checksum of the installed version-check file (string 102); says why
+// when the file cannot be read.
+std::optional<std::uint32_t> VersionFileChecksum(const Description& d, const MachineImage& machine) {
+  const auto file = machine.Locate(JoinPath(machine.installDir, d.versionCheck.value));
+  const auto sum = file ? formats::FileChecksum(*file) : std::nullopt;
+  if (!sum) std::cerr << "cannot read the version-check file " << d.versionCheck.value << "\n";
+  return sum;
+}
+
 int Manifest(const Options& o) {
   Description d;
   MachineImage machine;
   if (!LoadChecked(o, d, machine)) return 1;
-  const auto file = machine.Locate(JoinPath(machine.installDir, d.versionCheck.value));
-  const auto sum = file ? formats::FileChecksum(*file) : std::nullopt;
-  if (!sum) {
-    std::cerr << "cannot read the version-check file " << d.versionCheck.value << "\n";
-    return 1;
-  }
+  const auto sum = VersionFileChecksum(d, machine);
+  if (!sum) return 1;
   if (!WriteFileAtomically(o.named.at("-o"), WriteManifestRc(d, *sum))) {
     std::cerr << "cannot write " << o.named.at("-o") << "\n";
     return 1;
@@ -292,43 +310,135 @@ int Payload(const Options& o) {
 
 // patch-data: the patcher's data for the installed files of block 2000,
 // their old versions from the machine image and their new ones from --new.
-int PatchDataCommand(const Options& o) {
-  Description d;
-  MachineImage machine;
-  if (!LoadChecked(o, d, machine)) return 1;
+bool MakePatchData(const Description& d, const MachineImage& machine, const fs::path& newDir, std::string* data) {
   std::vector<PatchDataFile> files;
   for (const Entry& entry : d.EntriesOf(BLOCK_STAGED_FILES)) {
     const auto oldFile = machine.Locate(JoinPath(machine.installDir, entry.name));
-    const auto newFile = FindFileNoCase(o.named.at("--new"), entry.name);
+    const auto newFile = FindFileNoCase(newDir, entry.name);
     PatchDataFile file;
     file.name = entry.name;
     const auto oldBytes = oldFile ? ReadBytes(*oldFile) : std::nullopt;
     const auto newBytes = newFile ? ReadBytes(*newFile) : std::nullopt;
     if (!oldBytes || !newBytes) {
       std::cerr << entry.name << ": cannot read its " << (oldBytes ? "new" : "installed") << " version\n";
-      return 1;
+      return false;
     }
     file.oldBytes = *oldBytes;
     file.newBytes = *newBytes;
     std::string error;
     if (!vcdiff::Encode(file.oldBytes, file.newBytes, &file.delta, &error)) {
       std::cerr << entry.name << ": " << error << "\n";
-      return 1;
+      return false;
     }
     if (!CheckVcdiffDelta(file, &error)) {
       std::cerr << error << "\n";
-      return 1;
+      return false;
     }
     files.push_back(std::move(file));
   }
-  std::string data, error;
-  if (!EncodePatchData(files, &data, &error)) {
+  std::string error;
+  if (!EncodePatchData(files, data, &error)) {
     std::cerr << error << "\n";
-    return 1;
+    return false;
   }
+  return true;
+}
+
+int PatchDataCommand(const Options& o) {
+  Description d;
+  MachineImage machine;
+  std::string data;
+  if (!LoadChecked(o, d, machine) || !MakePatchData(d, machine, o.named.at("--new"), &data)) return 1;
   if (!WriteIfChanged(o.named.at("-o"), data)) {
     std::cerr << "cannot write " << o.named.at("-o") << "\n";
     return 1;
+  }
+  return 0;
+}
+
+// build: everything the installer carries, as the resources of a copy of
+// the stub. The resources are those the resource script gives the windres
+// build: the string table (manifest strings and messages), the progress
+// dialog, the payload files and the PIF template, all in US English.
+int Build(const Options& o) {
+  Description d;
+  MachineImage machine;
+  if (!LoadChecked(o, d, machine)) return 1;
+  const auto sum = VersionFileChecksum(d, machine);
+  if (!sum) return 1;
+  std::string patchData;
+  if (d.patcherData.Given() && !MakePatchData(d, machine, o.named.at("--new"), &patchData)) return 1;
+
+  // The payload, packed in memory: the patcher from --patcher, its data as
+  // just made, every other file from --new.
+  const fs::path newDir = o.named.at("--new");
+  const fs::path patcher = o.named.at("--patcher");
+  const fs::path madeData = "(patch data)";
+  auto source = [&](const std::string& name) -> std::optional<fs::path> {
+    if (d.patcher.Given() && SameName(name, d.patcher.value)) return patcher;
+    if (d.patcherData.Given() && SameName(name, d.patcherData.value)) return madeData;
+    return FindFileNoCase(newDir, name);
+  };
+  std::vector<std::string> errors;
+  const std::vector<PayloadItem> items = PlanPayload(d, source, fs::path(), errors);
+  for (const std::string& e : errors) std::cerr << e << "\n";
+  if (!errors.empty()) return 1;
+
+  constexpr std::uint32_t kEnglishUs = 0x409;
+  constexpr std::uint32_t kString = 6, kDialog = 5, kRawData = 10;
+  std::vector<formats::Resource> resources;
+  auto add = [&](std::uint32_t type, std::uint32_t id, std::string bytes) {
+    formats::Resource r;
+    r.type.id = type;
+    r.name.id = id;
+    r.language = kEnglishUs;
+    r.bytes = std::move(bytes);
+    resources.push_back(std::move(r));
+  };
+  for (const PayloadItem& item : items) {
+    std::optional<std::vector<std::uint8_t>> content;
+    if (item.source == madeData)
+      content.emplace(patchData.begin(), patchData.end());
+    else
+      content = ReadBytes(item.source);
+    if (!content) {
+      std::cerr << "cannot read " << item.source.string() << "\n";
+      return 1;
+    }
+    std::string error;
+    const auto packed = PackPayload(item, *content, &error);
+    if (!packed) {
+      std::cerr << error << "\n";
+      return 1;
+    }
+    add(kRawData, static_cast<std::uint32_t>(item.resourceId), std::string(packed->begin(), packed->end()));
+  }
+  const std::vector<std::uint8_t> pif = piftemplate::BuildPifTemplate();
+  add(kRawData, ID_PIF_TEMPLATE, std::string(pif.begin(), pif.end()));
+  std::map<int, std::string> strings = ManifestStrings(d, *sum);
+  for (const auto& [id, text] : MessageTexts(d)) strings[id] = text;
+  for (const auto& [block, bytes] : EncodeStringBlocks(strings)) add(kString, static_cast<std::uint32_t>(block), bytes);
+  add(kDialog, IDD_PROGRESS, EncodeProgressDialog(ProgressDialogTexts(d)));
+
+  const auto stub = ReadBytes(o.named.at("--stub"));
+  if (!stub) {
+    std::cerr << "cannot read " << o.named.at("--stub") << "\n";
+    return 1;
+  }
+  std::string error;
+  const auto image = formats::WithResources(std::string(stub->begin(), stub->end()), resources, &error);
+  if (!image) {
+    std::cerr << o.named.at("--stub") << ": " << error << "\n";
+    return 1;
+  }
+  if (!WriteFileAtomically(o.named.at("-o"), *image)) {
+    std::cerr << "cannot write " << o.named.at("-o") << "\n";
+    return 1;
+  }
+  if (o.named.count("--expected-after")) {
+    Options after = o;
+    after.named["--out"] = o.named.at("--expected-after");
+    return ExpectedAfter(after);
   }
   return 0;
 }
@@ -355,6 +465,7 @@ int main(int argc, char** argv) {
     if (command == "payload" && has({"--new", "--patcher", "--patcher-data", "--pif", "--out", "-o"}, 1))
       return Payload(o);
     if (command == "patch-data" && has({"--before", "--new", "-o"}, 1)) return PatchDataCommand(o);
+    if (command == "build" && has({"--before", "--new", "--stub", "--patcher", "-o"}, 1)) return Build(o);
   } catch (const std::exception& e) {
     std::cerr << "patchbuild: " << e.what() << "\n";
     return 1;
