@@ -38,12 +38,15 @@ add_library(wfpatch_code OBJECT
 target_include_directories(wfpatch_code PRIVATE src)
 target_compile_options(wfpatch_code PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${WF_PE_CODE_FLAGS} -ffunction-sections>)
 
-# wfpatch.exe, and the same program without the payload and the PIF
-# template (wfpatch_bare.exe, in this build directory): the size of the
-# installer's own code and resources, which bench/size.sh reports. And the
-# same code with no resources at all (wfstub.exe, beside wfpatch.exe): the
-# stub every product's installer is written from, its resources added by
-# the builder (formats/pe_resources.h).
+# The installer's code with no resources at all (wfstub.exe, in dist/): the
+# stub every product's installer is written from by `patchbuild build`,
+# which adds the resources itself (formats/pe_resources.h); dist/wfpatch.exe
+# is made that way (sample/CMakeLists.txt). Beside it, in this build
+# directory, the same code linked with the resource script by windres
+# (wfpatch_windres.exe), the reference the built installer's resources are
+# held against, and that program without the payload and the PIF template
+# (wfpatch_bare.exe): the size of the installer's own code and resources,
+# which bench/size.sh reports.
 # windres's includes are not scanned for changes: name them. payload.rc
 # carries a digest of the files it names, so it changes whenever they do.
 set_source_files_properties(${WF_RESOURCE_SCRIPT} PROPERTIES
@@ -70,7 +73,8 @@ foreach(exe wfpatch wfpatch_bare wfstub)
   # the LZ functions; kernel32 exports them only on some versions.
   target_link_libraries(${exe} PRIVATE lz32 kernel32 user32 advapi32 shell32 version gcc)
 endforeach()
-set_target_properties(wfpatch wfstub PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WF_DIST_DIR})
+set_target_properties(wfstub PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WF_DIST_DIR})
+set_target_properties(wfpatch PROPERTIES OUTPUT_NAME wfpatch_windres)
 target_compile_definitions(wfpatch_bare PRIVATE WF_WITHOUT_PAYLOAD)
 
 # ---- patch.exe: the external patcher ----------------------------------------

@@ -1,6 +1,7 @@
-// formats/pe_resources: the installer's resources read from wfpatch.exe and
-// written onto wfstub.exe, as the builder makes every product's installer.
-// Both programs come from this build tree's Windows build.
+// formats/pe_resources: the installer's resources read from the windres
+// build (wfpatch_windres.exe) and written onto wfstub.exe, as the builder
+// makes every product's installer. Both programs come from this build
+// tree's Windows build.
 #include "formats/pe_resources.h"
 
 #include <gtest/gtest.h>
@@ -58,7 +59,7 @@ std::uint32_t IndependentChecksum(const std::string &image, std::size_t field) {
 class PeResources : public ::testing::Test {
 protected:
     void SetUp() override {
-        installer = ReadFile(WF_DIST_DIR "/wfpatch.exe");
+        installer = ReadFile(WF_WINDRES_EXE);
         stub = ReadFile(WF_DIST_DIR "/wfstub.exe");
         ASSERT_FALSE(installer.empty());
         ASSERT_FALSE(stub.empty());

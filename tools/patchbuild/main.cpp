@@ -431,10 +431,14 @@ int Build(const Options& o) {
     std::cerr << o.named.at("--stub") << ": " << error << "\n";
     return 1;
   }
+  std::error_code ec;
   if (!WriteFileAtomically(o.named.at("-o"), *image)) {
     std::cerr << "cannot write " << o.named.at("-o") << "\n";
     return 1;
   }
+  // A program, so executable where the host's permissions say so.
+  fs::permissions(o.named.at("-o"), fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
+                  fs::perm_options::add, ec);
   if (o.named.count("--expected-after")) {
     Options after = o;
     after.named["--out"] = o.named.at("--expected-after");
