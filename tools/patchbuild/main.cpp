@@ -251,6 +251,21 @@ bool WriteIfChanged(const fs::path& path, const std::string& bytes) {
   return WriteFileAtomically(path, bytes);
 }
 
+// A payload entry's resource bytes: its file (or `made`, content the
+// builder made itself), stored plain or SZDD-compressed. Says why not.
+std::optional<std::vector<std::uint8_t>> ReadAndPack(const PayloadItem& item, const std::string* made) {
+  const auto content = made ? std::optional<std::vector<std::uint8_t>>(std::in_place, made->begin(), made->end())
+                            : ReadBytes(item.source);
+  if (!content) {
+    std::cerr << "cannot read " << item.source.string() << "\n";
+    return std::nullopt;
+  }
+  std::string error;
+  auto packed = PackPayload(item, *content, &error);
+  if (!packed) std::cerr << error << "\n";
+  return packed;
+}
+
 int Payload(const Options& o) {
   Description d;
   std::vector<Diagnostic> diagnostics;
@@ -277,17 +292,8 @@ int Payload(const Options& o) {
   std::uint64_t digest = Fnv1a({});
   for (PayloadItem& item : items) {
     item.source = fs::absolute(item.source);
-    const auto content = ReadBytes(item.source);
-    if (!content) {
-      std::cerr << "cannot read " << item.source.string() << "\n";
-      return 1;
-    }
-    std::string error;
-    const auto packed = PackPayload(item, *content, &error);
-    if (!packed) {
-      std::cerr << error << "\n";
-      return 1;
-    }
+    const auto packed = ReadAndPack(item, nullptr);
+    if (!packed) return 1;
     digest = Fnv1a(*packed, digest);
     if (!WriteIfChanged(item.packed, std::string(packed->begin(), packed->end()))) {
       std::cerr << "cannot write " << item.packed.string() << "\n";
@@ -396,21 +402,8 @@ int Build(const Options& o) {
     resources.push_back(std::move(r));
   };
   for (const PayloadItem& item : items) {
-    std::optional<std::vector<std::uint8_t>> content;
-    if (item.source == madeData)
-      content.emplace(patchData.begin(), patchData.end());
-    else
-      content = ReadBytes(item.source);
-    if (!content) {
-      std::cerr << "cannot read " << item.source.string() << "\n";
-      return 1;
-    }
-    std::string error;
-    const auto packed = PackPayload(item, *content, &error);
-    if (!packed) {
-      std::cerr << error << "\n";
-      return 1;
-    }
+    const auto packed = ReadAndPack(item, item.source == madeData ? &patchData : nullptr);
+    if (!packed) return 1;
     add(kRawData, static_cast<std::uint32_t>(item.resourceId), std::string(packed->begin(), packed->end()));
   }
   const std::vector<std::uint8_t> pif = piftemplate::BuildPifTemplate();
