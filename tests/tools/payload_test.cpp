@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "good_description.h"
+
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -25,14 +27,6 @@ std::vector<std::uint8_t> ReadBytes(const fs::path& p) {
 }
 
 std::vector<std::uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
-
-Description Parse(const std::string& text) {
-  Description d;
-  std::vector<Diagnostic> diagnostics;
-  ParseDescription(text, "test.patch", d, diagnostics);
-  EXPECT_TRUE(diagnostics.empty()) << diagnostics[0].Text();
-  return d;
-}
 
 const char kSmall[] = R"(product-name "Tolvane Wayfront"
 registry-name "Tolvane Wayfront"
@@ -58,7 +52,7 @@ block 6000 "2 delete"
 )";
 
 TEST(Payload, PlanGivesEachEntryItsResourceNamesAndFile) {
-  const Description d = Parse(kSmall);
+  const Description d = ParseGoodDescription(kSmall);
   std::vector<std::string> errors;
   const auto items = PlanPayload(
       d, [](const std::string& name) { return std::optional<fs::path>("/src/" + name); }, "/out", errors);
@@ -84,7 +78,7 @@ TEST(Payload, PlanGivesEachEntryItsResourceNamesAndFile) {
 }
 
 TEST(Payload, PlanNamesEveryEntryWithoutAFile) {
-  const Description d = Parse(kSmall);
+  const Description d = ParseGoodDescription(kSmall);
   std::vector<std::string> errors;
   PlanPayload(
       d, [](const std::string& name) { return name == "patch.exe" ? std::optional<fs::path>("/p") : std::nullopt; },

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "good_description.h"
+
 #include "formats/res_file.h"
 #include "manifest_writer.h"
 
@@ -14,14 +16,6 @@ namespace patchbuild {
 namespace {
 
 constexpr std::uint16_t kRtDialog = 5, kRtString = 6;
-
-Description Load(const std::string& text) {
-  Description d;
-  std::vector<Diagnostic> diagnostics;
-  ParseDescription(text, "test.patch", d, diagnostics);
-  for (const Diagnostic& diag : diagnostics) ADD_FAILURE() << diag.Text();
-  return d;
-}
 
 const char kSmall[] = R"(product-name     "Tolvane Quayside"
 registry-name    "Tolvane Quayside"
@@ -41,7 +35,7 @@ block 4000 "1 moved"
 )";
 
 TEST(Texts, ReplacedMessagesFillPlaceholdersAndLeaveTheRest) {
-  const Description d = Load(kSmall);
+  const Description d = ParseGoodDescription(kSmall);
   const auto texts = MessageTexts(d);
   EXPECT_EQ(texts.at(MSG_CONFIRM), "Mettre Tolvane Quayside 3.1 \"3.2\" \xE0 jour ?");
   EXPECT_EQ(texts.at(MSG_WRONG_VERSION), "Version %s trouv\xE9" "e, %s attendue.");
