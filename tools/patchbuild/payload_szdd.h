@@ -11,7 +11,9 @@
 //          eight items. A match is the window position (12 bits) and the
 //          length less 3 (4 bits): low byte of the position, then the
 //          position's high nibble in the upper four bits. The window starts
-//          filled with blanks and the first byte goes to position 4080.
+//          filled with blanks and the first byte goes to position 4080;
+//          the reader copies a match byte by byte, taking each byte before
+//          it writes one.
 #ifndef PATCHBUILD_PAYLOAD_SZDD_H
 #define PATCHBUILD_PAYLOAD_SZDD_H
 
@@ -31,7 +33,8 @@ constexpr std::size_t kSzddMinMatch = 3;
 constexpr std::size_t kSzddMaxMatch = 18;
 
 // The whole compressed file for `data`, whose expanded name ends in
-// `lastCharacter`. Files of 4 GiB or more cannot be described by the header.
+// `lastCharacter`: the smallest the format allows for it. Files of 4 GiB or
+// more cannot be described by the header.
 std::vector<std::uint8_t> SzddCompress(const std::vector<std::uint8_t>& data, char lastCharacter);
 
 struct SzddHeader {
