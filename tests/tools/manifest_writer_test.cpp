@@ -30,7 +30,14 @@ block 6000 "2 delete"
   std::vector<Diagnostic> diagnostics;
   ParseDescription(text, "dir/small.patch", d, diagnostics);
   ASSERT_TRUE(diagnostics.empty()) << diagnostics[0].Text();
-  EXPECT_EQ(WriteManifestRc(d, 0xFFFFFFFFu),
+  // Without an expected-checksum there is no string 102: the installer
+  // then trusts the version string alone.
+  const std::string withoutChecksum = WriteManifestRc(d);
+  EXPECT_EQ(withoutChecksum.find("    102 "), std::string::npos);
+  d = Description();
+  ParseDescription("expected-checksum 4294967295\n" + std::string(text), "dir/small.patch", d, diagnostics);
+  ASSERT_TRUE(diagnostics.empty()) << diagnostics[0].Text();
+  EXPECT_EQ(WriteManifestRc(d),
             "// The manifest of the Tolvane Wayfront patch, written by patchbuild from\n"
             "// small.patch. Edit the description, not this file.\n"
             "STRINGTABLE\n"

@@ -62,7 +62,7 @@ TEST(Texts, EncodersMatchWindresForTheSample) {
   std::vector<formats::ResEntry> res;
   ASSERT_TRUE(formats::ReadResFile(SAMPLE_RES_FILE, res)) << SAMPLE_RES_FILE;
 
-  std::map<int, std::string> strings = ManifestStrings(d, static_cast<std::uint32_t>(std::stoul(d.expectedChecksum.value)));
+  std::map<int, std::string> strings = ManifestStrings(d);
   for (const auto& [id, text] : MessageTexts(d)) strings[id] = text;
   const std::map<int, std::string> blocks = EncodeStringBlocks(strings);
   std::map<int, std::string> windresBlocks;

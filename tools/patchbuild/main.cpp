@@ -141,22 +141,11 @@ int Check(const Options& o) {
   return LoadChecked(o, d, machine) ? 0 : 1;
 }
 
-// The checksum of the installed version-check file (string 102); says why
-// when the file cannot be read.
-std::optional<std::uint32_t> VersionFileChecksum(const Description& d, const MachineImage& machine) {
-  const auto file = machine.Locate(JoinPath(machine.installDir, d.versionCheck.value));
-  const auto sum = file ? formats::FileChecksum(*file) : std::nullopt;
-  if (!sum) std::cerr << "cannot read the version-check file " << d.versionCheck.value << "\n";
-  return sum;
-}
-
 int Manifest(const Options& o) {
   Description d;
   MachineImage machine;
   if (!LoadChecked(o, d, machine)) return 1;
-  const auto sum = VersionFileChecksum(d, machine);
-  if (!sum) return 1;
-  if (!WriteFileAtomically(o.named.at("-o"), WriteManifestRc(d, *sum))) {
+  if (!WriteFileAtomically(o.named.at("-o"), WriteManifestRc(d))) {
     std::cerr << "cannot write " << o.named.at("-o") << "\n";
     return 1;
   }
@@ -370,8 +359,6 @@ int Build(const Options& o) {
   Description d;
   MachineImage machine;
   if (!LoadChecked(o, d, machine)) return 1;
-  const auto sum = VersionFileChecksum(d, machine);
-  if (!sum) return 1;
   std::string patchData;
   if (d.patcherData.Given() && !MakePatchData(d, machine, o.named.at("--new"), &patchData)) return 1;
 
@@ -408,7 +395,7 @@ int Build(const Options& o) {
   }
   const std::vector<std::uint8_t> pif = piftemplate::BuildPifTemplate();
   add(kRawData, ID_PIF_TEMPLATE, std::string(pif.begin(), pif.end()));
-  std::map<int, std::string> strings = ManifestStrings(d, *sum);
+  std::map<int, std::string> strings = ManifestStrings(d);
   for (const auto& [id, text] : MessageTexts(d)) strings[id] = text;
   for (const auto& [block, bytes] : EncodeStringBlocks(strings)) add(kString, static_cast<std::uint32_t>(block), bytes);
   add(kDialog, IDD_PROGRESS, EncodeProgressDialog(ProgressDialogTexts(d)));

@@ -19,11 +19,12 @@ std::string RcQuote(const std::string& text) {
   return out + "\"";
 }
 
-std::map<int, std::string> ManifestStrings(const Description& d, std::uint32_t checksum) {
+std::map<int, std::string> ManifestStrings(const Description& d) {
   std::map<int, std::string> strings;
   strings[STR_VERSION_FILE] = d.versionCheck.value;
   strings[STR_EXPECTED_VERSION] = d.expectedVersion.value;
-  strings[STR_EXPECTED_CHECKSUM] = ChecksumString(checksum);
+  if (d.expectedChecksum.Given())
+    strings[STR_EXPECTED_CHECKSUM] = ChecksumString(static_cast<std::uint32_t>(std::stoull(d.expectedChecksum.value)));
   for (const auto& [base, block] : d.blocks) {
     strings[base] = block.countText;
     int id = base + 1;  // entry k is base + k
@@ -48,12 +49,12 @@ std::map<int, std::string> ManifestStrings(const Description& d, std::uint32_t c
   return strings;
 }
 
-std::string WriteManifestRc(const Description& d, std::uint32_t checksum) {
+std::string WriteManifestRc(const Description& d) {
   std::string out;
   out += "// The manifest of the " + d.productName.value + " patch, written by patchbuild from\n";
   out += "// " + std::filesystem::path(d.file).filename().string() + ". Edit the description, not this file.\n";
   out += "STRINGTABLE\nLANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\nBEGIN\n";
-  for (const auto& [id, text] : ManifestStrings(d, checksum)) out += "    " + std::to_string(id) + " " + RcQuote(text) + "\n";
+  for (const auto& [id, text] : ManifestStrings(d)) out += "    " + std::to_string(id) + " " + RcQuote(text) + "\n";
   out += "END\n";
   return out;
 }
