@@ -1,11 +1,9 @@
-// The outside viewer's file-open dialog: its owner's window class, its own
-// class, and the ids of its drive, folder and file-name controls (the
-// common dialog's cmb2, stc1 and edt1).
+// The outside viewer's file-open dialog (registry_keys.h holds its key
+// and what is recorded there).
 #include "commit/viewer_dialog.h"
 #include "common/bytes.h"
 #include "common/registry.h"
-
-#define VIEWER_DIALOG_KEY "Software\\Quenmark\\Wayfront\\Snapdesk\\Dialogs\\Quick View Plus 4.0"
+#include "common/registry_keys.h"
 
 static int SetNumber(HKEY key, LPCSTR name, DWORD number)
 {
@@ -19,11 +17,11 @@ int RegisterViewerDialog(void)
     HKEY key;
     if (!CreateKeyForWriting(HKEY_CURRENT_USER, VIEWER_DIALOG_KEY, &key))
         return 0;
-    int result = SetRegistryText(key, "OwnerClassName", "OIWin95Frame") &&
-                 SetRegistryText(key, "WindowClassName", "#32770") &&
-                 SetNumber(key, "DriveNameCtrlId", 1137) &&
-                 SetNumber(key, "FolderNameCtrlId", 1088) &&
-                 SetNumber(key, "FileNameCtrlId", 1152);
+    int result = SetRegistryText(key, "OwnerClassName", VIEWER_OWNER_CLASS) &&
+                 SetRegistryText(key, "WindowClassName", VIEWER_WINDOW_CLASS) &&
+                 SetNumber(key, "DriveNameCtrlId", VIEWER_DRIVE_CONTROL) &&
+                 SetNumber(key, "FolderNameCtrlId", VIEWER_FOLDER_CONTROL) &&
+                 SetNumber(key, "FileNameCtrlId", VIEWER_FILE_CONTROL);
     RegCloseKey(key);
     return result;
 }

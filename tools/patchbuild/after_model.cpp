@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <fstream>
 
+#include "common/registry_keys.h"
 #include "formats/machine_image.h"
 #include "machine.h"
 
@@ -70,7 +71,10 @@ class Model {
   }
 
   ModelResult Run() {
-    if (Extract() && StageCopy() && Patch() && SharedUsage() && Schedule()) Restart();
+    if (Extract() && StageCopy() && Patch() && SharedUsage() && Schedule()) {
+      RecordViewerDialog();
+      Restart();
+    }
     return result_;
   }
 
@@ -241,6 +245,24 @@ class Model {
       if (key.compare(0, Lower(patchDir_).size() + 1, Lower(patchDir_) + "\\") == 0)
         Log("left in the patch directory: " + file.windowsPath);
     return true;
+  }
+
+  // The viewer's dialog, recorded by every good run (it is the same record
+  // whichever product is patched).
+  void RecordViewerDialog() {
+    RegKey& key = m_.registry.Create("HKEY_CURRENT_USER\\" VIEWER_DIALOG_KEY);
+    key.SetString("OwnerClassName", VIEWER_OWNER_CLASS);
+    key.SetString("WindowClassName", VIEWER_WINDOW_CLASS);
+    const std::pair<const char*, std::uint32_t> numbers[] = {{"DriveNameCtrlId", VIEWER_DRIVE_CONTROL},
+                                                             {"FolderNameCtrlId", VIEWER_FOLDER_CONTROL},
+                                                             {"FileNameCtrlId", VIEWER_FILE_CONTROL}};
+    for (const auto& [name, number] : numbers) {
+      RegValue value{name, false, std::string(4, '\0'), formats::kRegDword};
+      for (int i = 0; i < 4; ++i) value.data[i] = static_cast<char>((number >> (8 * i)) & 0xFF);
+      if (RegValue* old = key.Find(name)) *old = value;
+      else key.values.push_back(value);
+    }
+    Log("viewer dialog recorded");
   }
 
   void Restart() {
