@@ -5,6 +5,7 @@
 // of one resource the first in the file wins, as for a US English system.
 #include "internal.h"
 
+#include "formats/pe_resources.h"
 #include "formats/res_file.h"
 
 #include <fstream>
@@ -159,6 +160,22 @@ bool LoadResFile(const std::string &path) {
         if (loaded.find(key) == loaded.end()) loaded[key].bytes = std::move(entry.bytes);
     }
     for (auto &entry : loaded) Table()[entry.first] = entry.second;
+    return true;
+}
+
+bool LoadProgramResources(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    const std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string error;
+    const auto resources = formats::ReadResources(image, &error);
+    if (!resources) return false;
+    Table().clear();
+    for (const formats::Resource &r : *resources) {
+        if (!r.type.name.empty() || !r.name.name.empty() || r.type.id > 0xFFFF || r.name.id > 0xFFFF) continue;
+        const Key key{static_cast<WORD>(r.type.id), static_cast<WORD>(r.name.id)};
+        if (Table().find(key) == Table().end()) Table()[key].bytes = r.bytes;
+    }
     return true;
 }
 

@@ -72,6 +72,10 @@ std::vector<std::string> ListTree(const std::string &winDir);
 // Loads the resources of a compiled .res file (as windres -O res writes it)
 // into the module. Returns false when the file cannot be read or is malformed.
 bool LoadResFile(const std::string &path);
+// The resources of a PE program file (the installer patchbuild made) in
+// place of everything the module held, as when that program is started.
+// False, with the module unchanged, when the file is not a readable PE.
+bool LoadProgramResources(const std::string &path);
 // Sets or removes a single string of the string table.
 void SetString(UINT id, const std::string &text);
 void RemoveString(UINT id);

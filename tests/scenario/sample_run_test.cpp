@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/run_patch.h"
@@ -190,6 +191,49 @@ TEST_P(WholeRunTest, APatchedMachineMatchesTheSampleAfterTheRestart) {
     const std::string expected = winsim::ExportRegText(kProductKeys);
     EXPECT_EQ(expected, ours);
 }
+
+// Both products' patches as patchbuild build made them, one after the
+// other, each followed by a restart, in each order: the machine ends as the
+// builder's model of the two patches in that order, files, counts, usage
+// records and the viewer's dialog.
+class ChainedRunTest : public SampleRunTest,
+                       public ::testing::WithParamInterface<std::tuple<winsim::Platform, std::string>> {};
+
+TEST_P(ChainedRunTest, BothPatchesEndAsTheModelOfThemInThatOrder) {
+    winsim::SetPlatform(std::get<0>(GetParam()));
+    const std::string order = std::get<1>(GetParam());
+    for (char product : order) {
+        const std::string installer = std::string(WF_DIST_DIR) + (product == 'w' ? "/wfpatch.exe" : "/qspatch.exe");
+        ASSERT_TRUE(winsim::LoadProgramResources(installer)) << installer;
+        const size_t shown = winsim::MessageBoxes().size();
+        winsim::QueueAnswers({IDYES, IDNO});
+        RunPatch(winsim::ModuleInstance(), nullptr, nullptr, 0);
+        ASSERT_EQ(shown + 2, winsim::MessageBoxes().size()) << installer;
+        EXPECT_EQ(ManifestString(MSG_RESTART_QUESTION), winsim::MessageBoxes().back().text) << installer;
+        winsim::Restart();
+    }
+    const std::vector<std::string> keys = {"HKEY_LOCAL_MACHINE\\" SHARED_DLLS_KEY,
+                                           "HKEY_LOCAL_MACHINE\\Software\\Quenmark",
+                                           "HKEY_CURRENT_USER\\Software\\Quenmark"};
+    const Tree files = SimTree();
+    const std::string registry = winsim::ExportRegText(keys);
+    const std::string model = SamplePath("after-" + order);
+    EXPECT_TRUE(files == HostTree(model + "/drive_c")) << "the files are not the model's";
+    winsim::Reset(Root() + "/expected");
+    std::string error;
+    ASSERT_TRUE(winsim::ImportRegFile(model + "/machine.reg", &error)) << error;
+    EXPECT_EQ(winsim::ExportRegText(keys), registry);
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, ChainedRunTest,
+                         ::testing::Combine(::testing::Values(winsim::Platform::WindowsNT,
+                                                              winsim::Platform::Windows95),
+                                            ::testing::Values(std::string("wq"), std::string("qw"))),
+                         [](const ::testing::TestParamInfo<ChainedRunTest::ParamType> &info) {
+                             return std::string(std::get<0>(info.param) == winsim::Platform::WindowsNT ? "NT_"
+                                                                                                      : "Win95_") +
+                                    std::get<1>(info.param);
+                         });
 
 // Each stage failing on the sample: its message, owned by the progress
 // dialog; the installed files never touched; the registry as it was, also

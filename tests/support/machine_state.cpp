@@ -14,7 +14,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char *const kWatchedDirs[] = {"Program Files/Quenmark/Wayfront", "Quenmark/Shared"};
+const char *const kWatchedDirs[] = {"Program Files/Quenmark/Wayfront", "Program Files/Quenmark/Quayside",
+                                    "Quenmark/Shared"};
 
 std::string Windows(std::string path) {
     for (char &c : path) c = c == '/' ? '\\' : c;

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-// Windows path relative to C:\ -> bytes, for the install and the shared
-// directories and everything under them.
+// Windows path relative to C:\ -> bytes, for both products' install
+// directories, the shared directory and everything under them.
 using Tree = std::map<std::string, std::string>;
 
 // The directories as a drive_c folder of the sample holds them.

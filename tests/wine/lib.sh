@@ -140,6 +140,9 @@ wf_finish() {
 #   version=<v>       HKCU\Software\Wine Version (win95, nt40, winxp ...)
 #   import=<file>     wine regedit /S <file>
 #   desktop=<w>x<h>   the size of Wine's virtual desktop from the next boot
+#   installer=<exe>|<caption>
+#                     the later runs of this session are of another
+#                     installer, whose boxes carry that caption
 #   run=<answers>     the installer answered by boxanswer; the logs are
 #                     $work/boxes-<n>.log, n counting the runs of the scenario
 #   state=<name>      saves the machine: the touched keys exported by regedit
@@ -193,6 +196,9 @@ wf_session_steps() {
             wine regedit /S "$(wf_winpath "${step#import=}")" ;;
         desktop=*)
             wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "${step#desktop=}" /f ;;
+        installer=*)
+            step=${step#installer=}
+            WF_INSTALLER=${step%%|*} CAPTION=${step#*|} ;;
         run=*)
             n=$((n + 1))
             # +process shows the wineboot that a restart request starts.

@@ -4,6 +4,7 @@
 //   wfstate run --before DIR --platform nt|95 ACTION... --out STATE
 //               [--res FILE] [--twin FILE] [--keep DIR]
 //     ACTION, carried out in the order given: --prepare STEP (prepare.h),
+//     --installer EXE (the later runs are of that program's resources),
 //     --run ANSWERS (one installer run, e.g. Yes,No), --restart
 //   wfstate normalize --drive-c DIR --reg FILE... --boxes LOG...
 //               [--restart-requested] --out STATE
@@ -32,7 +33,7 @@ const char kCaption[] = "Tolvane Wayfront Patch";
 [[noreturn]] void Usage(const std::string &why) {
     std::cerr << "wfstate: " << why << "\n"
               << "usage: wfstate run --before DIR --platform nt|95 "
-                 "(--prepare STEP | --run ANSWERS | --restart)... --out STATE\n"
+                 "(--prepare STEP | --installer EXE | --run ANSWERS | --restart)... --out STATE\n"
                  "       wfstate normalize --drive-c DIR [--reg FILE]... [--boxes LOG]... "
                  "[--restart-requested] --out STATE\n";
     std::exit(2);
@@ -63,7 +64,8 @@ void EndInstallerProcess() {
 
 struct Action {
     bool restart = false;
-    std::string prepare;  // a preparation step, when not empty
+    std::string prepare;    // a preparation step, when not empty
+    std::string installer;  // a program whose resources the next runs use, when not empty
     std::vector<int> answers;
 };
 
@@ -110,13 +112,14 @@ int Run(int argc, char **argv) {
         };
         if (arg == "--before") before = value();
         else if (arg == "--platform") platform = value();
-        else if (arg == "--prepare") actions.push_back(Action{false, value(), {}});
-        else if (arg.compare(0, 10, "--prepare=") == 0) actions.push_back(Action{false, arg.substr(10), {}});
+        else if (arg == "--prepare") actions.push_back(Action{false, value(), {}, {}});
+        else if (arg.compare(0, 10, "--prepare=") == 0) actions.push_back(Action{false, arg.substr(10), {}, {}});
         else if (arg == "--out") out = value();
         else if (arg == "--res") res = value();
         else if (arg == "--twin") twin = value();
         else if (arg == "--keep") keep = value();
-        else if (arg == "--restart") actions.push_back(Action{true, {}, {}});
+        else if (arg == "--restart") actions.push_back(Action{true, {}, {}, {}});
+        else if (arg == "--installer") actions.push_back(Action{false, {}, value(), {}});
         else if (arg == "--run") {
             Action action;
             std::string list = value(), word;
@@ -159,6 +162,11 @@ int Run(int argc, char **argv) {
         }
         if (action.restart) {
             winsim::Restart();
+            continue;
+        }
+        if (!action.installer.empty()) {
+            if (!winsim::LoadProgramResources(action.installer))
+                return std::cerr << "wfstate: cannot read the resources of " << action.installer << "\n", 1;
             continue;
         }
         winsim::QueueAnswers(action.answers);
