@@ -11,8 +11,8 @@
 //   patchbuild payload        DESC --new DIR --patcher FILE --patcher-data FILE
 //                             --pif FILE --out DIR -o FILE.rc
 //   patchbuild patch-data     DESC --before DIR --new DIR -o FILE
-//   patchbuild build          DESC --before DIR --new DIR --stub FILE
-//                             --patcher FILE -o OUT.exe [--expected-after DIR]
+//   patchbuild build          DESC --before DIR --new DIR -o OUT.exe
+//                             [--expected-after DIR] [--stub FILE] [--patcher FILE]
 //
 // --before is a machine image (drive_c/ and machine.reg) with the old
 // version installed; --new is the folder of new builds (payload files and
@@ -34,8 +34,9 @@
 // template, the manifest strings, the messages and the progress dialog, all
 // written as the resources of a copy of --stub (the product-free installer,
 // wfstub.exe) without a resource compiler; --patcher is the patcher program
-// the payload carries. --expected-after also writes the machine after the
-// patch, as expected-after does.
+// the payload carries. Both default to wfstub.exe and patch.exe beside
+// patchbuild itself (the build's dist/ holds all three). --expected-after
+// also writes the machine after the patch, as expected-after does.
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -66,8 +67,8 @@ namespace {
 
 int Usage() {
   std::cerr << "usage:\n"
-               "  patchbuild build          DESC --before DIR --new DIR --stub FILE --patcher FILE\n"
-               "                             -o OUT.exe [--expected-after DIR]\n"
+               "  patchbuild build          DESC --before DIR --new DIR -o OUT.exe\n"
+               "                             [--expected-after DIR] [--stub FILE] [--patcher FILE]\n"
                "  patchbuild check          DESC --before DIR --new DIR\n"
                "  patchbuild manifest       DESC --before DIR --new DIR -o FILE.rc\n"
                "  patchbuild texts          DESC -o FILE.rc\n"
@@ -449,7 +450,14 @@ int main(int argc, char** argv) {
     if (command == "payload" && has({"--new", "--patcher", "--patcher-data", "--pif", "--out", "-o"}, 1))
       return Payload(o);
     if (command == "patch-data" && has({"--before", "--new", "-o"}, 1)) return PatchDataCommand(o);
-    if (command == "build" && has({"--before", "--new", "--stub", "--patcher", "-o"}, 1)) return Build(o);
+    if (command == "build" && has({"--before", "--new", "-o"}, 1)) {
+      // The stub and the patcher lie beside this program unless named.
+      std::error_code ec;
+      const fs::path kit = fs::read_symlink("/proc/self/exe", ec).parent_path();
+      o.named.emplace("--stub", (kit / "wfstub.exe").string());
+      o.named.emplace("--patcher", (kit / "patch.exe").string());
+      return Build(o);
+    }
   } catch (const std::exception& e) {
     std::cerr << "patchbuild: " << e.what() << "\n";
     return 1;
