@@ -7,37 +7,12 @@
 #include <string>
 
 #include "libmspack_expand.h"
+#include "szdd_inputs.h"
 
 namespace patchbuild {
 namespace {
 
 std::vector<std::uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
-
-std::vector<std::uint8_t> Noise(std::size_t n, std::uint32_t seed) {
-  std::vector<std::uint8_t> v(n);
-  for (auto& b : v) {
-    seed = seed * 1664525u + 1013904223u;
-    b = static_cast<std::uint8_t>(seed >> 24);
-  }
-  return v;
-}
-
-std::vector<std::uint8_t> Twice(std::vector<std::uint8_t> v) {
-  const std::size_t n = v.size();
-  v.insert(v.end(), v.begin(), v.begin() + static_cast<std::ptrdiff_t>(n));
-  return v;
-}
-
-// Eight bytes, eighteen, four, and the eighteen again.
-std::vector<std::uint8_t> AcrossTheWindowEnd() {
-  const std::vector<std::uint8_t> repeated = Noise(18, 13);
-  std::vector<std::uint8_t> v = Noise(8, 17);
-  v.insert(v.end(), repeated.begin(), repeated.end());
-  const std::vector<std::uint8_t> gap = Noise(4, 19);
-  v.insert(v.end(), gap.begin(), gap.end());
-  v.insert(v.end(), repeated.begin(), repeated.end());
-  return v;
-}
 
 struct Case {
   const char* what;
@@ -70,8 +45,6 @@ TEST(PayloadSzdd, LibmspackExpandsEveryPackedFileToItsInput) {
       // whole window back still holds it: 4096 literals and 228 matches.
       {"a repeat a whole window back, the farthest a match reaches", Twice(Noise(4096, 5)), 'l',
        (4096 * 9 + 228 * 17 + 7) / 8},
-      // 30 literals and one match, whose source, the file's bytes 8 to 25,
-      // lies at window positions 4088 to 4095 and 0 to 9.
       {"a match whose source crosses the window's end", AcrossTheWindowEnd(), 'l', (30 * 9 + 17 + 7) / 8},
       {"a repeat further back than a window", Twice(Noise(5000, 9)), 'l', 0},
   };
@@ -114,14 +87,6 @@ std::size_t SmallestPossibleSize(const std::vector<std::uint8_t>& data) {
     }
   }
   return kSzddHeaderSize + (bits[0] + 7) / 8;
-}
-
-// Bytes over a few letters and the blank, where matches of every length
-// abound.
-std::vector<std::uint8_t> FewLetters(std::size_t n, std::uint32_t seed) {
-  std::vector<std::uint8_t> v = Noise(n, seed);
-  for (auto& b : v) b = static_cast<std::uint8_t>(" abc"[b % 4]);
-  return v;
 }
 
 TEST(PayloadSzdd, PacksToTheSmallestSizeTheFormatAllows) {
