@@ -77,7 +77,7 @@ struct Matches {
 // the window without a bound on the candidates, so each length is the
 // longest there is and the parse built on them exactly the smallest. The
 // cost is the candidates that share a position's first three bytes: a few
-// on programs and text (the sample's payload takes 0.3 s in the Debug build
+// on programs and text (the sample's payload takes 0.2 s in the Debug build
 // with sanitizers), up to 4096 a position on a contrived file (one
 // three-byte string again and again, each time followed by another byte).
 Matches FindLongestMatches(const std::vector<std::uint8_t>& data) {
