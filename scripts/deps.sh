@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ libgtest-dev          # host build and unit tests
   gcc-mingw-w64-i686 g++-mingw-w64-i686 binutils-mingw-w64-i686  # the PE
   wine wine32:i386 xvfb xauth                 # end-to-end runs under Wine
+  nasm dosbox                                 # the DOS patcher fixture, run by Wine in DOSBox
   xdelta3 mscompress libmspack-dev            # patch data, payload, LZ expansion
   clang libclang-rt-14-dev                    # fuzzing (libFuzzer, sanitizers)
   cppcheck clang-tidy shellcheck              # scripts/lint.sh

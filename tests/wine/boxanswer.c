@@ -23,6 +23,7 @@
  *   start|pid=<pid>|cmd=<command line>
  *   box|<n>|caption=<c>|owner=<caption, "(class X)" or none>|buttons=<YESNO..>|answer=<NO>[|unexpected]|text=<t>
  *   status|text=<text of control 101>
+ *   pings|answered=<n>|missed=<n>|text=<status>
  *   exit|<exit code>
  *   timeout
  *   unused|<answer>           script answers left over at the end
@@ -30,6 +31,13 @@
  *
  * Exit code: 0 when the program ended by itself, 2 on timeout, 3 on a usage
  * or start-up error.
+ *
+ * Pings: when the environment variable BOXANSWER_PINGS is set, each poll
+ * that finds the progress dialog's status unchanged also sends the dialog a
+ * WM_NULL and waits up to 200 ms for it to be handled; when the status
+ * changes or the dialog goes, a "pings" line says how many of those the
+ * dialog answered during the status before and how many it missed. A
+ * dialog whose thread pumps its messages answers all of them.
  *
  * Screenshots: when the environment variable BOXANSWER_SHOTS names a
  * directory (a Windows path), every box is captured before its button is
@@ -183,6 +191,7 @@ static void append_arg(wchar_t *out, size_t cap, const wchar_t *arg)
  * the status text last logged for it. */
 struct tracked {
     HWND hwnd; int is_box; int reported; wchar_t status[1024];
+    int answered, missed;                               /* pings during the status */
     int shot; DWORD shot_at; wchar_t shot_kind[64];    /* the status's screenshot */
 };
 
@@ -217,15 +226,30 @@ static struct tracked *add_seen(HWND hwnd, int is_box)
     return t;
 }
 
+static int g_pings;     /* BOXANSWER_PINGS is set */
+
+/* The pings of the status a dialog held, if any were sent. */
+static void log_pings(struct tracked *t)
+{
+    if (t->answered + t->missed == 0)
+        return;
+    fprintf(g_log, "pings|answered=%d|missed=%d|text=", t->answered, t->missed);
+    put_field(t->status);
+    log_line("");
+    t->answered = t->missed = 0;
+}
+
 /* Forgets windows that are gone, so a recycled handle counts as new. */
 static void prune_seen(void)
 {
     int i = 0;
     while (i < g.n_seen) {
-        if (!IsWindow(g.seen[i].hwnd))
+        if (!IsWindow(g.seen[i].hwnd)) {
+            log_pings(&g.seen[i]);
             g.seen[i] = g.seen[--g.n_seen];
-        else
+        } else {
             i++;
+        }
     }
 }
 
@@ -643,9 +667,17 @@ static void handle_status(HWND hwnd, struct tracked *t)
     if (!IsWindow(ctl))
         return;                 /* torn down while we read it */
     if (t->reported && !wcscmp(text, t->status)) {
+        DWORD_PTR unused;
+        if (g_pings) {
+            if (SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 200, &unused))
+                t->answered++;
+            else
+                t->missed++;
+        }
         status_shot(hwnd, t, 0);
         return;
     }
+    log_pings(t);
     wcscpy(t->status, text);
     t->reported = 1;
     fputs("status|text=", g_log);
@@ -781,6 +813,7 @@ int wmain(int argc, wchar_t **argv)
     timeout = wcstod(argv[2], NULL);
     g.caption = argv[3];
     parse_answers(argv[4]);
+    g_pings = _wgetenv(L"BOXANSWER_PINGS") != NULL;
     g_shot_dir = _wgetenv(L"BOXANSWER_SHOTS");
     if (g_shot_dir && (!*g_shot_dir || !load_gdi()))
         g_shot_dir = NULL;

@@ -2,7 +2,7 @@
 // Wine prefix, in one text form (README.md), so the two can be compared.
 //
 //   wfstate run --before DIR --platform nt|95 ACTION... --out STATE
-//               [--res FILE] [--twin FILE] [--keep DIR]
+//               [--res FILE] [--twin FILE] [--twin-of NAME=PROGRAM]... [--keep DIR]
 //     ACTION, carried out in the order given: --prepare STEP (prepare.h),
 //     --installer EXE (the later runs are of that program's resources),
 //     --run ANSWERS (one installer run, e.g. Yes,No), --restart
@@ -104,6 +104,7 @@ int Run(int argc, char **argv) {
     std::string before, platform, out, keep;
     std::string res = WF_RES_PATH, twin = WF_PATCH_TWIN;
     std::vector<Action> actions;
+    std::vector<std::pair<std::string, std::string>> moreTwins;  // program name, host program
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> std::string {
@@ -117,6 +118,12 @@ int Run(int argc, char **argv) {
         else if (arg == "--out") out = value();
         else if (arg == "--res") res = value();
         else if (arg == "--twin") twin = value();
+        else if (arg == "--twin-of") {
+            const std::string pair = value();
+            const size_t eq = pair.find('=');
+            if (eq == std::string::npos || eq == 0) Usage("--twin-of needs NAME=PROGRAM");
+            moreTwins.emplace_back(pair.substr(0, eq), pair.substr(eq + 1));
+        }
         else if (arg == "--keep") keep = value();
         else if (arg == "--restart") actions.push_back(Action{true, {}, {}, {}});
         else if (arg == "--installer") actions.push_back(Action{false, {}, value(), {}});
@@ -153,6 +160,7 @@ int Run(int argc, char **argv) {
     if (!winsim::LoadMachineImage(before, &error)) return std::cerr << "wfstate: " << error << "\n", 1;
     winsim::SetPlatform(platform == "nt" ? winsim::Platform::WindowsNT : winsim::Platform::Windows95);
     winsim::RegisterHostTwin("patch.exe", twin);
+    for (const auto &[name, program] : moreTwins) winsim::RegisterHostTwin(name, program);
 
     for (const Action &action : actions) {
         if (!action.prepare.empty()) {
