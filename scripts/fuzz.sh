@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-60}
 shift || true
-all=(patch_data vcdiff parse_count compare_versions version_info regtext description)
+all=(patch_data vcdiff diff_delta parse_count compare_versions version_info regtext description)
 targets=("${all[@]}")
 [ $# -gt 0 ] && targets=("$@")
 

@@ -1,0 +1,192 @@
+// The difference delta: the builder's encoder (diff_delta_encode.h) held
+// against the patcher's decoder (diff_delta.h), on the shapes that stress a
+// coder and on random edits from a fixed seed; and the decoder on damaged
+// deltas, which it must refuse without reading or writing outside its
+// buffers (ASan watches heap blocks of exactly the sizes given).
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "diff_delta.h"
+#include "diff_delta_encode.h"
+#include "random_bytes.h"
+#include "vcdiff_encode.h"
+
+namespace {
+
+// ---- Helpers -----------------------------------------------------------------
+
+Bytes Encode(const Bytes &source, const Bytes &target) {
+    Bytes delta;
+    std::string error;
+    EXPECT_TRUE(diffdelta::Encode(source, target, &delta, &error)) << error;
+    return delta;
+}
+
+struct Decoded {
+    int result;
+    Bytes out;
+};
+
+Decoded Decode(const Bytes &source, const Bytes &delta, size_t capacity) {
+    std::unique_ptr<BYTE[]> src(new BYTE[source.size()]), del(new BYTE[delta.size()]);
+    std::unique_ptr<BYTE[]> out(new BYTE[capacity]);
+    std::copy(source.begin(), source.end(), src.get());
+    std::copy(delta.begin(), delta.end(), del.get());
+    DWORD size = 0xFFFFFFFF;
+    const int r = DiffDeltaDecode(src.get(), static_cast<DWORD>(source.size()), del.get(),
+                                  static_cast<DWORD>(delta.size()), out.get(), static_cast<DWORD>(capacity), &size);
+    EXPECT_NE(nullptr, DiffDeltaResultText(r));
+    if (r != DIFFDELTA_OK) {
+        EXPECT_EQ(0u, size) << "result " << r << " with bytes decoded";
+        return {r, {}};
+    }
+    return {r, Bytes(out.get(), out.get() + size)};
+}
+
+// Encodes, decodes with exactly the room the new file needs, and with one
+// byte less, which must be refused before anything is written past it.
+void ExpectRoundTrip(const std::string &what, const Bytes &source, const Bytes &target) {
+    SCOPED_TRACE(what);
+    const Bytes delta = Encode(source, target);
+    const Decoded exact = Decode(source, delta, target.size());
+    EXPECT_EQ(DIFFDELTA_OK, exact.result) << DiffDeltaResultText(exact.result);
+    EXPECT_TRUE(exact.out == target) << "decoded " << exact.out.size() << " bytes, expected " << target.size();
+    if (!target.empty()) EXPECT_EQ(DIFFDELTA_TOO_LARGE, Decode(source, delta, target.size() - 1).result);
+}
+
+// `image` with every aligned 32-bit word from `from` on moved by `shift`,
+// as a relinked program's absolute addresses move.
+Bytes AddressesMoved(Bytes image, size_t from, std::uint32_t shift) {
+    for (size_t i = from & ~size_t{3}; i + 4 <= image.size(); i += 4) {
+        std::uint32_t v = image[i] | image[i + 1] << 8 | image[i + 2] << 16 | static_cast<std::uint32_t>(image[i + 3]) << 24;
+        v += shift;
+        for (int b = 0; b < 4; ++b) image[i + b] = static_cast<std::uint8_t>(v >> (8 * b));
+    }
+    return image;
+}
+
+// ---- Round trips ---------------------------------------------------------------
+
+TEST(DiffDelta, EdgeShapesRoundTrip) {
+    const Bytes a = Random(2, 20000), b = Random(3, 20000);
+    Bytes callsAtTheEnd = Fill(4000, 0xE8);
+    callsAtTheEnd.back() = 0xE9;
+    struct Case {
+        const char *what;
+        Bytes source, target;
+    } cases[] = {
+        {"both empty", {}, {}},
+        {"empty old file", {}, a},
+        {"empty new file", a, {}},
+        {"one byte each", {'a'}, {'b'}},
+        {"one byte, the same", {'a'}, {'a'}},
+        {"identical", a, a},
+        {"nothing in common: incompressible", a, b},
+        // Call and jump opcodes everywhere, and one as the very last byte,
+        // where no displacement can follow.
+        {"all 0xE8", Fill(4096, 0xE8), Fill(4097, 0xE8)},
+        {"0xE8 and 0xE9 at the end", Cat({a, {0xE8}}), Cat({b, callsAtTheEnd})},
+        {"runs", Cat({Fill(10000, 0), a, Fill(300, 0xFF)}),
+         Cat({Fill(30000, 0), {1, 2, 3}, Fill(20000, 0), a, Fill(5000, 0xFF), {7}, Fill(200000, 0x20)})},
+        {"new file a piece of the old", a, Bytes(a.begin() + 7000, a.begin() + 9000)},
+        {"new file larger than the old", Bytes(a.begin(), a.begin() + 1000), Cat({a, a, b})},
+        {"a rebuilt program", Program(5, false), Program(5, true)},
+        {"addresses moved by a constant", a, AddressesMoved(a, 6000, 0x1000)},
+        // Long files: numbers past 16 bits, a stretch of a megabyte.
+        {"a megabyte, a byte changed in the middle", Random(7, 1 << 20), [] {
+             Bytes t = Random(7, 1 << 20);
+             t[1 << 19] ^= 0x55;
+             return t;
+         }()},
+    };
+    for (const Case &c : cases) ExpectRoundTrip(c.what, c.source, c.target);
+}
+
+TEST(DiffDelta, RandomEditsRoundTrip) {
+    // Fixed seed: a failure names its iteration, which reproduces it.
+    Rng rng(20261208);
+    for (int iteration = 0; iteration < 150; ++iteration) {
+        Bytes old;
+        const size_t size = rng.Below(12000);
+        switch (rng.Below(4)) {
+        case 0: old = Random(rng.Next(), size); break;
+        case 1: old = Program(rng.Next(), false), old.resize(std::min(old.size(), size)); break;
+        case 2: old = Fill(size, static_cast<std::uint8_t>(rng.Below(3))); break;
+        default:  // few distinct bytes: many equally long matches
+            for (size_t i = 0; i < size; ++i) old.push_back(static_cast<std::uint8_t>(rng.Below(3)));
+        }
+        Bytes target = RandomEdits(&rng, old);
+        if (rng.Below(3) == 0) target = AddressesMoved(target, rng.Below(static_cast<unsigned>(target.size() + 1)), rng.Next());
+        ExpectRoundTrip("iteration " + std::to_string(iteration), old, target);
+        if (HasFailure()) break;
+    }
+}
+
+// ---- What the deltas hold ----------------------------------------------------------
+
+// The point of the form: moved addresses cost a few bits each, where
+// VCDIFF must spell every changed word out. A search that fell back to the
+// delta's own bytes would show here.
+TEST(DiffDelta, MovedAddressesCostLessThanVcdiff) {
+    struct Case {
+        const char *what;
+        Bytes source, target;
+        double most;  // of the VCDIFF delta's size
+    } cases[] = {
+        {"a rebuilt program", Program(5, false), Program(5, true), 0.5},
+        {"program bytes, addresses moved", Program(6, false), AddressesMoved(Program(6, false), 4000, 0x30), 0.2},
+    };
+    for (const Case &c : cases) {
+        Bytes vcdiffDelta;
+        std::string error;
+        ASSERT_TRUE(vcdiff::Encode(c.source, c.target, &vcdiffDelta, &error)) << error;
+        const Bytes delta = Encode(c.source, c.target);
+        EXPECT_LE(delta.size(), c.most * vcdiffDelta.size())
+            << c.what << ": " << delta.size() << " bytes, VCDIFF " << vcdiffDelta.size();
+    }
+}
+
+// ---- Damaged deltas --------------------------------------------------------------
+
+TEST(DiffDelta, EveryCutIsRefused) {
+    const Bytes old = Program(8, false), target = Program(8, true);
+    const Bytes delta = Encode(old, target);
+    for (size_t length = 0; length < delta.size(); ++length) {
+        const Decoded d = Decode(old, Bytes(delta.begin(), delta.begin() + length), target.size());
+        EXPECT_NE(DIFFDELTA_OK, d.result) << "cut to " << length << " of " << delta.size();
+    }
+}
+
+TEST(DiffDelta, DamagedDeltasAreRefused) {
+    const Bytes old = Program(9, false), target = Program(9, true);
+    const Bytes good = Encode(old, target);
+    auto with = [&](size_t at, std::uint8_t value) {
+        Bytes d = good;
+        d[at] = value;
+        return d;
+    };
+    struct Case {
+        const char *what;
+        Bytes source, delta;
+        int expected;
+    } cases[] = {
+        {"a byte after the end", old, Cat({good, {0}}), DIFFDELTA_TRAILING},
+        {"a new size past the room", old, with(3, 0x7F), DIFFDELTA_TOO_LARGE},
+        {"a code outside the range", old, Cat({Bytes(good.begin(), good.begin() + 4), Fill(8, 0xFF)}),
+         DIFFDELTA_BAD_LENGTH},
+        {"an old file cut short", Bytes(old.begin(), old.begin() + old.size() / 2), good, DIFFDELTA_BAD_SOURCE},
+        {"no old file", {}, good, DIFFDELTA_BAD_SOURCE},
+    };
+    for (const Case &c : cases) {
+        const Decoded d = Decode(c.source, c.delta, 1 << 20);
+        EXPECT_EQ(c.expected, d.result) << c.what << ": " << DiffDeltaResultText(d.result);
+    }
+    // Any bit flipped: whatever the decoder makes of it, it stays inside
+    // its buffers and gives a size only with success.
+    for (size_t at = 4; at < good.size(); ++at)
+        for (int bit = 0; bit < 8; ++bit) Decode(old, with(at, static_cast<std::uint8_t>(good[at] ^ (1 << bit))), target.size());
+}
+
+}  // namespace
