@@ -88,6 +88,7 @@ set(WF_PATCHER_PE_SOURCES
     delta/text_line.cpp
     delta/command_line.cpp
     delta/vcdiff.cpp
+    delta/diff_delta.cpp
     src/app/nocrt.cpp)
 add_executable(patch ${WF_PATCHER_PE_SOURCES})
 target_include_directories(patch PRIVATE src delta .)

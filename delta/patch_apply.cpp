@@ -9,7 +9,11 @@
 #include "formats/crc32.h"
 #include "patch_data.h"
 #include "text_line.h"
+#include "diff_delta.h"
 #include "vcdiff.h"
+
+// ReplaceWithNew takes either decoder's 0 as success.
+static_assert(VCDIFF_OK == 0 && DIFFDELTA_OK == 0, "both decoders succeed with 0");
 
 // Outcome of one entry.
 enum EntryResult { ENTRY_DONE, ENTRY_FAILED };
@@ -221,11 +225,21 @@ static int ReplaceWithNew(const PatchEntry *entry, const BYTE *oldData, DWORD ol
         return ENTRY_FAILED;
     }
     DWORD decoded = 0;
-    int result = VcdiffDecode(oldData, oldSize, entry->delta, entry->deltaSize, newData,
+    int result;
+    LPCSTR why;
+    if (entry->kind == PATCH_DELTA_DIFFERENCE) {
+        result = DiffDeltaDecode(oldData, oldSize, entry->delta, entry->deltaSize, newData,
+                                 entry->newSize, &decoded);
+        why = DiffDeltaResultText(result);
+    } else {
+        result = VcdiffDecode(oldData, oldSize, entry->delta, entry->deltaSize, newData,
                               entry->newSize, &decoded);
-    if (result != VCDIFF_OK) {
+        why = VcdiffResultText(result);
+    }
+    // Both decoders' success is 0.
+    if (result != 0) {
         TextLineAppend(line, "the patch data does not apply: ");
-        TextLineAppend(line, VcdiffResultText(result));
+        TextLineAppend(line, why);
         Release(newData);
         return ENTRY_FAILED;
     }

@@ -6,7 +6,7 @@
 
 // The layout is read field by field, but the offsets must still add up.
 static_assert(PATCH_HEADER_CRC + 4 == PATCH_HEADER_SIZE, "header fields fill the header");
-static_assert(PATCH_ENTRY_RESERVED + 2 == PATCH_ENTRY_FIXED_SIZE, "entry fields fill the entry");
+static_assert(PATCH_ENTRY_KIND + 2 == PATCH_ENTRY_FIXED_SIZE, "entry fields fill the entry");
 static_assert(PATCH_NAME_MAX < MAX_PATH - 1, "a name and its temporary name fit MAX_PATH");
 
 BOOL PatchNameIsValid(LPCSTR name, DWORD length)
@@ -33,12 +33,16 @@ BOOL PatchNameIsValid(LPCSTR name, DWORD length)
 int PatchDataNextEntry(const BYTE *data, DWORD size, DWORD *offset, PatchEntry *entry)
 {
     DWORD at = *offset;
-    if (at > size || size - at < PATCH_ENTRY_FIXED_SIZE)
+    if (size < PATCH_HEADER_SIZE || at > size || size - at < PATCH_ENTRY_FIXED_SIZE)
         return PATCHDATA_TRUNCATED;
     const BYTE *fixed = data + at;
     DWORD nameLength = ReadLe16(fixed + PATCH_ENTRY_NAME_LENGTH);
     DWORD deltaSize = ReadLe32(fixed + PATCH_ENTRY_DELTA_SIZE);
-    if (ReadLe16(fixed + PATCH_ENTRY_RESERVED) != 0)
+    // Version 1's reserved field is version 2's kind, and zero is VCDIFF
+    // in both: only version 2 may name another kind.
+    DWORD kind = ReadLe16(fixed + PATCH_ENTRY_KIND);
+    DWORD kinds = ReadLe16(data + PATCH_HEADER_VERSION) == PATCH_DATA_VERSION ? PATCH_DELTA_KINDS : 1;
+    if (kind >= kinds)
         return PATCHDATA_BAD_ENTRY;
     at += PATCH_ENTRY_FIXED_SIZE;
     if (size - at < nameLength)
@@ -55,6 +59,7 @@ int PatchDataNextEntry(const BYTE *data, DWORD size, DWORD *offset, PatchEntry *
     entry->oldCrc = ReadLe32(fixed + PATCH_ENTRY_OLD_CRC);
     entry->newSize = ReadLe32(fixed + PATCH_ENTRY_NEW_SIZE);
     entry->newCrc = ReadLe32(fixed + PATCH_ENTRY_NEW_CRC);
+    entry->kind = kind;
     entry->delta = data + at;
     entry->deltaSize = deltaSize;
     *offset = at + deltaSize;
@@ -69,7 +74,8 @@ int PatchDataCheck(const BYTE *data, DWORD size, DWORD *count)
     if (data[0] != PATCH_DATA_SIGNATURE_0 || data[1] != PATCH_DATA_SIGNATURE_1 ||
         data[2] != PATCH_DATA_SIGNATURE_2 || data[3] != PATCH_DATA_SIGNATURE_3)
         return PATCHDATA_BAD_SIGNATURE;
-    if (ReadLe16(data + PATCH_HEADER_VERSION) != PATCH_DATA_VERSION)
+    DWORD version = ReadLe16(data + PATCH_HEADER_VERSION);
+    if (version != PATCH_DATA_VERSION_VCDIFF && version != PATCH_DATA_VERSION)
         return PATCHDATA_BAD_VERSION;
     if (Crc32(data + PATCH_HEADER_SIZE, size - PATCH_HEADER_SIZE) != ReadLe32(data + PATCH_HEADER_CRC))
         return PATCHDATA_BAD_CRC;
@@ -97,7 +103,7 @@ LPCSTR PatchDataResultText(int result)
     case PATCHDATA_BAD_CRC: return "CRC-32 does not match";
     case PATCHDATA_TRUNCATED: return "an entry runs past the end";
     case PATCHDATA_BAD_NAME: return "an entry's file name is not valid";
-    case PATCHDATA_BAD_ENTRY: return "an entry's reserved field is not zero";
+    case PATCHDATA_BAD_ENTRY: return "an entry's kind of delta is unknown";
     case PATCHDATA_TRAILING_BYTES: return "bytes after the last entry";
     }
     return "unknown fault";

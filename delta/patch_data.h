@@ -15,7 +15,18 @@
 #define PATCH_DATA_SIGNATURE_1 'T'
 #define PATCH_DATA_SIGNATURE_2 'P'
 #define PATCH_DATA_SIGNATURE_3 0x1A
-#define PATCH_DATA_VERSION 1
+// Version 1 has VCDIFF deltas only; version 2 names each entry's kind of
+// delta where version 1 had a reserved field. The builder writes version 1
+// when every delta is VCDIFF, so the patch reads on either patcher.
+#define PATCH_DATA_VERSION_VCDIFF 1
+#define PATCH_DATA_VERSION 2
+
+// An entry's kind of delta (version 2).
+enum PatchDeltaKind {
+    PATCH_DELTA_VCDIFF = 0,      // VCDIFF (vcdiff.h)
+    PATCH_DELTA_DIFFERENCE = 1,  // the difference delta (diff_delta.h)
+    PATCH_DELTA_KINDS
+};
 
 enum PatchDataLayout {
     PATCH_HEADER_SIGNATURE = 0,  // 4 bytes
@@ -30,7 +41,7 @@ enum PatchDataLayout {
     PATCH_ENTRY_NEW_CRC = 12,    // DWORD
     PATCH_ENTRY_DELTA_SIZE = 16, // DWORD
     PATCH_ENTRY_NAME_LENGTH = 20,// WORD, without a terminator
-    PATCH_ENTRY_RESERVED = 22,   // WORD, zero
+    PATCH_ENTRY_KIND = 22,       // WORD: version 1, zero; version 2, a PatchDeltaKind
     PATCH_ENTRY_FIXED_SIZE = 24  // then the name, then the delta
 };
 
@@ -46,7 +57,7 @@ enum PatchDataResult {
     PATCHDATA_BAD_CRC,         // the bytes after the header are damaged
     PATCHDATA_TRUNCATED,       // an entry runs past the end of the data
     PATCHDATA_BAD_NAME,        // empty, too long, not a bare ASCII name, or ends in '~'
-    PATCHDATA_BAD_ENTRY,       // a reserved field is not zero
+    PATCHDATA_BAD_ENTRY,       // an entry's kind of delta is unknown (version 1: not zero)
     PATCHDATA_TRAILING_BYTES   // bytes left after the last entry
 };
 
@@ -58,6 +69,7 @@ struct PatchEntry {
     DWORD oldCrc;
     DWORD newSize;
     DWORD newCrc;
+    DWORD kind;  // a PatchDeltaKind
     const BYTE *delta;
     DWORD deltaSize;
 };
@@ -68,6 +80,7 @@ int PatchDataCheck(const BYTE *data, DWORD size, DWORD *count);
 
 // Reads the entry at *offset (start with PATCH_HEADER_SIZE) and moves
 // *offset past it. Returns PATCHDATA_OK or why the entry is unusable.
+// The format version comes from the header, which PatchDataCheck checked.
 int PatchDataNextEntry(const BYTE *data, DWORD size, DWORD *offset, PatchEntry *entry);
 
 // Whether `name` may be a file name in patch data (see PATCHDATA_BAD_NAME).

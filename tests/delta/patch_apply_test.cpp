@@ -61,10 +61,10 @@ protected:
         std::string bytes;
         return winsim::ReadWholeFile(PathOf(name), &bytes) ? bytes : "<missing>";
     }
-    // patch.rtp for `files`, and their old versions in place.
-    void Prepare(const std::vector<FilePair> &files) {
+    // patch.rtp for `files` with deltas of `kind`, and their old versions in place.
+    void Prepare(const std::vector<FilePair> &files, int kind = PATCH_DELTA_VCDIFF) {
         files_ = files;
-        Put("patch.rtp", BuildPatchData(files));
+        Put("patch.rtp", BuildPatchData(files, kind));
         for (const FilePair &f : files) Put(f.name, f.oldBytes);
     }
     int Run() {
@@ -327,30 +327,35 @@ TEST_F(PatchApplyTest, AWrongNewFileIsNeverWritten) {
     ExpectOld(files_[0]);
 }
 
-// Every single-byte change of a delta, in sealed data: the file ends either
-// as it was or as its new version, never anything else, and the exit code
-// says which.
+// Every single-byte change of a delta of either kind, in sealed data: the
+// file ends either as it was or as its new version, never anything else,
+// and the exit code says which.
 TEST_F(PatchApplyTest, ADamagedDeltaNeverLeavesAWrongFile) {
-    const std::string old = SampleBytes(7, 3000);
-    const std::vector<FilePair> files = {{"wfprint.dll", old, NewBuildOf(old, 7)}};
-    Prepare(files);
-    const std::string good = Get("patch.rtp");
-    const size_t deltaStart = PATCH_HEADER_SIZE + PATCH_ENTRY_FIXED_SIZE + files[0].name.size();
-    for (size_t at = deltaStart; at < good.size(); ++at) {
-        std::string data = good;
-        data[at] ^= 0x21;
-        Reseal(&data);
-        Put("patch.rtp", data);
-        Put("wfprint.dll", old);
-        const int exitCode = Run();
-        const std::string now = Get("wfprint.dll");
-        if (exitCode == PATCH_EXIT_OK) {
-            EXPECT_TRUE(now == files[0].newBytes) << "byte " << at << ": exit 0 with a wrong file";
-        } else {
-            EXPECT_EQ(PATCH_EXIT_FAILED, exitCode) << "byte " << at;
-            EXPECT_TRUE(now == old) << "byte " << at << ": " << Join(lines_);
+    for (int kind : {PATCH_DELTA_VCDIFF, PATCH_DELTA_DIFFERENCE}) {
+        SCOPED_TRACE("kind " + std::to_string(kind));
+        const std::string old = SampleBytes(7, 3000);
+        const std::vector<FilePair> files = {{"wfprint.dll", old, NewBuildOf(old, 7)}};
+        Prepare(files, kind);
+        const std::string good = Get("patch.rtp");
+        ASSERT_EQ(PATCH_EXIT_OK, Run()) << Join(lines_);
+        ExpectNew(files[0]);
+        const size_t deltaStart = PATCH_HEADER_SIZE + PATCH_ENTRY_FIXED_SIZE + files[0].name.size();
+        for (size_t at = deltaStart; at < good.size(); ++at) {
+            std::string data = good;
+            data[at] ^= 0x21;
+            Reseal(&data);
+            Put("patch.rtp", data);
+            Put("wfprint.dll", old);
+            const int exitCode = Run();
+            const std::string now = Get("wfprint.dll");
+            if (exitCode == PATCH_EXIT_OK) {
+                EXPECT_TRUE(now == files[0].newBytes) << "byte " << at << ": exit 0 with a wrong file";
+            } else {
+                EXPECT_EQ(PATCH_EXIT_FAILED, exitCode) << "byte " << at;
+                EXPECT_TRUE(now == old) << "byte " << at << ": " << Join(lines_);
+            }
+            ASSERT_EQ(ExpectedListing(), Listing()) << "byte " << at;
         }
-        ASSERT_EQ(ExpectedListing(), Listing()) << "byte " << at;
     }
 }
 

@@ -29,7 +29,8 @@ void PutLe16(std::string *data, size_t at, WORD value) {
 }
 
 // Two entries with small hand-made deltas: the reader does not decode.
-std::string TwoEntries() {
+// The second entry's delta of the given kind.
+std::string TwoEntries(int secondKind = PATCH_DELTA_VCDIFF) {
     std::vector<patchbuild::PatchDataFile> files(2);
     files[0].name = "wfcore.dll";
     files[0].oldBytes = {'o', 'l', 'd'};
@@ -38,6 +39,7 @@ std::string TwoEntries() {
     files[1].name = "wayfront.exe";
     files[1].newBytes = {'x'};
     files[1].delta = {1, 2, 3};
+    files[1].kind = secondKind;
     std::string data, error;
     EXPECT_TRUE(patchbuild::EncodePatchData(files, &data, &error)) << error;
     return data;
@@ -61,8 +63,23 @@ TEST(PatchDataTest, TheWriterLaysOutHeaderAndEntries) {
     EXPECT_EQ(Crc32(reinterpret_cast<const BYTE *>("new!"), 4), ReadLe32(e + PATCH_ENTRY_NEW_CRC));
     EXPECT_EQ(5u, ReadLe32(e + PATCH_ENTRY_DELTA_SIZE));
     EXPECT_EQ(10u, ReadLe16(e + PATCH_ENTRY_NAME_LENGTH));
-    EXPECT_EQ(0u, ReadLe16(e + PATCH_ENTRY_RESERVED));
+    EXPECT_EQ(0u, ReadLe16(e + PATCH_ENTRY_KIND));
     EXPECT_EQ("wfcore.dll", data.substr(kEntry0 + PATCH_ENTRY_FIXED_SIZE, 10));
+}
+
+// A difference delta makes the data version 2, each entry naming its kind,
+// which the reader hands on.
+TEST(PatchDataTest, VersionTwoNamesEachEntrysKind) {
+    const std::string data = TwoEntries(PATCH_DELTA_DIFFERENCE);
+    EXPECT_EQ(2u, ReadLe16(Data(data) + PATCH_HEADER_VERSION));
+    DWORD count = 0;
+    ASSERT_EQ(PATCHDATA_OK, Check(data, &count));
+    DWORD offset = PATCH_HEADER_SIZE;
+    PatchEntry entry;
+    for (DWORD kind : {PATCH_DELTA_VCDIFF, PATCH_DELTA_DIFFERENCE}) {
+        ASSERT_EQ(PATCHDATA_OK, PatchDataNextEntry(Data(data), Size(data), &offset, &entry));
+        EXPECT_EQ(kind, entry.kind) << entry.name;
+    }
 }
 
 // Each row damages good data one way; the CRC is made right again where
@@ -77,7 +94,9 @@ TEST(PatchDataTest, DamagedDataIsRefused) {
         {"empty", [](std::string *d) { d->clear(); }, false, PATCHDATA_TOO_SHORT},
         {"header cut", [](std::string *d) { d->resize(11); }, false, PATCHDATA_TOO_SHORT},
         {"other signature", [](std::string *d) { (*d)[0] = 'M'; }, false, PATCHDATA_BAD_SIGNATURE},
-        {"format version 2", [](std::string *d) { PutLe16(d, PATCH_HEADER_VERSION, 2); }, false,
+        {"format version 3", [](std::string *d) { PutLe16(d, PATCH_HEADER_VERSION, 3); }, false,
+         PATCHDATA_BAD_VERSION},
+        {"format version 0", [](std::string *d) { PutLe16(d, PATCH_HEADER_VERSION, 0); }, false,
          PATCHDATA_BAD_VERSION},
         {"a delta byte flipped", [](std::string *d) { (*d)[d->size() - 1] ^= 1; }, false,
          PATCHDATA_BAD_CRC},
@@ -98,9 +117,15 @@ TEST(PatchDataTest, DamagedDataIsRefused) {
          true, PATCHDATA_TRUNCATED},
         {"count one fewer", [](std::string *d) { PutLe16(d, PATCH_HEADER_COUNT, 1); }, true,
          PATCHDATA_TRAILING_BYTES},
-        {"reserved field set",
-         [](std::string *d) { PutLe16(d, kEntry0 + PATCH_ENTRY_RESERVED, 1); }, true,
+        {"version 1 naming the difference delta",
+         [](std::string *d) { PutLe16(d, kEntry0 + PATCH_ENTRY_KIND, PATCH_DELTA_DIFFERENCE); }, true,
          PATCHDATA_BAD_ENTRY},
+        {"version 2 naming an unknown kind",
+         [](std::string *d) {
+             PutLe16(d, PATCH_HEADER_VERSION, 2);
+             PutLe16(d, kEntry1 + PATCH_ENTRY_KIND, PATCH_DELTA_KINDS);
+         },
+         true, PATCHDATA_BAD_ENTRY},
         {"empty name", [](std::string *d) { PutLe16(d, kEntry0 + PATCH_ENTRY_NAME_LENGTH, 0); }, true,
          PATCHDATA_BAD_NAME},
         {"name with a path", [](std::string *d) { (*d)[kEntry0 + PATCH_ENTRY_FIXED_SIZE + 2] = '\\'; },
@@ -203,7 +228,7 @@ TEST(PatchDataTest, TheBuilderChecksEachDelta) {
     for (const Case &c : cases) {
         file.delta.assign(c.delta.begin(), c.delta.end());
         std::string error;
-        EXPECT_EQ(c.error == nullptr, patchbuild::CheckVcdiffDelta(file, &error)) << c.what << ": " << error;
+        EXPECT_EQ(c.error == nullptr, patchbuild::CheckDelta(file, &error)) << c.what << ": " << error;
         if (c.error) {
             EXPECT_NE(std::string::npos, error.find(c.error)) << c.what << ": " << error;
             EXPECT_EQ(0u, error.find("wfcore.dll: ")) << c.what << ": " << error;

@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 
+#include "diff_delta_encode.h"
 #include "formats/crc32.h"
 #include "patch_data.h"
 #include "patch_data_writer.h"
@@ -33,14 +34,19 @@ std::string MakeDelta(const std::string &oldBytes, const std::string &newBytes) 
     return scratch.Get("delta");
 }
 
-std::string BuildPatchData(const std::vector<FilePair> &files) {
+std::string BuildPatchData(const std::vector<FilePair> &files, int kind) {
     std::vector<patchbuild::PatchDataFile> entries;
     for (const FilePair &pair : files) {
         patchbuild::PatchDataFile entry;
         entry.name = pair.name;
         entry.oldBytes = Bytes(pair.oldBytes);
         entry.newBytes = Bytes(pair.newBytes);
-        entry.delta = Bytes(MakeDelta(pair.oldBytes, pair.newBytes));
+        entry.kind = kind;
+        std::string error;
+        if (kind == PATCH_DELTA_VCDIFF)
+            entry.delta = Bytes(MakeDelta(pair.oldBytes, pair.newBytes));
+        else if (!diffdelta::Encode(entry.oldBytes, entry.newBytes, &entry.delta, &error))
+            throw std::runtime_error(error);
         entries.push_back(entry);
     }
     std::string data, error;

@@ -58,7 +58,6 @@
 #include "formats/pe_resources.h"
 #include "formats/pe_version.h"
 #include "pif_template.h"
-#include "vcdiff_encode.h"
 
 namespace fs = std::filesystem;
 using namespace patchbuild;
@@ -322,11 +321,7 @@ bool MakePatchData(const Description& d, const MachineImage& machine, const fs::
     file.oldBytes = *oldBytes;
     file.newBytes = *newBytes;
     std::string error;
-    if (!vcdiff::Encode(file.oldBytes, file.newBytes, &file.delta, &error)) {
-      std::cerr << entry.name << ": " << error << "\n";
-      return false;
-    }
-    if (!CheckVcdiffDelta(file, &error)) {
+    if (!MakeDelta(&file, &error)) {
       std::cerr << error << "\n";
       return false;
     }

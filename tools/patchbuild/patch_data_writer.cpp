@@ -2,9 +2,12 @@
 
 #include <algorithm>
 
+#include "diff_delta.h"
+#include "diff_delta_encode.h"
 #include "formats/crc32.h"
 #include "patch_data.h"
 #include "vcdiff.h"
+#include "vcdiff_encode.h"
 
 namespace patchbuild {
 namespace {
@@ -39,7 +42,9 @@ bool EncodePatchData(const std::vector<PatchDataFile>& files, std::string* out, 
   data += static_cast<char>(PATCH_DATA_SIGNATURE_1);
   data += static_cast<char>(PATCH_DATA_SIGNATURE_2);
   data += static_cast<char>(PATCH_DATA_SIGNATURE_3);
-  PutLe16(data, PATCH_DATA_VERSION);
+  const bool vcdiffOnly = std::all_of(files.begin(), files.end(),
+                                      [](const PatchDataFile& f) { return f.kind == PATCH_DELTA_VCDIFF; });
+  PutLe16(data, vcdiffOnly ? PATCH_DATA_VERSION_VCDIFF : PATCH_DATA_VERSION);
   PutLe16(data, static_cast<std::uint32_t>(files.size()));
   PutLe32(data, 0);  // the CRC, filled in below
   for (const PatchDataFile& file : files) {
@@ -47,6 +52,10 @@ bool EncodePatchData(const std::vector<PatchDataFile>& files, std::string* out, 
         file.name.size() != std::char_traits<char>::length(file.name.c_str())) {
       *error = file.name + ": not a name the patcher accepts (printable ASCII, no path, at most " +
                std::to_string(PATCH_NAME_MAX) + " characters, not ending in '.', ' ' or '~')";
+      return false;
+    }
+    if (file.kind < 0 || file.kind >= PATCH_DELTA_KINDS) {
+      *error = file.name + ": unknown kind of delta " + std::to_string(file.kind);
       return false;
     }
     const std::uint64_t limit = 0xFFFFFFFFull;
@@ -61,7 +70,7 @@ bool EncodePatchData(const std::vector<PatchDataFile>& files, std::string* out, 
     PutLe32(data, CrcOf(file.newBytes));
     PutLe32(data, static_cast<std::uint32_t>(file.delta.size()));
     PutLe16(data, static_cast<std::uint32_t>(file.name.size()));
-    PutLe16(data, 0);
+    PutLe16(data, static_cast<std::uint32_t>(file.kind));
     data += file.name;
     data.append(file.delta.begin(), file.delta.end());
   }
@@ -72,7 +81,7 @@ bool EncodePatchData(const std::vector<PatchDataFile>& files, std::string* out, 
   return true;
 }
 
-bool CheckVcdiffDelta(const PatchDataFile& file, std::string* error) {
+bool CheckDelta(const PatchDataFile& file, std::string* error) {
   const std::uint64_t limit = 0xFFFFFFFFull;
   if (file.oldBytes.size() >= limit || file.newBytes.size() >= limit || file.delta.size() >= limit) {
     *error = file.name + ": too large for patch data";
@@ -82,17 +91,43 @@ bool CheckVcdiffDelta(const PatchDataFile& file, std::string* error) {
   // told apart from one making the right amount.
   std::vector<BYTE> decoded(file.newBytes.size() + 1);
   DWORD size = 0;
-  const int result = VcdiffDecode(file.oldBytes.data(), static_cast<DWORD>(file.oldBytes.size()),
-                                  file.delta.data(), static_cast<DWORD>(file.delta.size()), decoded.data(),
-                                  static_cast<DWORD>(decoded.size()), &size);
-  if (result != VCDIFF_OK) {
-    *error = file.name + ": the patcher cannot apply its delta: " + VcdiffResultText(result);
+  const auto oldSize = static_cast<DWORD>(file.oldBytes.size());
+  const auto deltaSize = static_cast<DWORD>(file.delta.size());
+  const auto room = static_cast<DWORD>(decoded.size());
+  const bool difference = file.kind == PATCH_DELTA_DIFFERENCE;
+  const int result =
+      difference
+          ? DiffDeltaDecode(file.oldBytes.data(), oldSize, file.delta.data(), deltaSize, decoded.data(), room, &size)
+          : VcdiffDecode(file.oldBytes.data(), oldSize, file.delta.data(), deltaSize, decoded.data(), room, &size);
+  if (result != 0) {  // DIFFDELTA_OK and VCDIFF_OK alike
+    *error = file.name + ": the patcher cannot apply its delta: " +
+             (difference ? DiffDeltaResultText(result) : VcdiffResultText(result));
     return false;
   }
   if (size != file.newBytes.size() || !std::equal(file.newBytes.begin(), file.newBytes.end(), decoded.begin())) {
     *error = file.name + ": its delta does not make the new version";
     return false;
   }
+  return true;
+}
+
+bool MakeDelta(PatchDataFile* file, std::string* error) {
+  PatchDataFile vcdiffForm = *file;
+  vcdiffForm.kind = PATCH_DELTA_VCDIFF;
+  if (!vcdiff::Encode(file->oldBytes, file->newBytes, &vcdiffForm.delta, error)) {
+    *error = file->name + ": " + *error;
+    return false;
+  }
+  if (!CheckDelta(vcdiffForm, error)) return false;
+  PatchDataFile differenceForm = *file;
+  differenceForm.kind = PATCH_DELTA_DIFFERENCE;
+  if (!diffdelta::Encode(file->oldBytes, file->newBytes, &differenceForm.delta, error)) {
+    *error = file->name + ": " + *error;
+    return false;
+  }
+  if (!CheckDelta(differenceForm, error)) return false;
+  const bool smaller = differenceForm.delta.size() < vcdiffForm.delta.size();
+  *file = std::move(smaller ? differenceForm : vcdiffForm);
   return true;
 }
 
