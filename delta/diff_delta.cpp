@@ -116,6 +116,7 @@ int DecodeAll(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD del
     DiffDeltaModels *m = &g_models;
     DiffDeltaResetModels(m);
     DWORD newPos = 0, oldPos = 0;
+    DWORD distance = 0;  // of the last repeat; none yet refers to no byte
     while (newPos < size) {
         // A stretch of the old file, with differences added.
         DWORD stretch;
@@ -141,15 +142,39 @@ int DecodeAll(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD del
         newPos += stretch;
         oldPos += stretch;
 
-        // The delta's own bytes.
+        // The new file's own bytes: literals, and repeats of its earlier bytes.
         DWORD extra;
         if (!DecodeNumber(&rc, &m->number[DIFFDELTA_NUM_EXTRA], &extra)) return DIFFDELTA_BAD_LENGTH;
         if (extra > size - newPos) return DIFFDELTA_BAD_LENGTH;
-        for (DWORD i = 0; i < extra; ++i, ++newPos) {
-            DWORD before = newPos > 0 ? target[newPos - 1] : 0;
-            target[newPos] = (BYTE)DecodeTree(&rc, m->literal[before >> 5], 8);
+        const DWORD extraEnd = newPos + extra;
+        DWORD afterRepeat = 0;
+        while (newPos < extraEnd) {
+            if (!DecodeBit(&rc, &m->repeat[afterRepeat])) {
+                DWORD before = newPos > 0 ? target[newPos - 1] : 0;
+                target[newPos++] = (BYTE)DecodeTree(&rc, m->literal[before >> 5], 8);
+                afterRepeat = 0;
+            } else {
+                DWORD length;
+                if (!DecodeNumber(&rc, &m->number[DIFFDELTA_NUM_LENGTH], &length)) return DIFFDELTA_BAD_LENGTH;
+                if (extraEnd - newPos < DIFFDELTA_SHORTEST_REPEAT ||
+                    length > extraEnd - newPos - DIFFDELTA_SHORTEST_REPEAT)
+                    return DIFFDELTA_BAD_LENGTH;
+                length += DIFFDELTA_SHORTEST_REPEAT;
+                if (!DecodeBit(&rc, &m->sameDistance[afterRepeat])) {
+                    if (!DecodeNumber(&rc, &m->number[DIFFDELTA_NUM_DISTANCE], &distance))
+                        return DIFFDELTA_BAD_LENGTH;
+                    if (distance == 0xFFFFFFFF) return DIFFDELTA_BAD_SOURCE;
+                    ++distance;
+                }
+                if (distance == 0 || distance > newPos) return DIFFDELTA_BAD_SOURCE;
+                // Forwards, byte by byte: a repeat may overlap its own bytes.
+                const BYTE *from = target + newPos - distance;
+                for (DWORD i = 0; i < length; ++i) target[newPos + i] = from[i];
+                newPos += length;
+                afterRepeat = 1;
+            }
+            if (rc.overrun) return DIFFDELTA_TRUNCATED;
         }
-        if (rc.overrun) return DIFFDELTA_TRUNCATED;
         if (newPos == size) break;
 
         // Where the next stretch starts in the old file.

@@ -1,6 +1,7 @@
 // The patcher's second delta form, the "difference delta": the new file as
-// stretches of the old one with small byte differences added, and bytes
-// of its own between them, all through an adaptive binary range coder.
+// stretches of the old one with small byte differences added, and between
+// them bytes of its own or repeats of earlier bytes of the new file, all
+// through an adaptive binary range coder.
 // A program rebuilt after an edit keeps most of its code, but every
 // absolute address and branch displacement past the edit moves by the same
 // small amount; as differences those are a few bytes among long runs of
@@ -26,7 +27,7 @@ enum DiffDeltaResult {
     DIFFDELTA_TRUNCATED,   // the coded stream ends before the new file does
     DIFFDELTA_TOO_LARGE,   // the new file does not fit the output buffer
     DIFFDELTA_BAD_LENGTH,  // a stretch runs past the new file, or a length is not a number
-    DIFFDELTA_BAD_SOURCE,  // a stretch reads outside the old file
+    DIFFDELTA_BAD_SOURCE,  // a stretch reads outside the old file, or a repeat before the new one
     DIFFDELTA_TRAILING     // coded bytes left after the new file is complete
 };
 
@@ -39,15 +40,19 @@ enum DiffDeltaModel {
     DIFFDELTA_NUMBER_LENGTH_BITS = 6,  // a number's bit length, 0 to 32
     DIFFDELTA_NUMBER_MODELLED = 3,     // bits below the top one with a model; the rest even
     DIFFDELTA_LITERAL_CONTEXTS = 8,    // from the top 3 bits of the byte before
-    DIFFDELTA_DIFFERENCE_CONTEXTS = 2  // after a zero run, or right after a difference
+    DIFFDELTA_DIFFERENCE_CONTEXTS = 2, // after a zero run, or right after a difference
+    DIFFDELTA_REPEAT_CONTEXTS = 2,     // after a literal, or after a repeat
+    DIFFDELTA_SHORTEST_REPEAT = 2      // a repeat's length is coded less this
 };
 
 // Which numbers a delta codes, each with models of its own.
 enum DiffDeltaNumber {
     DIFFDELTA_NUM_STRETCH,  // bytes of the next stretch taken from the old file
     DIFFDELTA_NUM_ZEROS,    // bytes of a stretch before its next difference
-    DIFFDELTA_NUM_EXTRA,    // bytes of the delta's own after a stretch
+    DIFFDELTA_NUM_EXTRA,    // bytes of the new file's own after a stretch
     DIFFDELTA_NUM_SEEK,     // how far the old file's position moves, then
+    DIFFDELTA_NUM_LENGTH,   // a repeat's length, less DIFFDELTA_SHORTEST_REPEAT
+    DIFFDELTA_NUM_DISTANCE, // how far back a repeat's bytes are, less 1
     DIFFDELTA_NUMBERS
 };
 
@@ -61,6 +66,8 @@ struct DiffDeltaNumberModel {
 struct DiffDeltaModels {
     DiffDeltaNumberModel number[DIFFDELTA_NUMBERS];
     DiffDeltaProb seekSign;
+    DiffDeltaProb repeat[DIFFDELTA_REPEAT_CONTEXTS];      // a repeat, not a literal
+    DiffDeltaProb sameDistance[DIFFDELTA_REPEAT_CONTEXTS];  // the last repeat's distance again
     DiffDeltaProb literal[DIFFDELTA_LITERAL_CONTEXTS][256];
     DiffDeltaProb difference[DIFFDELTA_DIFFERENCE_CONTEXTS][256];
 };

@@ -8,10 +8,14 @@
 //     grown forwards, and the new one backwards, for as long as more than
 //     half their bytes agree, and their overlap is split where it counts
 //     most; what lies between is the delta's own bytes.
-//  3. Coding: each stretch's differences as zero runs and differing bytes,
-//     the bytes between, and the old file's moves, through the models and
-//     the binary range coder of the decoder (diff_delta.h), which this
-//     mirrors bit for bit.
+//  3. Repeats: the bytes between stretches are the new file's own; where
+//     they repeat earlier bytes of the new file (hash chains of three-byte
+//     strings), the longest earlier occurrence, or the last repeat's
+//     distance again when that is nearly as long, replaces the literals.
+//  4. Coding: each stretch's differences as zero runs and differing bytes,
+//     the literals and repeats between, and the old file's moves, through
+//     the models and the binary range coder of the decoder (diff_delta.h),
+//     which this mirrors bit for bit.
 #include "diff_delta_encode.h"
 
 #include <algorithm>
@@ -135,6 +139,58 @@ std::vector<Step> FindSteps(const Bytes& old, const Bytes& neu) {
   return steps;
 }
 
+// ---- Repeats -----------------------------------------------------------------
+
+// Earlier positions of the new file by the hash of the three bytes there,
+// most recent first.
+class RepeatIndex {
+ public:
+  explicit RepeatIndex(const Bytes& data) : data_(data), head_(std::size_t{1} << kBits, kNone), next_(data.size(), kNone) {}
+
+  // Adds every position before `pos` not yet added.
+  void AddUpTo(std::int64_t pos) {
+    for (; added_ < pos; ++added_) {
+      if (added_ + 3 > static_cast<std::int64_t>(data_.size())) continue;
+      const std::uint32_t h = Hash(added_);
+      next_[added_] = head_[h];
+      head_[h] = static_cast<std::uint32_t>(added_);
+    }
+  }
+
+  // The longest earlier occurrence of data[pos..end), and its distance.
+  std::int64_t Longest(std::int64_t pos, std::int64_t end, std::int64_t* distance) const {
+    std::int64_t best = 0;
+    if (pos + 3 > end) return 0;
+    int depth = kDepth;
+    for (std::uint32_t at = head_[Hash(pos)]; at != kNone && depth > 0; at = next_[at], --depth) {
+      const std::int64_t n = Common(at, pos, end);
+      if (n > best) best = n, *distance = pos - at;
+    }
+    return best;
+  }
+
+  // How many bytes from `pos` (up to `end`) equal those `distance` back.
+  std::int64_t Common(std::int64_t from, std::int64_t pos, std::int64_t end) const {
+    std::int64_t n = 0;
+    while (pos + n < end && data_[from + n] == data_[pos + n]) ++n;
+    return n;
+  }
+
+ private:
+  static constexpr int kBits = 16;
+  static constexpr int kDepth = 48;
+  static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+  std::uint32_t Hash(std::int64_t pos) const {
+    const std::uint32_t v = data_[pos] | data_[pos + 1] << 8 | static_cast<std::uint32_t>(data_[pos + 2]) << 16;
+    return (v * 2654435761u) >> (32 - kBits);
+  }
+
+  const Bytes& data_;
+  std::vector<std::uint32_t> head_, next_;
+  std::int64_t added_ = 0;
+};
+
 // ---- Range coder -----------------------------------------------------------
 
 class RangeEncoder {
@@ -244,6 +300,8 @@ bool Encode(const Bytes& source, const Bytes& target, Bytes* delta, std::string*
   auto models = std::make_unique<DiffDeltaModels>();
   DiffDeltaResetModels(models.get());
   RangeEncoder rc(&out);
+  RepeatIndex repeats(target);
+  std::int64_t lastDistance = 0;
   std::int64_t newPos = 0, oldPos = 0;
   bool first = true;
   for (const Step& step : steps) {
@@ -268,10 +326,32 @@ bool Encode(const Bytes& source, const Bytes& target, Bytes* delta, std::string*
     }
     if (zeros > 0) rc.Number(&models->number[DIFFDELTA_NUM_ZEROS], zeros);
     rc.Number(&models->number[DIFFDELTA_NUM_EXTRA], static_cast<std::uint32_t>(step.extra));
-    for (std::int64_t i = 0; i < step.extra; ++i) {
-      const std::int64_t at = step.newStart + step.stretch + i;
-      const std::uint32_t before = at > 0 ? target[at - 1] : 0;
-      rc.Tree(models->literal[before >> 5], 8, target[at]);
+    const std::int64_t end = step.newStart + step.stretch + step.extra;
+    std::uint32_t afterRepeat = 0;
+    for (std::int64_t at = step.newStart + step.stretch; at < end;) {
+      repeats.AddUpTo(at);
+      std::int64_t distance = 0;
+      std::int64_t length = repeats.Longest(at, end, &distance);
+      const std::int64_t same = lastDistance > 0 && lastDistance <= at ? repeats.Common(at - lastDistance, at, end) : 0;
+      // A far repeat of three bytes costs about what its literals do.
+      if (length == 3 && distance > 4096) length = 0;
+      const bool useSame = same >= DIFFDELTA_SHORTEST_REPEAT && same + 1 >= length;
+      if (!useSame && length < 3) {
+        rc.Bit(&models->repeat[afterRepeat], 0);
+        const std::uint32_t before = at > 0 ? target[at - 1] : 0;
+        rc.Tree(models->literal[before >> 5], 8, target[at]);
+        ++at;
+        afterRepeat = 0;
+        continue;
+      }
+      if (useSame) length = same, distance = lastDistance;
+      rc.Bit(&models->repeat[afterRepeat], 1);
+      rc.Number(&models->number[DIFFDELTA_NUM_LENGTH], static_cast<std::uint32_t>(length - DIFFDELTA_SHORTEST_REPEAT));
+      rc.Bit(&models->sameDistance[afterRepeat], useSame ? 1 : 0);
+      if (!useSame) rc.Number(&models->number[DIFFDELTA_NUM_DISTANCE], static_cast<std::uint32_t>(distance - 1));
+      lastDistance = distance;
+      at += length;
+      afterRepeat = 1;
     }
     newPos = step.newStart + step.stretch + step.extra;
     oldPos = step.oldStart + step.stretch;

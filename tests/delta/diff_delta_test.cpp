@@ -53,7 +53,9 @@ void ExpectRoundTrip(const std::string &what, const Bytes &source, const Bytes &
     const Decoded exact = Decode(source, delta, target.size());
     EXPECT_EQ(DIFFDELTA_OK, exact.result) << DiffDeltaResultText(exact.result);
     EXPECT_TRUE(exact.out == target) << "decoded " << exact.out.size() << " bytes, expected " << target.size();
-    if (!target.empty()) EXPECT_EQ(DIFFDELTA_TOO_LARGE, Decode(source, delta, target.size() - 1).result);
+    if (!target.empty()) {
+        EXPECT_EQ(DIFFDELTA_TOO_LARGE, Decode(source, delta, target.size() - 1).result);
+    }
 }
 
 // `image` with every aligned 32-bit word from `from` on moved by `shift`,
@@ -91,6 +93,15 @@ TEST(DiffDelta, EdgeShapesRoundTrip) {
         {"runs", Cat({Fill(10000, 0), a, Fill(300, 0xFF)}),
          Cat({Fill(30000, 0), {1, 2, 3}, Fill(20000, 0), a, Fill(5000, 0xFF), {7}, Fill(200000, 0x20)})},
         {"new file a piece of the old", a, Bytes(a.begin() + 7000, a.begin() + 9000)},
+        // Repeats of the new file's own bytes: a block the old file lacks,
+        // and a short pattern repeated far past its length, each repeat
+        // overlapping its own bytes.
+        {"repeats only in the new file", a, Cat({b, Bytes(a.begin(), a.begin() + 500), b, b})},
+        {"self-overlapping pattern", {}, [] {
+             Bytes p;
+             for (int i = 0; i < 9000; ++i) p.push_back(static_cast<std::uint8_t>("abcdefg"[i % 7]));
+             return p;
+         }()},
         {"new file larger than the old", Bytes(a.begin(), a.begin() + 1000), Cat({a, a, b})},
         {"a rebuilt program", Program(5, false), Program(5, true)},
         {"addresses moved by a constant", a, AddressesMoved(a, 6000, 0x1000)},
@@ -127,16 +138,17 @@ TEST(DiffDelta, RandomEditsRoundTrip) {
 // ---- What the deltas hold ----------------------------------------------------------
 
 // The point of the form: moved addresses cost a few bits each, where
-// VCDIFF must spell every changed word out. A search that fell back to the
-// delta's own bytes would show here.
-TEST(DiffDelta, MovedAddressesCostLessThanVcdiff) {
+// VCDIFF must spell every changed word out. A search that fell back to
+// literals would show here; so would repeats that were not found.
+TEST(DiffDelta, SizesAgainstVcdiff) {
     struct Case {
         const char *what;
         Bytes source, target;
         double most;  // of the VCDIFF delta's size
     } cases[] = {
         {"a rebuilt program", Program(5, false), Program(5, true), 0.5},
-        {"program bytes, addresses moved", Program(6, false), AddressesMoved(Program(6, false), 4000, 0x30), 0.2},
+        {"program bytes, addresses moved", Program(6, false), AddressesMoved(Program(6, false), 4000, 0x30), 0.05},
+        {"a new block, repeated", Random(10, 5000), Cat({Random(11, 3000), Random(11, 3000), Random(11, 3000)}), 1.05},
     };
     for (const Case &c : cases) {
         Bytes vcdiffDelta;
