@@ -111,6 +111,11 @@ bool CheckDelta(const PatchDataFile& file, std::string* error) {
   return true;
 }
 
+// The difference delta's encoder sorts every suffix of the old file, which
+// takes seconds a megabyte and 24 bytes of memory a byte; past this VCDIFF
+// alone is made, which a file of that size is usually patched well with.
+constexpr std::size_t kLargestDifferenceSource = std::size_t{16} << 20;
+
 bool MakeDelta(PatchDataFile* file, std::string* error) {
   PatchDataFile vcdiffForm = *file;
   vcdiffForm.kind = PATCH_DELTA_VCDIFF;
@@ -119,6 +124,10 @@ bool MakeDelta(PatchDataFile* file, std::string* error) {
     return false;
   }
   if (!CheckDelta(vcdiffForm, error)) return false;
+  if (file->oldBytes.size() > kLargestDifferenceSource) {
+    *file = std::move(vcdiffForm);
+    return true;
+  }
   PatchDataFile differenceForm = *file;
   differenceForm.kind = PATCH_DELTA_DIFFERENCE;
   if (!diffdelta::Encode(file->oldBytes, file->newBytes, &differenceForm.delta, error)) {

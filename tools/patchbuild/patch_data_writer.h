@@ -33,8 +33,8 @@ bool EncodePatchData(const std::vector<PatchDataFile>& files, std::string* out, 
 bool CheckDelta(const PatchDataFile& file, std::string* error);
 
 // The smallest delta of file.oldBytes to file.newBytes into file.delta and
-// file.kind: the difference delta where it is smaller than VCDIFF, each
-// checked with CheckDelta. Returns false with *error when neither can be
+// file.kind: the difference delta where it is smaller than VCDIFF (tried
+// for old files up to 16 MB), each checked with CheckDelta. Returns false with *error when neither can be
 // made or checked.
 bool MakeDelta(PatchDataFile* file, std::string* error);
 
