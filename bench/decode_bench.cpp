@@ -6,6 +6,10 @@
 //   decode_bench pack NAME OLD NEW DELTA OUT
 //       Patch data (patch.rtp) of one entry whose delta is the given file,
 //       so that the patcher and xdelta3 apply the very same delta.
+//   decode_bench delta OLD NEW OUT
+//       The delta patchbuild would put in patch.rtp for the pair (the
+//       smaller of VCDIFF and the difference delta, each checked with the
+//       patcher's decoder); prints its kind, "vcdiff" or "difference".
 //   decode_bench decode OLD DELTA OUT
 //       What `xdelta3 -d -s OLD DELTA OUT` does, with our decoder: maps the
 //       source and the delta, decodes into memory, writes the target. Exit 1
@@ -24,6 +28,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "patch_data.h"
 #include "patch_data_writer.h"
 #include "vcdiff.h"
 
@@ -170,6 +175,26 @@ int Pack(const char *name, const char *oldPath, const char *newPath, const char 
     return 0;
 }
 
+int Delta(const char *oldPath, const char *newPath, const char *outPath) {
+    patchbuild::PatchDataFile file;
+    file.name = "file";
+    if (!ReadFileBytes(oldPath, &file.oldBytes) || !ReadFileBytes(newPath, &file.newBytes)) {
+        std::fprintf(stderr, "decode_bench: cannot read %s or %s\n", oldPath, newPath);
+        return 1;
+    }
+    std::string error;
+    if (!patchbuild::MakeDelta(&file, &error)) {
+        std::fprintf(stderr, "decode_bench: %s\n", error.c_str());
+        return 1;
+    }
+    if (!WriteFileBytes(outPath, file.delta.data(), file.delta.size())) {
+        std::fprintf(stderr, "decode_bench: cannot write %s\n", outPath);
+        return 1;
+    }
+    std::printf("%s\n", file.kind == PATCH_DELTA_DIFFERENCE ? "difference" : "vcdiff");
+    return 0;
+}
+
 // VCDIFF records no total size; room for what the windows say is checked
 // by the decoder, so a generous buffer is enough: only the pages written
 // are ever touched.
@@ -202,9 +227,11 @@ int main(int argc, char **argv) {
     if (command == "make-pair" && argc == 6) return MakePair(argv[2], argv[3], argv[4], argv[5]);
     if (command == "pack" && argc == 7) return Pack(argv[2], argv[3], argv[4], argv[5], argv[6]);
     if (command == "decode" && argc == 5) return Decode(argv[2], argv[3], argv[4]);
+    if (command == "delta" && argc == 5) return Delta(argv[2], argv[3], argv[4]);
     std::fprintf(stderr,
                  "usage: decode_bench make-pair SIZE_MIB SEED OLD NEW\n"
                  "       decode_bench pack NAME OLD NEW DELTA OUT\n"
-                 "       decode_bench decode OLD DELTA OUT\n");
+                 "       decode_bench decode OLD DELTA OUT\n"
+                 "       decode_bench delta OLD NEW OUT\n");
     return 2;
 }
