@@ -11,7 +11,8 @@
 //  3. Repeats: the bytes between stretches are the new file's own; where
 //     they repeat earlier bytes of the new file (hash chains of three-byte
 //     strings), the longest earlier occurrence, or the last repeat's
-//     distance again when that is nearly as long, replaces the literals.
+//     distance again when that is nearly as long, replaces the literals,
+//     unless one byte on a repeat is longer by two bytes or more.
 //  4. Coding: each stretch's differences as zero runs and differing bytes,
 //     the literals and repeats between, and the old file's moves, through
 //     the models and the binary range coder of the decoder (diff_delta.h),
@@ -336,6 +337,12 @@ bool Encode(const Bytes& source, const Bytes& target, Bytes* delta, std::string*
       // A far repeat of three bytes costs about what its literals do.
       if (length == 3 && distance > 4096) length = 0;
       const bool useSame = same >= DIFFDELTA_SHORTEST_REPEAT && same + 1 >= length;
+      // A repeat longer by two or more one byte on is worth a literal first.
+      if (!useSame && length >= 3 && at + 1 < end) {
+        repeats.AddUpTo(at + 1);
+        std::int64_t nextDistance = 0;
+        if (repeats.Longest(at + 1, end, &nextDistance) > length + 1) length = 0;
+      }
       if (!useSame && length < 3) {
         rc.Bit(&models->repeat[afterRepeat], 0);
         const std::uint32_t before = at > 0 ? target[at - 1] : 0;
