@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Our VCDIFF decoder beside `xdelta3 -d`, on the same deltas (made here with
+# Our decoders beside `xdelta3 -d`, on the same deltas (made here with
 # `xdelta3 -e -S none`), as whole programs timed by hyperfine:
 #   (a) the sample's five file pairs, one process per file on each side:
 #       patch_twin (the host build of patch.exe: it checks sizes and CRC-32s,
@@ -12,6 +12,9 @@
 #       to /dev/null. Both read the source from the page cache and check each
 #       window's Adler-32; xdelta3 decodes window by window into buffers it
 #       reuses, ours into one block of the whole target, as the patcher does.
+#   (c) a generated 16 MiB pair the same way, our difference delta (the
+#       patcher's other kind; its encoder takes seconds a megabyte, hence the
+#       smaller pair) against xdelta3 -d -c on xdelta3's own delta.
 # Every output is compared with the new file before anything is timed. The
 # ratios are reference time / our time, from hyperfine's medians.
 #   bench/decode.sh BUILD_DIR
@@ -87,4 +90,23 @@ megabytes=$(stat -c %s "$work/new.bin")
 mbs() { awk -v bytes="$megabytes" -v ms="$1" 'BEGIN { printf "%.0f", bytes / 1e6 / (ms / 1000) }'; }
 printf '%s\t%s\t%s\t%s\t%s\t%s\n' \
   "Decoding, 48 MiB edited pair ($(du -h "$work/big.vcdiff" | cut -f1) delta): decode_bench (inputs mapped) vs xdelta3 -d -c, whole programs, to /dev/null" \
+  "$ours ms ($(mbs "$ours") MB/s)" "$reference ms ($(mbs "$reference") MB/s)" "${r}x as fast" ">= 1x" "$(verdict "$r >= 1.0")"
+
+# ---- (c) the difference delta -------------------------------------------------
+echo "decode: (c) a 16 MiB pair, the difference delta" >&2
+"$tool" make-pair 16 20261208 "$work/old16.bin" "$work/new16.bin"
+xdelta3 -e -S none -f -s "$work/old16.bin" "$work/new16.bin" "$work/16.vcdiff"
+"$tool" difference "$work/old16.bin" "$work/new16.bin" "$work/16.diff"
+"$tool" decode "$work/old16.bin" "$work/16.diff" "$work/ours.bin"
+cmp -s "$work/ours.bin" "$work/new16.bin" || { echo "decode: decode_bench made a wrong file" >&2; exit 1; }
+rm -f "$work/ours.bin"
+hyperfine --style basic -N --warmup 2 --runs 20 --export-csv "$work/16.csv" \
+  -n ours "$(quoted "$tool" decode "$work/old16.bin" "$work/16.diff" /dev/null)" \
+  -n xdelta3 "$(quoted xdelta3 -d -c -s "$work/old16.bin" "$work/16.vcdiff")" >&2
+ours=$(median_ms "$work/16.csv" ours)
+reference=$(median_ms "$work/16.csv" xdelta3)
+r=$(ratio "$reference" "$ours")
+megabytes=$(stat -c %s "$work/new16.bin")
+printf '%s\t%s\t%s\t%s\t%s\t%s\n' \
+  "Decoding, 16 MiB edited pair, difference delta ($(stat -c %s "$work/16.diff") bytes; xdelta3's $(stat -c %s "$work/16.vcdiff")): decode_bench vs xdelta3 -d -c, to /dev/null" \
   "$ours ms ($(mbs "$ours") MB/s)" "$reference ms ($(mbs "$reference") MB/s)" "${r}x as fast" ">= 1x" "$(verdict "$r >= 1.0")"

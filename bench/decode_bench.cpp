@@ -13,7 +13,10 @@
 //   decode_bench decode OLD DELTA OUT
 //       What `xdelta3 -d -s OLD DELTA OUT` does, with our decoder: maps the
 //       source and the delta, decodes into memory, writes the target. Exit 1
-//       with a message when the delta does not decode.
+//       with a message when the delta does not decode. A delta that is not
+//       VCDIFF is taken for a difference delta.
+//   decode_bench difference OLD NEW OUT
+//       The difference delta of the pair, whatever its size beside VCDIFF.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -28,6 +31,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "diff_delta.h"
+#include "diff_delta_encode.h"
 #include "patch_data.h"
 #include "patch_data_writer.h"
 #include "vcdiff.h"
@@ -195,6 +200,24 @@ int Delta(const char *oldPath, const char *newPath, const char *outPath) {
     return 0;
 }
 
+int Difference(const char *oldPath, const char *newPath, const char *outPath) {
+    Bytes oldBytes, newBytes, delta;
+    std::string error;
+    if (!ReadFileBytes(oldPath, &oldBytes) || !ReadFileBytes(newPath, &newBytes)) {
+        std::fprintf(stderr, "decode_bench: cannot read %s or %s\n", oldPath, newPath);
+        return 1;
+    }
+    if (!diffdelta::Encode(oldBytes, newBytes, &delta, &error)) {
+        std::fprintf(stderr, "decode_bench: %s\n", error.c_str());
+        return 1;
+    }
+    if (!WriteFileBytes(outPath, delta.data(), delta.size())) {
+        std::fprintf(stderr, "decode_bench: cannot write %s\n", outPath);
+        return 1;
+    }
+    return 0;
+}
+
 // VCDIFF records no total size; room for what the windows say is checked
 // by the decoder, so a generous buffer is enough: only the pages written
 // are ever touched.
@@ -207,10 +230,13 @@ int Decode(const char *oldPath, const char *deltaPath, const char *outPath) {
     const std::size_t capacity = std::min<std::size_t>(2 * source.size + 64 * delta.size + (1u << 20), 0xFFFFFFFFu);
     std::unique_ptr<std::uint8_t[]> target(new std::uint8_t[capacity]);
     DWORD size = 0;
-    const int r = VcdiffDecode(source.data, static_cast<DWORD>(source.size), delta.data,
-                               static_cast<DWORD>(delta.size), target.get(), static_cast<DWORD>(capacity), &size);
-    if (r != VCDIFF_OK) {
-        std::fprintf(stderr, "decode_bench: %s\n", VcdiffResultText(r));
+    const bool vcdiff = delta.size >= 3 && delta.data[0] == 0xD6 && delta.data[1] == 0xC3 && delta.data[2] == 0xC4;
+    const int r = vcdiff ? VcdiffDecode(source.data, static_cast<DWORD>(source.size), delta.data,
+                                        static_cast<DWORD>(delta.size), target.get(), static_cast<DWORD>(capacity), &size)
+                         : DiffDeltaDecode(source.data, static_cast<DWORD>(source.size), delta.data,
+                                           static_cast<DWORD>(delta.size), target.get(), static_cast<DWORD>(capacity), &size);
+    if (r != 0) {  // VCDIFF_OK and DIFFDELTA_OK alike
+        std::fprintf(stderr, "decode_bench: %s\n", vcdiff ? VcdiffResultText(r) : DiffDeltaResultText(r));
         return 1;
     }
     if (!WriteFileBytes(outPath, target.get(), size)) {
@@ -228,10 +254,12 @@ int main(int argc, char **argv) {
     if (command == "pack" && argc == 7) return Pack(argv[2], argv[3], argv[4], argv[5], argv[6]);
     if (command == "decode" && argc == 5) return Decode(argv[2], argv[3], argv[4]);
     if (command == "delta" && argc == 5) return Delta(argv[2], argv[3], argv[4]);
+    if (command == "difference" && argc == 5) return Difference(argv[2], argv[3], argv[4]);
     std::fprintf(stderr,
                  "usage: decode_bench make-pair SIZE_MIB SEED OLD NEW\n"
                  "       decode_bench pack NAME OLD NEW DELTA OUT\n"
                  "       decode_bench decode OLD DELTA OUT\n"
-                 "       decode_bench delta OLD NEW OUT\n");
+                 "       decode_bench delta OLD NEW OUT\n"
+                 "       decode_bench difference OLD NEW OUT\n");
     return 2;
 }
