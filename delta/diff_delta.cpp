@@ -11,8 +11,35 @@
 namespace {
 
 const DWORD kTop = 1u << 24;
-const DWORD kSizeField = 4;  // the new file's size, little-endian, before the coded stream
+const DWORD kSizeField = 4;  // the new file's size, little-endian, first
 const DWORD kCodeBytes = 4;  // the range coder's first bytes, read whole
+
+// The literals stored as they are, when the delta has them so: the count
+// follows the size, seven bits a byte, low bits first, the high bit set on
+// every byte but the last; then the literals; then the coded stream.
+struct RawLiterals {
+    const BYTE *bytes;
+    DWORD pos;
+    DWORD count;  // 0: the literals are coded
+};
+
+// Reads the count of raw literals at delta[*pos]: DIFFDELTA_OK, or
+// DIFFDELTA_TRUNCATED when it runs past `end`, DIFFDELTA_BAD_LENGTH past
+// 32 bits.
+int ReadRawCount(const BYTE *delta, DWORD end, DWORD *pos, DWORD *count) {
+    DWORD value = 0;
+    for (DWORD shift = 0; shift < 35; shift += 7) {
+        if (*pos >= end) return DIFFDELTA_TRUNCATED;
+        BYTE b = delta[(*pos)++];
+        if (shift == 28 && (b & 0xF0) != 0) return DIFFDELTA_BAD_LENGTH;
+        value |= (DWORD)(b & 0x7F) << shift;
+        if ((b & 0x80) == 0) {
+            *count = value;
+            return DIFFDELTA_OK;
+        }
+    }
+    return DIFFDELTA_BAD_LENGTH;
+}
 
 DiffDeltaModels g_models;  // see diff_delta.h: too large for the stack
 
@@ -97,14 +124,23 @@ BOOL DecodeNumber(RangeDecoder *rc, DiffDeltaNumberModel *m, DWORD *value) {
 
 int DecodeAll(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD deltaSize,
               BYTE *target, DWORD capacity, DWORD *written) {
-    if (deltaSize < kSizeField + kCodeBytes) return DIFFDELTA_TRUNCATED;
+    if (deltaSize < kSizeField) return DIFFDELTA_TRUNCATED;
     const DWORD size = (DWORD)delta[0] | ((DWORD)delta[1] << 8) | ((DWORD)delta[2] << 16) |
                        ((DWORD)delta[3] << 24);
     if (size > capacity) return DIFFDELTA_TOO_LARGE;
+    DWORD at = kSizeField;
+    RawLiterals raw;
+    int r = ReadRawCount(delta, deltaSize, &at, &raw.count);
+    if (r != DIFFDELTA_OK) return r;
+    if (raw.count > deltaSize - at) return DIFFDELTA_TRUNCATED;
+    raw.bytes = delta + at;
+    raw.pos = 0;
+    at += raw.count;
+    if (deltaSize - at < kCodeBytes) return DIFFDELTA_TRUNCATED;
 
     RangeDecoder rc;
     rc.in = delta;
-    rc.pos = kSizeField;
+    rc.pos = at;
     rc.end = deltaSize;
     rc.range = 0xFFFFFFFF;
     rc.code = 0;
@@ -150,8 +186,13 @@ int DecodeAll(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD del
         DWORD afterRepeat = 0;
         while (newPos < extraEnd) {
             if (!DecodeBit(&rc, &m->repeat[afterRepeat])) {
-                DWORD before = newPos > 0 ? target[newPos - 1] : 0;
-                target[newPos++] = (BYTE)DecodeTree(&rc, m->literal[before >> 5], 8);
+                if (raw.count != 0) {
+                    if (raw.pos == raw.count) return DIFFDELTA_BAD_LENGTH;
+                    target[newPos++] = raw.bytes[raw.pos++];
+                } else {
+                    DWORD before = newPos > 0 ? target[newPos - 1] : 0;
+                    target[newPos++] = (BYTE)DecodeTree(&rc, m->literal[before >> 5], 8);
+                }
                 afterRepeat = 0;
             } else {
                 DWORD length;
@@ -186,7 +227,7 @@ int DecodeAll(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD del
         if (rc.overrun) return DIFFDELTA_TRUNCATED;
     }
     if (rc.overrun) return DIFFDELTA_TRUNCATED;
-    if (rc.pos != rc.end) return DIFFDELTA_TRAILING;
+    if (rc.pos != rc.end || raw.pos != raw.count) return DIFFDELTA_TRAILING;
     *written = size;
     return DIFFDELTA_OK;
 }

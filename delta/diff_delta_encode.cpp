@@ -287,20 +287,14 @@ class RangeEncoder {
   bool first_ = true;
 };
 
-}  // namespace
-
-bool Encode(const Bytes& source, const Bytes& target, Bytes* delta, std::string* error) {
-  if (source.size() >= 0xFFFFFFFFull || target.size() >= 0xFFFFFFFFull) {
-    *error = "a file of 4 GB or more cannot be in a difference delta";
-    return false;
-  }
-  const std::vector<Step> steps = FindSteps(source, target);
-  Bytes out;
+// The delta of `steps`, its literals coded or, with `rawLiterals`, stored
+// as they are before the coded stream.
+Bytes Code(const Bytes& source, const Bytes& target, const std::vector<Step>& steps, bool rawLiterals) {
+  Bytes coded, literals;
   const auto size = static_cast<std::uint32_t>(target.size());
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
   auto models = std::make_unique<DiffDeltaModels>();
   DiffDeltaResetModels(models.get());
-  RangeEncoder rc(&out);
+  RangeEncoder rc(&coded);
   RepeatIndex repeats(target);
   std::int64_t lastDistance = 0;
   std::int64_t newPos = 0, oldPos = 0;
@@ -346,7 +340,10 @@ bool Encode(const Bytes& source, const Bytes& target, Bytes* delta, std::string*
       if (!useSame && length < 3) {
         rc.Bit(&models->repeat[afterRepeat], 0);
         const std::uint32_t before = at > 0 ? target[at - 1] : 0;
-        rc.Tree(models->literal[before >> 5], 8, target[at]);
+        if (rawLiterals)
+          literals.push_back(target[at]);
+        else
+          rc.Tree(models->literal[before >> 5], 8, target[at]);
         ++at;
         afterRepeat = 0;
         continue;
@@ -364,12 +361,35 @@ bool Encode(const Bytes& source, const Bytes& target, Bytes* delta, std::string*
     oldPos = step.oldStart + step.stretch;
     first = false;
   }
-  if (newPos != static_cast<std::int64_t>(size)) {
+  rc.Finish();
+  Bytes out;
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
+  std::uint32_t count = static_cast<std::uint32_t>(literals.size());
+  for (; count >= 0x80; count >>= 7) out.push_back(static_cast<std::uint8_t>(0x80 | (count & 0x7F)));
+  out.push_back(static_cast<std::uint8_t>(count));
+  out.insert(out.end(), literals.begin(), literals.end());
+  out.insert(out.end(), coded.begin(), coded.end());
+  return out;
+}
+
+}  // namespace
+
+bool Encode(const Bytes& source, const Bytes& target, Bytes* delta, std::string* error) {
+  if (source.size() >= 0xFFFFFFFFull || target.size() >= 0xFFFFFFFFull) {
+    *error = "a file of 4 GB or more cannot be in a difference delta";
+    return false;
+  }
+  const std::vector<Step> steps = FindSteps(source, target);
+  std::int64_t covered = 0;
+  for (const Step& step : steps) covered = std::max(covered, step.newStart + step.stretch + step.extra);
+  if (covered != static_cast<std::int64_t>(target.size())) {
     *error = "the stretches found do not cover the new file";
     return false;
   }
-  rc.Finish();
-  *delta = std::move(out);
+  // Literals that the coder cannot shrink decode far faster as they are.
+  Bytes coded = Code(source, target, steps, false);
+  Bytes raw = Code(source, target, steps, true);
+  *delta = std::move(raw.size() < coded.size() ? raw : coded);
   return true;
 }
 

@@ -160,6 +160,31 @@ TEST(DiffDelta, SizesAgainstVcdiff) {
     }
 }
 
+// The literals go as they are, before the coded stream, when coding them
+// would not make them smaller: incompressible bytes decode far faster so.
+TEST(DiffDelta, LiteralsAreStoredAsTheyAreOnlyWhenThatIsSmaller) {
+    struct Case {
+        const char *what;
+        Bytes source, target;
+        size_t fewest, most;  // literals stored as they are
+    } cases[] = {
+        {"random bytes", {}, Random(12, 20000), 19900, 20000},
+        {"a program, all new", {}, Program(5, false), 0, 0},
+        {"no literals at all", Random(13, 5000), Random(13, 5000), 0, 0},
+    };
+    for (const Case &c : cases) {
+        const Bytes delta = Encode(c.source, c.target);
+        ASSERT_GE(delta.size(), 5u) << c.what;
+        size_t count = 0;
+        for (size_t at = 4, shift = 0; at < delta.size(); ++at, shift += 7) {
+            count |= static_cast<size_t>(delta[at] & 0x7F) << shift;
+            if (!(delta[at] & 0x80)) break;
+        }
+        EXPECT_LE(c.fewest, count) << c.what;
+        EXPECT_GE(c.most, count) << c.what;
+    }
+}
+
 // ---- Damaged deltas --------------------------------------------------------------
 
 TEST(DiffDelta, EveryCutIsRefused) {
@@ -190,15 +215,33 @@ TEST(DiffDelta, DamagedDeltasAreRefused) {
          DIFFDELTA_BAD_LENGTH},
         {"an old file cut short", Bytes(old.begin(), old.begin() + old.size() / 2), good, DIFFDELTA_BAD_SOURCE},
         {"no old file", {}, good, DIFFDELTA_BAD_SOURCE},
+        // The count of literals stored as they are (5 bytes at most).
+        {"a literal count past the end", old, Cat({Bytes(good.begin(), good.begin() + 4), {0xFF, 0x7F}}),
+         DIFFDELTA_TRUNCATED},
+        {"a literal count past 32 bits", old,
+         Cat({Bytes(good.begin(), good.begin() + 4), {0xFF, 0xFF, 0xFF, 0xFF, 0x1F}, Bytes(good.begin() + 5, good.end())}),
+         DIFFDELTA_BAD_LENGTH},
+        {"a literal count cut short", old, Bytes(good.begin(), good.begin() + 4), DIFFDELTA_TRUNCATED},
     };
     for (const Case &c : cases) {
         const Decoded d = Decode(c.source, c.delta, 1 << 20);
         EXPECT_EQ(c.expected, d.result) << c.what << ": " << DiffDeltaResultText(d.result);
     }
-    // Any bit flipped: whatever the decoder makes of it, it stays inside
-    // its buffers and gives a size only with success.
-    for (size_t at = 4; at < good.size(); ++at)
-        for (int bit = 0; bit < 8; ++bit) Decode(old, with(at, static_cast<std::uint8_t>(good[at] ^ (1 << bit))), target.size());
+    // Any bit flipped, in a delta with coded literals and in one with
+    // literals as they are: whatever the decoder makes of it, it stays
+    // inside its buffers and gives a size only with success.
+    const Bytes randomNew = Cat({Random(14, 3000), Bytes(old.begin(), old.begin() + 3000)});
+    const Bytes raw = Encode(old, randomNew);
+    ASSERT_NE(0, raw[4]) << "literals coded";
+    for (const Bytes *d : {&good, &raw}) {
+        for (size_t at = 4; at < d->size(); ++at) {
+            for (int bit = 0; bit < 8; ++bit) {
+                Bytes flipped = *d;
+                flipped[at] ^= static_cast<std::uint8_t>(1 << bit);
+                Decode(old, flipped, randomNew.size() + target.size());
+            }
+        }
+    }
 }
 
 }  // namespace
