@@ -209,8 +209,8 @@ int DecodeAll(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD del
                 }
                 if (distance == 0 || distance > newPos) return DIFFDELTA_BAD_SOURCE;
                 // Forwards, byte by byte: a repeat may overlap its own bytes.
-                const BYTE *from = target + newPos - distance;
-                for (DWORD i = 0; i < length; ++i) target[newPos + i] = from[i];
+                const BYTE *earlier = target + newPos - distance;
+                for (DWORD i = 0; i < length; ++i) target[newPos + i] = earlier[i];
                 newPos += length;
                 afterRepeat = 1;
             }
