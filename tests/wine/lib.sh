@@ -26,6 +26,8 @@
 #   wf_expect_same_as_winsim <name> <wfstate run args>...
 #                                       runs the same on winsim, requires the
 #                                       two states to be identical
+#   wf_expect_model <name> <model dir>  the state's files and registry are
+#                                       the builder's model's
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -360,6 +362,23 @@ wf_expect_same_as_winsim() {
     else
         echo "$name: Wine and winsim agree ($(grep -c . "$work/$name.wine") lines)"
     fi
+}
+
+# wf_expect_model <name> <model dir>: the Wine state of <name> (made with
+# wf_wine_state into $work/<name>.wine) holds the files and the registry of
+# the builder's model of the machine (drive_c/ and machine.reg); the
+# Windows directory is left out.
+wf_expect_model() {
+    local name=$1 model=$2 section got want
+    "$WF_WFSTATE" normalize --drive-c "$model/drive_c" --reg "$model/machine.reg" --out "$work/$name.model" ||
+        { fail "wfstate normalize failed for $model"; return; }
+    for section in files registry; do
+        got=$(wf_state_section "$work/$name.wine" "$section" | grep -v '^windows/' || true)
+        want=$(wf_state_section "$work/$name.model" "$section")
+        [[ "$got" == "$want" ]] ||
+            fail "$name: the $section section differs from the builder's model ($model):
+$(diff <(echo "$want") <(echo "$got") | head -40)"
+    done
 }
 
 # A section of a state file ("files", "registry", "boxes" ...).
