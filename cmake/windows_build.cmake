@@ -89,6 +89,7 @@ set(WF_PATCHER_PE_SOURCES
     delta/command_line.cpp
     delta/vcdiff.cpp
     delta/diff_delta.cpp
+    delta/delta_io.cpp
     src/app/nocrt.cpp)
 add_executable(patch ${WF_PATCHER_PE_SOURCES})
 target_include_directories(patch PRIVATE src delta .)

@@ -6,6 +6,9 @@
 // it reads exactly the bytes the encoder wrote. Past the end of the delta
 // it reads zeros and remembers that it did; the main loop stops on that,
 // so a damaged delta ends in DIFFDELTA_TRUNCATED rather than a long walk.
+//
+// Through files (delta_io.h) the old file and the delta are read through
+// buffers, and the new file is kept in a window: see Output below.
 #include "diff_delta.h"
 
 namespace {
@@ -14,23 +17,15 @@ const DWORD kTop = 1u << 24;
 const DWORD kSizeField = 4;  // the new file's size, little-endian, first
 const DWORD kCodeBytes = 4;  // the range coder's first bytes, read whole
 
-// The literals stored as they are, when the delta has them so: the count
-// follows the size, seven bits a byte, low bits first, the high bit set on
-// every byte but the last; then the literals; then the coded stream.
-struct RawLiterals {
-    const BYTE *bytes;
-    DWORD pos;
-    DWORD count;  // 0: the literals are coded
-};
-
-// Reads the count of raw literals at delta[*pos]: DIFFDELTA_OK, or
-// DIFFDELTA_TRUNCATED when it runs past `end`, DIFFDELTA_BAD_LENGTH past
-// 32 bits.
-int ReadRawCount(const BYTE *delta, DWORD end, DWORD *pos, DWORD *count) {
+// Reads the count of literals stored as they are (the count follows the
+// size, seven bits a byte, low bits first, the high bit set on every byte
+// but the last): DIFFDELTA_OK, or DIFFDELTA_TRUNCATED when the delta ends
+// first, DIFFDELTA_BAD_LENGTH past 32 bits, DIFFDELTA_READ_FAILED.
+int ReadRawCount(DeltaCursor *c, DWORD *count) {
     DWORD value = 0;
     for (DWORD shift = 0; shift < 35; shift += 7) {
-        if (*pos >= end) return DIFFDELTA_TRUNCATED;
-        BYTE b = delta[(*pos)++];
+        BYTE b;
+        if (!DeltaCursorByte(c, &b)) return c->failed ? DIFFDELTA_READ_FAILED : DIFFDELTA_TRUNCATED;
         if (shift == 28 && (b & 0xF0) != 0) return DIFFDELTA_BAD_LENGTH;
         value |= (DWORD)(b & 0x7F) << shift;
         if ((b & 0x80) == 0) {
@@ -44,16 +39,15 @@ int ReadRawCount(const BYTE *delta, DWORD end, DWORD *pos, DWORD *count) {
 DiffDeltaModels g_models;  // see diff_delta.h: too large for the stack
 
 struct RangeDecoder {
-    const BYTE *in;
-    DWORD pos;
-    DWORD end;
+    DeltaCursor in;
     DWORD range;
     DWORD code;
     BOOL overrun;
 };
 
 BYTE NextByte(RangeDecoder *rc) {
-    if (rc->pos < rc->end) return rc->in[rc->pos++];
+    BYTE b;
+    if (DeltaCursorByte(&rc->in, &b)) return b;
     rc->overrun = TRUE;
     return 0;
 }
@@ -122,32 +116,154 @@ BOOL DecodeNumber(RangeDecoder *rc, DiffDeltaNumberModel *m, DWORD *value) {
     return TRUE;
 }
 
-int DecodeAll(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD deltaSize,
-              BYTE *target, DWORD capacity, DWORD *written) {
-    if (deltaSize < kSizeField) return DIFFDELTA_TRUNCATED;
-    const DWORD size = (DWORD)delta[0] | ((DWORD)delta[1] << 8) | ((DWORD)delta[2] << 16) |
-                       ((DWORD)delta[3] << 24);
-    if (size > capacity) return DIFFDELTA_TOO_LARGE;
-    DWORD at = kSizeField;
-    RawLiterals raw;
-    int r = ReadRawCount(delta, deltaSize, &at, &raw.count);
+// The new file as it is decoded: in memory, the whole of it; through a
+// file, its last bytes, the window, the rest already written. When the
+// window is full its older half is written and the newer half kept, for
+// the repeats that reach back a short way; longer ones read the file back.
+struct Output {
+    const DeltaTarget *target;
+    BYTE *buffer;
+    DWORD capacity;
+    DWORD start;   // the new file's offset of buffer[0]
+    DWORD fill;    // bytes in the buffer
+    BYTE last;     // the byte before buffer[0], once one was written out
+    int failure;   // DIFFDELTA_OK, or why the output stopped
+};
+
+// Makes room for at least one more byte; FALSE with o->failure set.
+BOOL Slide(Output *o) {
+    if (o->fill < o->capacity) return TRUE;
+    if (DeltaTargetIsMemory(o->target) || o->capacity == 0) {
+        o->failure = DIFFDELTA_TOO_LARGE;  // the size was checked: cannot happen
+        return FALSE;
+    }
+    const DWORD keep = o->capacity / 2;
+    const DWORD out = o->fill - keep;
+    if (!o->target->write(o->target->context, o->buffer, out)) {
+        o->failure = DIFFDELTA_WRITE_FAILED;
+        return FALSE;
+    }
+    o->last = o->buffer[o->fill - 1 - keep];
+    for (DWORD i = 0; i < keep; ++i) o->buffer[i] = o->buffer[out + i];
+    o->start += out;
+    o->fill = keep;
+    return TRUE;
+}
+
+inline BOOL Put(Output *o, BYTE b) {
+    if (o->fill == o->capacity && !Slide(o)) return FALSE;
+    o->buffer[o->fill++] = b;
+    return TRUE;
+}
+
+// The byte before the next one, 0 at the start.
+BYTE Before(const Output *o) {
+    if (o->fill > 0) return o->buffer[o->fill - 1];
+    return o->start > 0 ? o->last : 0;
+}
+
+// Room in the window for up to `want` bytes: at least one, unless sliding failed.
+DWORD Room(Output *o, DWORD want) {
+    if (!Slide(o)) return 0;
+    DWORD room = o->capacity - o->fill;
+    return want < room ? want : room;
+}
+
+// `length` bytes of the old file from `from`, unchanged.
+BOOL CopyOld(Output *o, DeltaView *old, DWORD from, DWORD length) {
+    while (length > 0) {
+        DWORD n = Room(o, length), got;
+        if (n == 0) return FALSE;
+        const BYTE *src = DeltaViewAt(old, from, n, &got);
+        if (!src) {
+            o->failure = DIFFDELTA_READ_FAILED;
+            return FALSE;
+        }
+        BYTE *dst = o->buffer + o->fill;
+        for (DWORD i = 0; i < got; ++i) dst[i] = src[i];
+        o->fill += got;
+        from += got;
+        length -= got;
+    }
+    return TRUE;
+}
+
+// `length` bytes repeated from `distance` back, which the caller checked
+// lies in the new file. Forwards, byte by byte: a repeat may overlap its
+// own bytes. Bytes no longer in the window are read back from the file.
+BOOL Repeat(Output *o, DWORD distance, DWORD length) {
+    while (length > 0) {
+        DWORD n = Room(o, length);
+        if (n == 0) return FALSE;
+        const DWORD here = o->start + o->fill;
+        const DWORD from = here - distance;
+        BYTE *dst = o->buffer + o->fill;
+        if (from >= o->start) {
+            const BYTE *src = dst - distance;
+            for (DWORD i = 0; i < n; ++i) dst[i] = src[i];
+        } else {
+            if (n > o->start - from) n = o->start - from;
+            if (!o->target->readBack(o->target->context, from, dst, n)) {
+                o->failure = DIFFDELTA_READ_FAILED;
+                return FALSE;
+            }
+        }
+        o->fill += n;
+        length -= n;
+    }
+    return TRUE;
+}
+
+// Why the decode stopped where an output or old-file step failed.
+int Stopped(const Output *o) { return o->failure != DIFFDELTA_OK ? o->failure : DIFFDELTA_READ_FAILED; }
+
+int DecodeAll(const DeltaFile *source, const DeltaFile *delta, const DeltaTarget *target,
+              DWORD *written) {
+    BYTE *buffer;
+    DWORD capacity;
+    DeltaReadBuffer(target, 0, &buffer, &capacity);
+    DeltaCursor head;
+    DeltaCursorOpen(&head, delta, 0, delta->size, buffer, capacity);
+    BYTE sizeField[kSizeField];
+    if (!DeltaCursorCopy(&head, sizeField, kSizeField))
+        return head.failed ? DIFFDELTA_READ_FAILED : DIFFDELTA_TRUNCATED;
+    const DWORD size = (DWORD)sizeField[0] | ((DWORD)sizeField[1] << 8) |
+                       ((DWORD)sizeField[2] << 16) | ((DWORD)sizeField[3] << 24);
+    if (size > target->capacity) return DIFFDELTA_TOO_LARGE;
+    DWORD rawCount;
+    int r = ReadRawCount(&head, &rawCount);
     if (r != DIFFDELTA_OK) return r;
-    if (raw.count > deltaSize - at) return DIFFDELTA_TRUNCATED;
-    raw.bytes = delta + at;
-    raw.pos = 0;
-    at += raw.count;
-    if (deltaSize - at < kCodeBytes) return DIFFDELTA_TRUNCATED;
+    DWORD at = DeltaCursorPos(&head);
+    if (rawCount > delta->size - at) return DIFFDELTA_TRUNCATED;
+    // The literals stored as they are (none: the literals are coded), and
+    // the coded stream after them.
+    DeltaCursor raw;
+    DeltaCursorOpen(&raw, delta, at, at + rawCount, buffer, capacity);
+    at += rawCount;
+    if (delta->size - at < kCodeBytes) return DIFFDELTA_TRUNCATED;
 
     RangeDecoder rc;
-    rc.in = delta;
-    rc.pos = at;
-    rc.end = deltaSize;
+    DeltaReadBuffer(target, 1, &buffer, &capacity);
+    DeltaCursorOpen(&rc.in, delta, at, delta->size, buffer, capacity);
     rc.range = 0xFFFFFFFF;
     rc.code = 0;
     rc.overrun = FALSE;
     for (DWORD i = 0; i < kCodeBytes; ++i) rc.code = (rc.code << 8) | NextByte(&rc);
+    if (rc.in.failed) return DIFFDELTA_READ_FAILED;
     // The code lies inside the range from the start; every step keeps it so.
     if (rc.code == 0xFFFFFFFF) return DIFFDELTA_BAD_LENGTH;
+
+    DeltaView old;
+    DeltaReadBuffer(target, 2, &buffer, &capacity);
+    DeltaViewOpen(&old, source, buffer, capacity);
+    Output o;
+    o.target = target;
+    o.buffer = DeltaTargetIsMemory(target) ? target->whole : target->window;
+    o.capacity = DeltaTargetIsMemory(target) ? target->capacity : target->windowSize;
+    o.start = 0;
+    o.fill = 0;
+    o.last = 0;
+    o.failure = DIFFDELTA_OK;
 
     DiffDeltaModels *m = &g_models;
     DiffDeltaResetModels(m);
@@ -158,22 +274,23 @@ int DecodeAll(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD del
         DWORD stretch;
         if (!DecodeNumber(&rc, &m->number[DIFFDELTA_NUM_STRETCH], &stretch)) return DIFFDELTA_BAD_LENGTH;
         if (stretch > size - newPos) return DIFFDELTA_BAD_LENGTH;
-        if (stretch > sourceSize - oldPos) return DIFFDELTA_BAD_SOURCE;
-        const BYTE *from = source + oldPos;
-        BYTE *to = target + newPos;
+        if (stretch > source->size - oldPos) return DIFFDELTA_BAD_SOURCE;
         DWORD done = 0;
         while (done < stretch) {
             DWORD zeros;
             if (!DecodeNumber(&rc, &m->number[DIFFDELTA_NUM_ZEROS], &zeros)) return DIFFDELTA_BAD_LENGTH;
             if (zeros > stretch - done) return DIFFDELTA_BAD_LENGTH;
-            for (DWORD i = 0; i < zeros; ++i) to[done + i] = from[done + i];
+            if (!CopyOld(&o, &old, oldPos + done, zeros)) return Stopped(&o);
             done += zeros;
             if (done == stretch) break;
             // Differences right after one another are told apart from lone ones.
             DWORD context = zeros == 0 ? 1 : 0;
-            to[done] = (BYTE)(from[done] + DecodeTree(&rc, m->difference[context], 8));
+            DWORD got;
+            const BYTE *from = DeltaViewAt(&old, oldPos + done, 1, &got);
+            if (!from) return DIFFDELTA_READ_FAILED;
+            if (!Put(&o, (BYTE)(*from + DecodeTree(&rc, m->difference[context], 8)))) return Stopped(&o);
             ++done;
-            if (rc.overrun) return DIFFDELTA_TRUNCATED;
+            if (rc.overrun) return rc.in.failed ? DIFFDELTA_READ_FAILED : DIFFDELTA_TRUNCATED;
         }
         newPos += stretch;
         oldPos += stretch;
@@ -186,13 +303,15 @@ int DecodeAll(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD del
         DWORD afterRepeat = 0;
         while (newPos < extraEnd) {
             if (!DecodeBit(&rc, &m->repeat[afterRepeat])) {
-                if (raw.count != 0) {
-                    if (raw.pos == raw.count) return DIFFDELTA_BAD_LENGTH;
-                    target[newPos++] = raw.bytes[raw.pos++];
+                BYTE literal;
+                if (rawCount != 0) {
+                    if (!DeltaCursorByte(&raw, &literal))
+                        return raw.failed ? DIFFDELTA_READ_FAILED : DIFFDELTA_BAD_LENGTH;
                 } else {
-                    DWORD before = newPos > 0 ? target[newPos - 1] : 0;
-                    target[newPos++] = (BYTE)DecodeTree(&rc, m->literal[before >> 5], 8);
+                    literal = (BYTE)DecodeTree(&rc, m->literal[Before(&o) >> 5], 8);
                 }
+                if (!Put(&o, literal)) return Stopped(&o);
+                ++newPos;
                 afterRepeat = 0;
             } else {
                 DWORD length;
@@ -208,13 +327,11 @@ int DecodeAll(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD del
                     ++distance;
                 }
                 if (distance == 0 || distance > newPos) return DIFFDELTA_BAD_SOURCE;
-                // Forwards, byte by byte: a repeat may overlap its own bytes.
-                const BYTE *earlier = target + newPos - distance;
-                for (DWORD i = 0; i < length; ++i) target[newPos + i] = earlier[i];
+                if (!Repeat(&o, distance, length)) return Stopped(&o);
                 newPos += length;
                 afterRepeat = 1;
             }
-            if (rc.overrun) return DIFFDELTA_TRUNCATED;
+            if (rc.overrun) return rc.in.failed ? DIFFDELTA_READ_FAILED : DIFFDELTA_TRUNCATED;
         }
         if (newPos == size) break;
 
@@ -222,12 +339,14 @@ int DecodeAll(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD del
         DWORD back = DecodeBit(&rc, &m->seekSign);
         DWORD seek;
         if (!DecodeNumber(&rc, &m->number[DIFFDELTA_NUM_SEEK], &seek)) return DIFFDELTA_BAD_LENGTH;
-        if (back ? seek > oldPos : seek > sourceSize - oldPos) return DIFFDELTA_BAD_SOURCE;
+        if (back ? seek > oldPos : seek > source->size - oldPos) return DIFFDELTA_BAD_SOURCE;
         oldPos = back ? oldPos - seek : oldPos + seek;
-        if (rc.overrun) return DIFFDELTA_TRUNCATED;
+        if (rc.overrun) return rc.in.failed ? DIFFDELTA_READ_FAILED : DIFFDELTA_TRUNCATED;
     }
-    if (rc.overrun) return DIFFDELTA_TRUNCATED;
-    if (rc.pos != rc.end || raw.pos != raw.count) return DIFFDELTA_TRAILING;
+    if (rc.overrun) return rc.in.failed ? DIFFDELTA_READ_FAILED : DIFFDELTA_TRUNCATED;
+    if (DeltaCursorPos(&rc.in) != delta->size || DeltaCursorPos(&raw) != raw.end) return DIFFDELTA_TRAILING;
+    if (!DeltaTargetIsMemory(target) && o.fill > 0 && !target->write(target->context, o.buffer, o.fill))
+        return DIFFDELTA_WRITE_FAILED;
     *written = size;
     return DIFFDELTA_OK;
 }
@@ -240,15 +359,22 @@ void DiffDeltaResetModels(DiffDeltaModels *models) {
     for (DWORD i = 0; i < count; ++i) p[i] = DIFFDELTA_PROB_ONE / 2;
 }
 
-int DiffDeltaDecode(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD deltaSize,
-                    BYTE *target, DWORD capacity, DWORD *targetSize) {
-    if (!source) sourceSize = 0;
-    if (!delta) deltaSize = 0;
-    if (!target) capacity = 0;
+int DiffDeltaDecodeFiles(const DeltaFile *source, const DeltaFile *delta, const DeltaTarget *target,
+                         DWORD *targetSize) {
     DWORD written = 0;
-    int r = DecodeAll(source, sourceSize, delta, deltaSize, target, capacity, &written);
+    int r = DecodeAll(source, delta, target, &written);
     if (targetSize) *targetSize = r == DIFFDELTA_OK ? written : 0;
     return r;
+}
+
+int DiffDeltaDecode(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD deltaSize,
+                    BYTE *target, DWORD capacity, DWORD *targetSize) {
+    DeltaFile sourceFile, deltaFile;
+    DeltaFileInMemory(&sourceFile, source, sourceSize);
+    DeltaFileInMemory(&deltaFile, delta, deltaSize);
+    DeltaTarget out;
+    DeltaTargetInMemory(&out, target, capacity);
+    return DiffDeltaDecodeFiles(&sourceFile, &deltaFile, &out, targetSize);
 }
 
 LPCSTR DiffDeltaResultText(int result) {
@@ -259,6 +385,8 @@ LPCSTR DiffDeltaResultText(int result) {
     case DIFFDELTA_BAD_LENGTH: return "The patch data has a stretch that runs past the patched file.";
     case DIFFDELTA_BAD_SOURCE: return "The patch data copies from outside the file.";
     case DIFFDELTA_TRAILING: return "The patch data goes on after the patched file is complete.";
+    case DIFFDELTA_READ_FAILED: return "A file could not be read.";
+    case DIFFDELTA_WRITE_FAILED: return "The patched file could not be written.";
     default: return "Unknown patch data error.";
     }
 }

@@ -20,6 +20,7 @@
 #ifndef WF_DELTA_DIFF_DELTA_H
 #define WF_DELTA_DIFF_DELTA_H
 
+#include "delta_io.h"
 #include "platform/win32.h"
 
 enum DiffDeltaResult {
@@ -28,7 +29,9 @@ enum DiffDeltaResult {
     DIFFDELTA_TOO_LARGE,   // the new file does not fit the output buffer
     DIFFDELTA_BAD_LENGTH,  // a stretch runs past the new file, or a length is not a number
     DIFFDELTA_BAD_SOURCE,  // a stretch reads outside the old file, or a repeat before the new one
-    DIFFDELTA_TRAILING     // coded bytes left after the new file is complete
+    DIFFDELTA_TRAILING,    // coded bytes left after the new file is complete
+    DIFFDELTA_READ_FAILED, // reading the old file, the delta or the new file back failed
+    DIFFDELTA_WRITE_FAILED // writing the new file failed
 };
 
 // The coder's model layout, shared with the encoder. Probabilities are
@@ -82,6 +85,13 @@ void DiffDeltaResetModels(DiffDeltaModels *models);
 // of 0.
 int DiffDeltaDecode(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD deltaSize,
                     BYTE *target, DWORD capacity, DWORD *targetSize);
+
+// The same through files: `target` says whether the result goes to memory
+// or through its window to a file (delta_io.h). Repeats from further back
+// than the window holds read the file back. On a failure a file target may
+// hold part of the result.
+int DiffDeltaDecodeFiles(const DeltaFile *source, const DeltaFile *delta, const DeltaTarget *target,
+                         DWORD *targetSize);
 
 // A short English text for a result, for the patcher's messages.
 LPCSTR DiffDeltaResultText(int result);

@@ -29,25 +29,28 @@ enum { INST_NOOP, INST_ADD, INST_RUN, INST_COPY };
 const DWORD kNearSlots = 4;
 const DWORD kSameSlots = 3 * 256;
 
-enum { VARINT_OK, VARINT_SHORT, VARINT_BAD };
+enum { VARINT_OK, VARINT_SHORT, VARINT_BAD, VARINT_READ };
 
-// Reads a base-128 big-endian integer from buf[*pos..end). Refuses more than
+// Reads a base-128 big-endian integer from the cursor. Refuses more than
 // five bytes or a value above 32 bits.
-int ReadVarint(const BYTE *buf, DWORD end, DWORD *pos, DWORD *value) {
+int ReadVarint(DeltaCursor *c, DWORD *value) {
     QWORD v = 0;
-    DWORD p = *pos;
     for (int i = 0; i < 5; ++i) {
-        if (p >= end) return VARINT_SHORT;
-        BYTE b = buf[p++];
+        BYTE b;
+        if (!DeltaCursorByte(c, &b)) return c->failed ? VARINT_READ : VARINT_SHORT;
         v = (v << 7) | (QWORD)(b & 0x7F);
         if (v > 0xFFFFFFFFull) return VARINT_BAD;
         if ((b & 0x80) == 0) {
-            *pos = p;
             *value = (DWORD)v;
             return VARINT_OK;
         }
     }
     return VARINT_BAD;
+}
+
+// What a cursor that ran out means: a failed read, or `shortResult`.
+int RanOut(const DeltaCursor *c, int shortResult) {
+    return c->failed ? VCDIFF_READ_FAILED : shortResult;
 }
 
 struct Half {
@@ -118,25 +121,19 @@ void UpdateCache(AddressCache *cache, DWORD addr) {
     cache->sameAddr[addr % kSameSlots] = addr;
 }
 
-// A section of the window: delta[pos..end).
-struct Section {
-    DWORD pos;
-    DWORD end;
-};
-
 // Decodes one COPY address in `mode` from the address section. `here` is
 // the length of source segment plus target decoded so far; the address must
 // fall below it.
-int DecodeAddress(const BYTE *delta, Section *addrs, AddressCache *cache, BYTE mode, QWORD here,
-                  DWORD *addr) {
+int DecodeAddress(DeltaCursor *addrs, AddressCache *cache, BYTE mode, QWORD here, DWORD *addr) {
     QWORD a;
     if (mode >= 2 + kNearSlots) {
-        if (addrs->pos >= addrs->end) return VCDIFF_BAD_INSTRUCTION;
-        BYTE b = delta[addrs->pos++];
+        BYTE b;
+        if (!DeltaCursorByte(addrs, &b)) return RanOut(addrs, VCDIFF_BAD_INSTRUCTION);
         a = cache->sameAddr[(mode - (2 + kNearSlots)) * 256 + b];
     } else {
         DWORD v;
-        int r = ReadVarint(delta, addrs->end, &addrs->pos, &v);
+        int r = ReadVarint(addrs, &v);
+        if (r == VARINT_READ) return VCDIFF_READ_FAILED;
         if (r == VARINT_SHORT) return VCDIFF_BAD_INSTRUCTION;
         if (r != VARINT_OK) return VCDIFF_BAD_ADDRESS;
         if (mode == 0) {
@@ -196,53 +193,59 @@ DWORD Adler32(const BYTE *p, DWORD n) {
 
 // The window being decoded: its segment, its target and the sections.
 struct Window {
-    const BYTE *segment;  // segLength bytes, from the source or earlier target
+    DeltaView segment;    // the source, or the target before this window
+    DWORD segStart;       // where the segment starts in that file
     DWORD segLength;
     BYTE *out;            // the window's target, outLength bytes
     DWORD outLength;
     DWORD done;           // bytes of out decoded so far
-    Section data;
-    Section inst;
-    Section addrs;
+    DeltaCursor data;
+    DeltaCursor inst;
+    DeltaCursor addrs;
 };
 
-int RunHalf(const BYTE *delta, Window *w, AddressCache *cache, const Half *half) {
+// Bytes of a section not yet read.
+DWORD Left(const DeltaCursor *c) { return c->end - DeltaCursorPos(c); }
+
+int RunHalf(Window *w, AddressCache *cache, const Half *half) {
     DWORD size = half->size;
     if (size == 0) {
-        int r = ReadVarint(delta, w->inst.end, &w->inst.pos, &size);
+        int r = ReadVarint(&w->inst, &size);
+        if (r == VARINT_READ) return VCDIFF_READ_FAILED;
         if (r != VARINT_OK) return VCDIFF_BAD_INSTRUCTION;
     }
     if (size > w->outLength - w->done) return VCDIFF_BAD_INSTRUCTION;
     BYTE *dst = w->out + w->done;
 
     if (half->type == INST_ADD) {
-        if (size > w->data.end - w->data.pos) return VCDIFF_BAD_INSTRUCTION;
-        const BYTE *src = delta + w->data.pos;
-        for (DWORD i = 0; i < size; ++i) dst[i] = src[i];
-        w->data.pos += size;
+        if (size > Left(&w->data)) return VCDIFF_BAD_INSTRUCTION;
+        if (!DeltaCursorCopy(&w->data, dst, size)) return RanOut(&w->data, VCDIFF_BAD_INSTRUCTION);
     } else if (half->type == INST_RUN) {
-        if (w->data.pos >= w->data.end) return VCDIFF_BAD_INSTRUCTION;
-        BYTE b = delta[w->data.pos++];
+        BYTE b;
+        if (!DeltaCursorByte(&w->data, &b)) return RanOut(&w->data, VCDIFF_BAD_INSTRUCTION);
         for (DWORD i = 0; i < size; ++i) dst[i] = b;
     } else {
         DWORD addr;
-        int r = DecodeAddress(delta, &w->addrs, cache, half->mode,
-                              (QWORD)w->segLength + w->done, &addr);
+        int r = DecodeAddress(&w->addrs, cache, half->mode, (QWORD)w->segLength + w->done, &addr);
         if (r != VCDIFF_OK) return r;
         DWORD n = size;
-        if (addr < w->segLength) {
-            DWORD fromSegment = w->segLength - addr;
-            if (fromSegment > n) fromSegment = n;
-            const BYTE *src = w->segment + addr;
-            for (DWORD i = 0; i < fromSegment; ++i) dst[i] = src[i];
-            dst += fromSegment;
-            n -= fromSegment;
-            addr = w->segLength;
+        while (addr < w->segLength && n > 0) {
+            DWORD want = w->segLength - addr;
+            if (want > n) want = n;
+            DWORD got;
+            const BYTE *src = DeltaViewAt(&w->segment, w->segStart + addr, want, &got);
+            if (!src) return VCDIFF_READ_FAILED;
+            for (DWORD i = 0; i < got; ++i) dst[i] = src[i];
+            dst += got;
+            n -= got;
+            addr += got;
         }
         // From this window's target: forwards, one byte at a time, so that a
         // copy overlapping its own output repeats the pattern.
-        const BYTE *src = w->out + (addr - w->segLength);
-        for (DWORD i = 0; i < n; ++i) dst[i] = src[i];
+        if (n > 0) {
+            const BYTE *src = w->out + (addr - w->segLength);
+            for (DWORD i = 0; i < n; ++i) dst[i] = src[i];
+        }
     }
     w->done += size;
     return VCDIFF_OK;
@@ -250,123 +253,170 @@ int RunHalf(const BYTE *delta, Window *w, AddressCache *cache, const Half *half)
 
 // Reads a window's varint field before its encoding length is known: the
 // delta running out means it was cut short.
-int ReadHeaderField(const BYTE *delta, DWORD end, DWORD *pos, DWORD *value, int badResult) {
-    int r = ReadVarint(delta, end, pos, value);
+int ReadHeaderField(DeltaCursor *c, DWORD *value, int badResult) {
+    int r = ReadVarint(c, value);
+    if (r == VARINT_READ) return VCDIFF_READ_FAILED;
     if (r == VARINT_SHORT) return VCDIFF_TRUNCATED;
     if (r != VARINT_OK) return badResult;
     return VCDIFF_OK;
 }
 
-// Decodes the window at delta[*pos], appending to target[*written..capacity).
-int DecodeWindow(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD deltaSize,
-                 DWORD *pos, BYTE *target, DWORD capacity, DWORD *written) {
-    DWORD p = *pos;
-    BYTE indicator = delta[p++];
+// The decode as a whole: the files, and how far the target has come.
+struct Decode {
+    const DeltaFile *source;
+    const DeltaFile *delta;
+    const DeltaTarget *target;
+    DWORD written;
+};
+
+// Decodes the window that starts at the header cursor's position and
+// appends it to the target. On VCDIFF_OK, *next is where the next window
+// starts.
+int DecodeWindow(Decode *d, DeltaCursor *header, DWORD *next) {
+    const DeltaTarget *target = d->target;
+    BYTE indicator;
+    if (!DeltaCursorByte(header, &indicator)) return RanOut(header, VCDIFF_TRUNCATED);
     if (indicator & ~(kWindowSource | kWindowTarget | kWindowAdler32)) return VCDIFF_BAD_WINDOW;
     if ((indicator & kWindowSource) && (indicator & kWindowTarget)) return VCDIFF_BAD_WINDOW;
 
     Window w;
-    w.segment = 0;
+    // The target so far, for a segment taken from it: in memory, or on
+    // disk behind the last window written.
+    DeltaFile earlier;
+    if (DeltaTargetIsMemory(target))
+        DeltaFileInMemory(&earlier, target->whole, d->written);
+    else {
+        earlier.whole = 0;
+        earlier.size = d->written;
+        earlier.readAt = target->readBack;
+        earlier.context = target->context;
+    }
+    BYTE *segBuffer;
+    DWORD segCapacity;
+    DeltaReadBuffer(target, 3, &segBuffer, &segCapacity);
+    DeltaViewOpen(&w.segment, (indicator & kWindowTarget) ? &earlier : d->source, segBuffer, segCapacity);
+    w.segStart = 0;
     w.segLength = 0;
     if (indicator & (kWindowSource | kWindowTarget)) {
-        DWORD segPos;
-        int r = ReadHeaderField(delta, deltaSize, &p, &w.segLength, VCDIFF_BAD_WINDOW);
+        int r = ReadHeaderField(header, &w.segLength, VCDIFF_BAD_WINDOW);
         if (r != VCDIFF_OK) return r;
-        r = ReadHeaderField(delta, deltaSize, &p, &segPos, VCDIFF_BAD_WINDOW);
+        r = ReadHeaderField(header, &w.segStart, VCDIFF_BAD_WINDOW);
         if (r != VCDIFF_OK) return r;
-        const BYTE *base = (indicator & kWindowSource) ? source : target;
-        DWORD available = (indicator & kWindowSource) ? sourceSize : *written;
-        if ((QWORD)segPos + w.segLength > available) return VCDIFF_BAD_WINDOW;
-        if (w.segLength > 0) w.segment = base + segPos;
+        if ((QWORD)w.segStart + w.segLength > w.segment.file->size) return VCDIFF_BAD_WINDOW;
     }
 
     DWORD encodingLength;
-    int r = ReadHeaderField(delta, deltaSize, &p, &encodingLength, VCDIFF_BAD_WINDOW);
+    int r = ReadHeaderField(header, &encodingLength, VCDIFF_BAD_WINDOW);
     if (r != VCDIFF_OK) return r;
-    if (encodingLength > deltaSize - p) return VCDIFF_TRUNCATED;
-    DWORD end = p + encodingLength;
+    DWORD p = DeltaCursorPos(header);
+    if (encodingLength > d->delta->size - p) return VCDIFF_TRUNCATED;
+    const DWORD end = p + encodingLength;
 
     // From here on the fields must fit the encoding length the window gave.
+    header->end = end;
     DWORD lengths[4];  // target, data, instructions, addresses
     BYTE deltaIndicator = 0;
     for (int i = 0; i < 4; ++i) {
-        if (ReadVarint(delta, end, &p, &lengths[i]) != VARINT_OK) return VCDIFF_BAD_WINDOW;
-        if (i == 0) {
-            if (p >= end) return VCDIFF_BAD_WINDOW;
-            deltaIndicator = delta[p++];
-        }
+        int v = ReadVarint(header, &lengths[i]);
+        if (v == VARINT_READ) return VCDIFF_READ_FAILED;
+        if (v != VARINT_OK) return VCDIFF_BAD_WINDOW;
+        if (i == 0 && !DeltaCursorByte(header, &deltaIndicator)) return RanOut(header, VCDIFF_BAD_WINDOW);
     }
     if (deltaIndicator & ~kDeltaCompressed) return VCDIFF_BAD_WINDOW;
     if (deltaIndicator != 0) return VCDIFF_UNSUPPORTED;
 
     DWORD expectedAdler = 0;
     if (indicator & kWindowAdler32) {
-        if (end - p < 4) return VCDIFF_BAD_WINDOW;
-        for (int i = 0; i < 4; ++i) expectedAdler = (expectedAdler << 8) | delta[p++];
+        for (int i = 0; i < 4; ++i) {
+            BYTE b;
+            if (!DeltaCursorByte(header, &b)) return RanOut(header, VCDIFF_BAD_WINDOW);
+            expectedAdler = (expectedAdler << 8) | b;
+        }
     }
+    p = DeltaCursorPos(header);
     if ((QWORD)p + lengths[1] + lengths[2] + lengths[3] != end) return VCDIFF_BAD_WINDOW;
 
     w.outLength = lengths[0];
     // COPY addresses span segment and target together; keep them in 32 bits.
     if ((QWORD)w.segLength + w.outLength > 0xFFFFFFFFull) return VCDIFF_BAD_WINDOW;
-    if ((QWORD)*written + w.outLength > capacity) return VCDIFF_TOO_LARGE;
-    w.out = target + *written;
+    if ((QWORD)d->written + w.outLength > target->capacity) return VCDIFF_TOO_LARGE;
+    if (w.outLength > DELTA_WINDOW_MAX || (!DeltaTargetIsMemory(target) && w.outLength > target->windowSize))
+        return VCDIFF_WINDOW_TOO_LARGE;
+    w.out = DeltaTargetIsMemory(target) ? target->whole + d->written : target->window;
     w.done = 0;
-    w.data.pos = p;
-    w.data.end = p + lengths[1];
-    w.inst.pos = w.data.end;
-    w.inst.end = w.inst.pos + lengths[2];
-    w.addrs.pos = w.inst.end;
-    w.addrs.end = end;
+    // The header's buffer is free now: the data section takes it over.
+    BYTE *buffer;
+    DWORD capacity;
+    DeltaReadBuffer(target, 0, &buffer, &capacity);
+    DeltaCursorOpen(&w.data, d->delta, p, p + lengths[1], buffer, capacity);
+    p += lengths[1];
+    DeltaReadBuffer(target, 1, &buffer, &capacity);
+    DeltaCursorOpen(&w.inst, d->delta, p, p + lengths[2], buffer, capacity);
+    p += lengths[2];
+    DeltaReadBuffer(target, 2, &buffer, &capacity);
+    DeltaCursorOpen(&w.addrs, d->delta, p, end, buffer, capacity);
 
     AddressCache cache;
     ResetCache(&cache);
-    while (w.inst.pos < w.inst.end) {
+    BYTE op;
+    while (DeltaCursorByte(&w.inst, &op)) {
         Half halves[2];
-        DefaultCode(delta[w.inst.pos++], &halves[0], &halves[1]);
+        DefaultCode(op, &halves[0], &halves[1]);
         for (int i = 0; i < 2; ++i) {
             if (halves[i].type == INST_NOOP) continue;
-            r = RunHalf(delta, &w, &cache, &halves[i]);
+            r = RunHalf(&w, &cache, &halves[i]);
             if (r != VCDIFF_OK) return r;
         }
     }
+    if (w.inst.failed) return VCDIFF_READ_FAILED;
     // The instructions must fill the window and use up data and addresses.
-    if (w.done != w.outLength || w.data.pos != w.data.end || w.addrs.pos != w.addrs.end)
-        return VCDIFF_BAD_WINDOW;
+    if (w.done != w.outLength || Left(&w.data) != 0 || Left(&w.addrs) != 0) return VCDIFF_BAD_WINDOW;
     if ((indicator & kWindowAdler32) && Adler32(w.out, w.outLength) != expectedAdler)
         return VCDIFF_BAD_CHECKSUM;
+    if (!DeltaTargetIsMemory(target) && w.outLength > 0 && !target->write(target->context, w.out, w.outLength))
+        return VCDIFF_WRITE_FAILED;
 
-    *written += w.outLength;
-    *pos = end;
+    d->written += w.outLength;
+    *next = end;
     return VCDIFF_OK;
 }
 
-int DecodeAll(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD deltaSize,
-              BYTE *target, DWORD capacity, DWORD *written) {
+int DecodeAll(Decode *d) {
     static const BYTE kMagic[4] = {0xD6, 0xC3, 0xC4, 0x00};
-    DWORD p = 0;
-    for (int i = 0; i < 4; ++i, ++p) {
-        if (p >= deltaSize) return VCDIFF_TRUNCATED;
-        if (delta[p] != kMagic[i]) return VCDIFF_BAD_HEADER;
+    const DWORD deltaSize = d->delta->size;
+    BYTE *buffer;
+    DWORD capacity;
+    DeltaReadBuffer(d->target, 0, &buffer, &capacity);
+    DeltaCursor header;
+    DeltaCursorOpen(&header, d->delta, 0, deltaSize, buffer, capacity);
+    for (int i = 0; i < 4; ++i) {
+        BYTE b;
+        if (!DeltaCursorByte(&header, &b)) return RanOut(&header, VCDIFF_TRUNCATED);
+        if (b != kMagic[i]) return VCDIFF_BAD_HEADER;
     }
-    if (p >= deltaSize) return VCDIFF_TRUNCATED;
-    BYTE indicator = delta[p++];
+    BYTE indicator;
+    if (!DeltaCursorByte(&header, &indicator)) return RanOut(&header, VCDIFF_TRUNCATED);
     if (indicator & ~(kHeaderSecondary | kHeaderCodeTable | kHeaderAppData))
         return VCDIFF_BAD_HEADER;
     if (indicator & (kHeaderSecondary | kHeaderCodeTable)) return VCDIFF_UNSUPPORTED;
+    DWORD p;
     if (indicator & kHeaderAppData) {
         DWORD length;
-        int r = ReadHeaderField(delta, deltaSize, &p, &length, VCDIFF_BAD_HEADER);
+        int r = ReadHeaderField(&header, &length, VCDIFF_BAD_HEADER);
         if (r != VCDIFF_OK) return r;
+        p = DeltaCursorPos(&header);
         if (length > deltaSize - p) return VCDIFF_TRUNCATED;
         p += length;
+    } else {
+        p = DeltaCursorPos(&header);
     }
 
     // An encoder always writes at least one window, even for an empty
     // target; a delta that stops after its header was cut short.
     if (p >= deltaSize) return VCDIFF_TRUNCATED;
     while (p < deltaSize) {
-        int r = DecodeWindow(source, sourceSize, delta, deltaSize, &p, target, capacity, written);
+        DeltaCursorOpen(&header, d->delta, p, deltaSize, buffer, capacity);
+        int r = DecodeWindow(d, &header, &p);
         if (r != VCDIFF_OK) return r;
     }
     return VCDIFF_OK;
@@ -374,15 +424,26 @@ int DecodeAll(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD del
 
 }  // namespace
 
+int VcdiffDecodeFiles(const DeltaFile *source, const DeltaFile *delta, const DeltaTarget *target,
+                      DWORD *targetSize) {
+    Decode d;
+    d.source = source;
+    d.delta = delta;
+    d.target = target;
+    d.written = 0;
+    int r = DecodeAll(&d);
+    if (targetSize) *targetSize = r == VCDIFF_OK ? d.written : 0;
+    return r;
+}
+
 int VcdiffDecode(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD deltaSize,
                  BYTE *target, DWORD capacity, DWORD *targetSize) {
-    if (!source) sourceSize = 0;
-    if (!delta) deltaSize = 0;
-    if (!target) capacity = 0;
-    DWORD written = 0;
-    int r = DecodeAll(source, sourceSize, delta, deltaSize, target, capacity, &written);
-    if (targetSize) *targetSize = r == VCDIFF_OK ? written : 0;
-    return r;
+    DeltaFile sourceFile, deltaFile;
+    DeltaFileInMemory(&sourceFile, source, sourceSize);
+    DeltaFileInMemory(&deltaFile, delta, deltaSize);
+    DeltaTarget out;
+    DeltaTargetInMemory(&out, target, capacity);
+    return VcdiffDecodeFiles(&sourceFile, &deltaFile, &out, targetSize);
 }
 
 LPCSTR VcdiffResultText(int result) {
@@ -397,6 +458,9 @@ LPCSTR VcdiffResultText(int result) {
     case VCDIFF_BAD_ADDRESS: return "The patch data copies from outside the file.";
     case VCDIFF_TOO_LARGE: return "The patched file is larger than expected.";
     case VCDIFF_BAD_CHECKSUM: return "The patched data does not match its checksum.";
+    case VCDIFF_WINDOW_TOO_LARGE: return "The patch data has a window larger than this patcher takes.";
+    case VCDIFF_READ_FAILED: return "A file could not be read.";
+    case VCDIFF_WRITE_FAILED: return "The patched file could not be written.";
     default: return "Unknown patch data error.";
     }
 }

@@ -7,10 +7,12 @@
 // Written in the installer's own style so the same file builds into the
 // Windows patcher without a C runtime: plain functions, no allocation, no
 // exceptions. It never reads or writes outside the buffers it is given,
-// whatever the delta holds.
+// whatever the delta holds. Through files it holds one window of the target
+// at a time, and reads the source and the delta at offsets (delta_io.h).
 #ifndef WF_DELTA_VCDIFF_H
 #define WF_DELTA_VCDIFF_H
 
+#include "delta_io.h"
 #include "platform/win32.h"
 
 enum VcdiffResult {
@@ -22,7 +24,10 @@ enum VcdiffResult {
     VCDIFF_BAD_INSTRUCTION,  // an instruction runs past its section or the window
     VCDIFF_BAD_ADDRESS,      // a COPY address outside source + target so far
     VCDIFF_TOO_LARGE,        // the target does not fit the output buffer
-    VCDIFF_BAD_CHECKSUM      // a window's Adler-32 does not match what it decoded
+    VCDIFF_BAD_CHECKSUM,     // a window's Adler-32 does not match what it decoded
+    VCDIFF_WINDOW_TOO_LARGE, // a window's target is over DELTA_WINDOW_MAX or the window given
+    VCDIFF_READ_FAILED,      // reading the source, the delta or the target back failed
+    VCDIFF_WRITE_FAILED      // appending a window to the target failed
 };
 
 // Decodes `delta` against `source` into `target` (capacity bytes). On
@@ -36,6 +41,13 @@ enum VcdiffResult {
 // decoded size and content against what it expects.
 int VcdiffDecode(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD deltaSize,
                  BYTE *target, DWORD capacity, DWORD *targetSize);
+
+// The same through files: `target` says whether the result goes to memory
+// or through its window to a file (delta_io.h). On VCDIFF_OK, *targetSize
+// holds the size written. On a failure a file target may hold part of the
+// result.
+int VcdiffDecodeFiles(const DeltaFile *source, const DeltaFile *delta, const DeltaTarget *target,
+                      DWORD *targetSize);
 
 // A short English text for a result, for the patcher's messages.
 LPCSTR VcdiffResultText(int result);

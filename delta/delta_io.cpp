@@ -1,0 +1,123 @@
+// The decoders' reads and writes. See delta_io.h.
+#include "delta_io.h"
+
+void DeltaFileInMemory(DeltaFile *file, const BYTE *data, DWORD size)
+{
+    file->whole = data;
+    file->size = data ? size : 0;
+    file->readAt = 0;
+    file->context = 0;
+}
+
+void DeltaTargetInMemory(DeltaTarget *target, BYTE *data, DWORD capacity)
+{
+    target->whole = data;
+    target->capacity = data ? capacity : 0;
+    target->write = 0;
+    target->readBack = 0;
+    target->context = 0;
+    target->window = 0;
+    target->windowSize = 0;
+    target->buffers = 0;
+    target->buffersSize = 0;
+}
+
+void DeltaReadBuffer(const DeltaTarget *target, DWORD slot, BYTE **buffer, DWORD *size)
+{
+    DWORD each = target->buffersSize / DELTA_READ_SLOTS;
+    *buffer = target->buffers ? target->buffers + slot * each : 0;
+    *size = target->buffers ? each : 0;
+}
+
+void DeltaCursorOpen(DeltaCursor *c, const DeltaFile *file, DWORD pos, DWORD end, BYTE *buffer,
+                     DWORD capacity)
+{
+    c->file = file;
+    c->end = end;
+    c->buffer = buffer;
+    c->capacity = capacity;
+    c->failed = FALSE;
+    if (!file->readAt) {
+        // Everything is at hand; there is nothing to refill.
+        c->p = file->whole + pos;
+        c->limit = file->whole + end;
+        c->next = end;
+    } else {
+        c->p = c->limit = buffer;
+        c->next = pos;
+    }
+}
+
+BOOL DeltaCursorFill(DeltaCursor *c)
+{
+    if (c->p != c->limit)
+        return TRUE;
+    if (c->next >= c->end || !c->file->readAt || c->capacity == 0)
+        return FALSE;
+    DWORD length = c->end - c->next;
+    if (length > c->capacity)
+        length = c->capacity;
+    if (!c->file->readAt(c->file->context, c->next, c->buffer, length)) {
+        c->failed = TRUE;
+        return FALSE;
+    }
+    c->p = c->buffer;
+    c->limit = c->buffer + length;
+    c->next += length;
+    return TRUE;
+}
+
+BOOL DeltaCursorCopy(DeltaCursor *c, BYTE *out, DWORD length)
+{
+    while (length > 0) {
+        if (!DeltaCursorFill(c))
+            return FALSE;
+        DWORD n = (DWORD)(c->limit - c->p);
+        if (n > length)
+            n = length;
+        for (DWORD i = 0; i < n; ++i)
+            out[i] = c->p[i];
+        c->p += n;
+        out += n;
+        length -= n;
+    }
+    return TRUE;
+}
+
+void DeltaViewOpen(DeltaView *v, const DeltaFile *file, BYTE *buffer, DWORD capacity)
+{
+    v->file = file;
+    v->buffer = buffer;
+    v->capacity = capacity;
+    v->at = 0;
+    v->held = 0;
+    v->failed = FALSE;
+}
+
+const BYTE *DeltaViewAt(DeltaView *v, DWORD offset, DWORD want, DWORD *got)
+{
+    *got = 0;
+    if (offset >= v->file->size || want == 0)
+        return 0;
+    DWORD left = v->file->size - offset;
+    if (want > left)
+        want = left;
+    if (!v->file->readAt) {
+        *got = want;
+        return v->file->whole + offset;
+    }
+    if (offset < v->at || offset - v->at >= v->held) {
+        // Not held: read a buffer's worth from here on.
+        DWORD length = left < v->capacity ? left : v->capacity;
+        if (length == 0 || !v->file->readAt(v->file->context, offset, v->buffer, length)) {
+            v->failed = TRUE;
+            v->held = 0;
+            return 0;
+        }
+        v->at = offset;
+        v->held = length;
+    }
+    DWORD in = v->held - (offset - v->at);
+    *got = want < in ? want : in;
+    return v->buffer + (offset - v->at);
+}
