@@ -82,13 +82,7 @@ void DeltaCursorOpen(DeltaCursor *c, const DeltaFile *file, DWORD pos, DWORD end
 BOOL DeltaCursorFill(DeltaCursor *c);
 // The file offset of the next byte.
 inline DWORD DeltaCursorPos(const DeltaCursor *c) { return c->next - (DWORD)(c->limit - c->p); }
-inline BOOL DeltaCursorByte(DeltaCursor *c, BYTE *b)
-{
-    if (c->p == c->limit && !DeltaCursorFill(c))
-        return FALSE;
-    *b = *c->p++;
-    return TRUE;
-}
+BOOL DeltaCursorByte(DeltaCursor *c, BYTE *b);
 // Copies `length` bytes to `out`; FALSE when the cursor runs out first.
 BOOL DeltaCursorCopy(DeltaCursor *c, BYTE *out, DWORD length);
 

@@ -1,19 +1,19 @@
 // The patcher's work, entry by entry. See patch_apply.h for the order of
 // checks and the temporary file.
 //
-// Memory: the old file, the patch data and the new file are each read or
-// decoded whole into the process heap; the files this patches are a few
-// megabytes at most.
+// Memory: whatever the size of the files, the patcher holds one block of
+// read buffers (DELTA_READ_BUFFERS) for the whole run, and for each entry
+// one window of the new file, at most DELTA_WINDOW_MAX. The patch data, the
+// old file and the delta are read at offsets; the new file is written to
+// its temporary name as it is decoded, its CRC-32 taken on the way.
 #include "patch_apply.h"
 
 #include "formats/crc32.h"
 #include "patch_data.h"
 #include "text_line.h"
+#include "delta_io.h"
 #include "diff_delta.h"
 #include "vcdiff.h"
-
-// ReplaceWithNew takes either decoder's 0 as success.
-static_assert(VCDIFF_OK == 0 && DIFFDELTA_OK == 0, "both decoders succeed with 0");
 
 // Outcome of one entry.
 enum EntryResult { ENTRY_DONE, ENTRY_FAILED };
@@ -62,118 +62,135 @@ static void Release(BYTE *block)
         HeapFree(GetProcessHeap(), 0, block);
 }
 
-// Reads a whole file into a new heap block. Returns FALSE with *error set
-// (a Win32 error) when the file cannot be opened or read, is 4 GB or more,
-// or memory runs out.
-static BOOL ReadWholeFile(LPCSTR name, BYTE **data, DWORD *size, DWORD *error)
+// A file open for the decoders' reads, and the error of the last one that failed.
+struct OpenedFile {
+    HANDLE handle;
+    DWORD error;
+};
+
+static BOOL SeekTo(OpenedFile *file, DWORD offset)
 {
-    *data = NULL;
-    *size = 0;
-    HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = GetLastError();
+    // The high part makes the offset unsigned: a file may pass 2 GB.
+    LONG high = 0;
+    if (SetFilePointer(file->handle, (LONG)offset, &high, FILE_BEGIN) != offset || high != 0) {
+        file->error = GetLastError();
         return FALSE;
     }
-    DWORD high = 0;
-    SetLastError(ERROR_SUCCESS);
-    DWORD length = GetFileSize(file, &high);
-    if ((length == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) || high != 0) {
-        *error = high != 0 ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
-        CloseHandle(file);
-        return FALSE;
-    }
-    BYTE *block = Allocate(length);
-    if (!block) {
-        *error = ERROR_NOT_ENOUGH_MEMORY;
-        CloseHandle(file);
-        return FALSE;
-    }
-    DWORD done = 0;
-    while (done < length) {
-        DWORD got = 0;
-        if (!ReadFile(file, block + done, length - done, &got, NULL)) {
-            *error = GetLastError();
-            Release(block);
-            CloseHandle(file);
-            return FALSE;
-        }
-        if (got == 0)
-            break;  // the file shrank while we read it
-        done += got;
-    }
-    CloseHandle(file);
-    if (done != length) {
-        *error = ERROR_READ_FAULT;
-        Release(block);
-        return FALSE;
-    }
-    *data = block;
-    *size = length;
     return TRUE;
 }
 
-// Size and CRC-32 of a file, read through a small buffer. Returns FALSE with
-// *error set when the file cannot be opened or read.
-static BOOL FileSizeAndCrc(LPCSTR name, DWORD *size, DWORD *crc, DWORD *error)
+// DeltaReadAt for an open file: all `length` bytes at `offset`, or FALSE.
+static BOOL ReadAt(void *context, DWORD offset, BYTE *buffer, DWORD length)
 {
-    HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = GetLastError();
+    OpenedFile *file = (OpenedFile *)context;
+    if (!SeekTo(file, offset))
+        return FALSE;
+    DWORD done = 0;
+    while (done < length) {
+        DWORD got = 0;
+        if (!ReadFile(file->handle, buffer + done, length - done, &got, NULL)) {
+            file->error = GetLastError();
+            return FALSE;
+        }
+        if (got == 0) {
+            file->error = ERROR_HANDLE_EOF;  // the file shrank under us
+            return FALSE;
+        }
+        done += got;
+    }
+    return TRUE;
+}
+
+// Opens a file to read, letting others read it but nobody change it.
+static BOOL OpenToRead(LPCSTR name, OpenedFile *file)
+{
+    file->error = 0;
+    file->handle = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file->handle == INVALID_HANDLE_VALUE) {
+        file->error = GetLastError();
         return FALSE;
     }
-    BYTE chunk[2048];  // under the 4 KB that would call the stack probe
+    return TRUE;
+}
+
+// Size and CRC-32 of an open file, read from its start through `buffer`.
+static BOOL SizeAndCrc(OpenedFile *file, BYTE *buffer, DWORD capacity, DWORD *size, DWORD *crc)
+{
+    if (!SeekTo(file, 0))
+        return FALSE;
     DWORD total = 0;
     DWORD running = CRC32_START;
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(file, chunk, sizeof chunk, &got, NULL)) {
-            *error = GetLastError();
-            CloseHandle(file);
+        if (!ReadFile(file->handle, buffer, capacity, &got, NULL)) {
+            file->error = GetLastError();
             return FALSE;
         }
         if (got == 0)
             break;
-        running = Crc32Update(running, chunk, got);
+        if (got > 0xFFFFFFFF - total) {
+            file->error = ERROR_FILE_TOO_LARGE;  // 4 GB or more: no entry has that size
+            return FALSE;
+        }
+        running = Crc32Update(running, buffer, got);
         total += got;
     }
-    CloseHandle(file);
     *size = total;
     *crc = Crc32Finish(running);
     return TRUE;
 }
 
-// Creates (or overwrites) `name` with `size` bytes. On failure the partial
-// file is deleted and *error says why.
-static BOOL WriteNewFile(LPCSTR name, const BYTE *data, DWORD size, DWORD *error)
+// Size and CRC-32 of a file by name. FALSE with *error set when it cannot
+// be opened or read.
+static BOOL FileSizeAndCrc(LPCSTR name, BYTE *buffer, DWORD capacity, DWORD *size, DWORD *crc,
+                           DWORD *error)
 {
-    HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = GetLastError();
+    OpenedFile file;
+    if (!OpenToRead(name, &file)) {
+        *error = file.error;
         return FALSE;
     }
+    BOOL ok = SizeAndCrc(&file, buffer, capacity, size, crc);
+    CloseHandle(file.handle);
+    *error = file.error;
+    return ok;
+}
+
+// The new file as the decoder writes it under its temporary name: appended
+// in order, read back for repeats from further back than the window.
+struct NewFile {
+    OpenedFile file;
+    DWORD written;
+    DWORD running;  // CRC-32 of the bytes written so far
+};
+
+static BOOL AppendNew(void *context, const BYTE *data, DWORD length)
+{
+    NewFile *out = (NewFile *)context;
+    // A read back may have moved the file pointer.
+    if (!SeekTo(&out->file, out->written))
+        return FALSE;
     DWORD done = 0;
-    BOOL ok = TRUE;
-    while (ok && done < size) {
+    while (done < length) {
         DWORD put = 0;
         SetLastError(ERROR_SUCCESS);
-        if (!WriteFile(file, data + done, size - done, &put, NULL) || put == 0) {
+        if (!WriteFile(out->file.handle, data + done, length - done, &put, NULL) || put == 0) {
             // A short write without an error is a full disk on FAT.
-            *error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_DISK_FULL;
-            ok = FALSE;
+            out->file.error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_DISK_FULL;
+            return FALSE;
         }
         done += put;
     }
-    // Closing flushes; a failure here loses data as surely as a failed write.
-    if (!CloseHandle(file) && ok) {
-        *error = GetLastError();
-        ok = FALSE;
-    }
-    if (!ok)
-        DeleteFileA(name);
-    return ok;
+    out->running = Crc32Update(out->running, data, length);
+    out->written += length;
+    return TRUE;
+}
+
+static BOOL ReadBackNew(void *context, DWORD offset, BYTE *buffer, DWORD length)
+{
+    NewFile *out = (NewFile *)context;
+    return ReadAt(&out->file, offset, buffer, length);
 }
 
 static BOOL FileExists(LPCSTR name)
@@ -191,13 +208,19 @@ BOOL PatchTemporaryName(LPCSTR name, LPSTR buffer, int capacity)
     return TRUE;
 }
 
+// What one run lends every entry: the read buffers.
+struct Run {
+    BYTE *buffers;
+};
+
 // The name is missing. If a run stopped between deleting the old file and
 // renaming the new one, the temporary file is the checked new file: finish
 // the rename. Anything else under the temporary name is a leftover.
-static int FinishInterruptedReplace(const PatchEntry *entry, LPCSTR temporary, TextLine *line)
+static int FinishInterruptedReplace(const Run *run, const PatchEntry *entry, LPCSTR temporary,
+                                    TextLine *line)
 {
     DWORD size = 0, crc = 0, error = 0;
-    if (FileSizeAndCrc(temporary, &size, &crc, &error)) {
+    if (FileSizeAndCrc(temporary, run->buffers, DELTA_READ_BUFFERS, &size, &crc, &error)) {
         if (size == entry->newSize && crc == entry->newCrc) {
             if (!MoveFileA(temporary, entry->name)) {
                 TextLineAppend(line, "cannot rename ");
@@ -214,56 +237,126 @@ static int FinishInterruptedReplace(const PatchEntry *entry, LPCSTR temporary, T
     return ENTRY_FAILED;
 }
 
-// Decodes, writes, checks and puts the new file in place. `oldData` is the
-// old file, already checked against the entry.
-static int ReplaceWithNew(const PatchEntry *entry, const BYTE *oldData, DWORD oldSize,
-                          LPCSTR temporary, TextLine *line)
+// Part of a file from `base` on, as a file of its own: an entry's delta.
+struct Slice {
+    const DeltaFile *file;
+    DWORD base;
+};
+
+static BOOL ReadSlice(void *context, DWORD offset, BYTE *buffer, DWORD length)
 {
-    BYTE *newData = Allocate(entry->newSize);
-    if (!newData) {
+    const Slice *slice = (const Slice *)context;
+    return slice->file->readAt(slice->file->context, slice->base + offset, buffer, length);
+}
+
+// Decodes the entry's delta against the old file into the temporary file,
+// through one window of the new file. Returns the decoder's result (0 when
+// it succeeded) and its text.
+static int DecodeToFile(const Run *run, const PatchEntry *entry, const DeltaFile *patchData,
+                        OpenedFile *old, NewFile *out, BYTE *window, DWORD windowSize, LPCSTR *why)
+{
+    DeltaFile source;
+    source.whole = NULL;
+    source.size = entry->oldSize;
+    source.readAt = ReadAt;
+    source.context = old;
+    // The delta is read where it lies in the patch data.
+    Slice slice = {patchData, entry->deltaOffset};
+    DeltaFile delta;
+    delta.whole = NULL;
+    delta.size = entry->deltaSize;
+    delta.readAt = ReadSlice;
+    delta.context = &slice;
+    DeltaTarget target;
+    DeltaTargetInMemory(&target, NULL, 0);
+    target.capacity = entry->newSize;
+    target.write = AppendNew;
+    target.readBack = ReadBackNew;
+    target.context = out;
+    target.window = window;
+    target.windowSize = windowSize;
+    target.buffers = run->buffers;
+    target.buffersSize = DELTA_READ_BUFFERS;
+    DWORD decoded = 0;
+    int result;
+    if (entry->kind == PATCH_DELTA_DIFFERENCE) {
+        result = DiffDeltaDecodeFiles(&source, &delta, &target, &decoded);
+        *why = DiffDeltaResultText(result);
+    } else {
+        result = VcdiffDecodeFiles(&source, &delta, &target, &decoded);
+        *why = VcdiffResultText(result);
+    }
+    return result;
+}
+
+// Decodes into the temporary file, checks it, and puts it in place of the
+// old file, which `old` holds open, already checked against the entry.
+// Closes `old`.
+static int ReplaceWithNew(const Run *run, const PatchEntry *entry, const DeltaFile *patchData,
+                          OpenedFile *old, LPCSTR temporary, TextLine *line)
+{
+    // One window of the new file, no more than the file itself.
+    DWORD windowSize = entry->newSize < DELTA_WINDOW_MAX ? entry->newSize : DELTA_WINDOW_MAX;
+    BYTE *window = Allocate(windowSize);
+    if (!window) {
+        CloseHandle(old->handle);
         TextLineAppend(line, "not enough memory");
         return ENTRY_FAILED;
     }
-    DWORD decoded = 0;
-    int result;
-    LPCSTR why;
-    if (entry->kind == PATCH_DELTA_DIFFERENCE) {
-        result = DiffDeltaDecode(oldData, oldSize, entry->delta, entry->deltaSize, newData,
-                                 entry->newSize, &decoded);
-        why = DiffDeltaResultText(result);
-    } else {
-        result = VcdiffDecode(oldData, oldSize, entry->delta, entry->deltaSize, newData,
-                              entry->newSize, &decoded);
-        why = VcdiffResultText(result);
-    }
-    // Both decoders' success is 0.
-    if (result != 0) {
-        TextLineAppend(line, "the patch data does not apply: ");
-        TextLineAppend(line, why);
-        Release(newData);
-        return ENTRY_FAILED;
-    }
-    DWORD crc = Crc32(newData, decoded);
-    if (decoded != entry->newSize || crc != entry->newCrc) {
-        TextLineAppend(line, "the patched file does not check (");
-        AppendSizeAndCrc(line, decoded, crc);
-        TextLineAppend(line, ")");
-        Release(newData);
-        return ENTRY_FAILED;
-    }
-    DWORD error = 0;
-    BOOL written = WriteNewFile(temporary, newData, decoded, &error);
-    Release(newData);
-    if (!written) {
+    NewFile out;
+    out.written = 0;
+    out.running = CRC32_START;
+    out.file.error = 0;
+    out.file.handle = CreateFileA(temporary, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, NULL);
+    if (out.file.handle == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        Release(window);
+        CloseHandle(old->handle);
         TextLineAppend(line, "cannot write ");
         TextLineAppend(line, temporary);
         AppendError(line, error);
         return ENTRY_FAILED;
     }
+    LPCSTR why = NULL;
+    int result = DecodeToFile(run, entry, patchData, old, &out, window, windowSize, &why);
+    Release(window);
+    CloseHandle(old->handle);
+    // Closing flushes; a failure here loses data as surely as a failed write.
+    BOOL closed = CloseHandle(out.file.handle);
+    DWORD closeError = closed ? 0 : GetLastError();
+    DWORD crc = Crc32Finish(out.running);
+    // Both decoders' success is 0, and a failed write is a write, whichever decoder saw it.
+    if (result == VCDIFF_WRITE_FAILED || result == DIFFDELTA_WRITE_FAILED || (result == 0 && !closed)) {
+        DeleteFileA(temporary);
+        TextLineAppend(line, "cannot write ");
+        TextLineAppend(line, temporary);
+        AppendError(line, result == 0 ? closeError : out.file.error);
+        return ENTRY_FAILED;
+    }
+    if (result == VCDIFF_READ_FAILED || result == DIFFDELTA_READ_FAILED) {
+        DeleteFileA(temporary);
+        TextLineAppend(line, "cannot read");
+        AppendError(line, old->error ? old->error : out.file.error);
+        return ENTRY_FAILED;
+    }
+    if (result != 0) {
+        DeleteFileA(temporary);
+        TextLineAppend(line, "the patch data does not apply: ");
+        TextLineAppend(line, why);
+        return ENTRY_FAILED;
+    }
+    if (out.written != entry->newSize || crc != entry->newCrc) {
+        DeleteFileA(temporary);
+        TextLineAppend(line, "the patched file does not check (");
+        AppendSizeAndCrc(line, out.written, crc);
+        TextLineAppend(line, ")");
+        return ENTRY_FAILED;
+    }
     // Read it back: what counts is what the disk holds.
-    DWORD size = 0;
-    if (!FileSizeAndCrc(temporary, &size, &crc, &error) || size != entry->newSize ||
-        crc != entry->newCrc) {
+    DWORD size = 0, error = 0;
+    if (!FileSizeAndCrc(temporary, run->buffers, DELTA_READ_BUFFERS, &size, &crc, &error) ||
+        size != entry->newSize || crc != entry->newCrc) {
         DeleteFileA(temporary);
         TextLineAppend(line, "the written file ");
         TextLineAppend(line, temporary);
@@ -291,7 +384,8 @@ static int ReplaceWithNew(const PatchEntry *entry, const BYTE *oldData, DWORD ol
     return ENTRY_DONE;
 }
 
-static int ApplyEntry(const PatchEntry *entry, TextLine *line)
+static int ApplyEntry(const Run *run, const PatchEntry *entry, const DeltaFile *patchData,
+                      TextLine *line)
 {
     StartLine(line, entry->name);
     CHAR temporary[MAX_PATH];
@@ -299,71 +393,112 @@ static int ApplyEntry(const PatchEntry *entry, TextLine *line)
         TextLineAppend(line, "the name is too long");
         return ENTRY_FAILED;
     }
-    BYTE *oldData = NULL;
-    DWORD oldSize = 0, error = 0;
-    if (!ReadWholeFile(entry->name, &oldData, &oldSize, &error)) {
-        if (error == ERROR_FILE_NOT_FOUND)
-            return FinishInterruptedReplace(entry, temporary, line);
+    // Held open, others may read but not change it, until it is replaced.
+    OpenedFile old;
+    DWORD oldSize = 0, crc = 0;
+    if (!OpenToRead(entry->name, &old)) {
+        if (old.error == ERROR_FILE_NOT_FOUND)
+            return FinishInterruptedReplace(run, entry, temporary, line);
         TextLineAppend(line, "cannot read");
-        AppendError(line, error);
+        AppendError(line, old.error);
         return ENTRY_FAILED;
     }
-    DWORD crc = Crc32(oldData, oldSize);
-    int result;
+    if (!SizeAndCrc(&old, run->buffers, DELTA_READ_BUFFERS, &oldSize, &crc)) {
+        CloseHandle(old.handle);
+        TextLineAppend(line, "cannot read");
+        AppendError(line, old.error);
+        return ENTRY_FAILED;
+    }
     if (oldSize == entry->newSize && crc == entry->newCrc) {
         // Already the new version: a leftover temporary file is all there is to do.
+        CloseHandle(old.handle);
         if (FileExists(temporary))
             DeleteFileA(temporary);
         TextLineAppend(line, "already up to date");
-        result = ENTRY_DONE;
-    } else if (oldSize != entry->oldSize || crc != entry->oldCrc) {
+        return ENTRY_DONE;
+    }
+    if (oldSize != entry->oldSize || crc != entry->oldCrc) {
+        CloseHandle(old.handle);
         TextLineAppend(line, "not the version this patch is for (");
         AppendSizeAndCrc(line, oldSize, crc);
         TextLineAppend(line, "; expected ");
         AppendSizeAndCrc(line, entry->oldSize, entry->oldCrc);
         TextLineAppend(line, ")");
-        result = ENTRY_FAILED;
-    } else {
-        result = ReplaceWithNew(entry, oldData, oldSize, temporary, line);
+        return ENTRY_FAILED;
     }
-    Release(oldData);
-    return result;
+    return ReplaceWithNew(run, entry, patchData, &old, temporary, line);
 }
 
 int ApplyPatchData(LPCSTR patchFile, PatchOutput output, void *context)
 {
     Output out = {output, context};
     TextLine line;
-    BYTE *data = NULL;
-    DWORD size = 0, error = 0;
-    if (!ReadWholeFile(patchFile, &data, &size, &error)) {
+    OpenedFile data;
+    DWORD high = 0, size = 0;
+    BOOL opened = OpenToRead(patchFile, &data);
+    if (opened) {
+        SetLastError(ERROR_SUCCESS);
+        size = GetFileSize(data.handle, &high);
+        if ((size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) || high != 0) {
+            data.error = high != 0 ? ERROR_FILE_TOO_LARGE : GetLastError();
+            CloseHandle(data.handle);
+            opened = FALSE;
+        }
+    }
+    Run run;
+    run.buffers = opened ? Allocate(DELTA_READ_BUFFERS) : NULL;
+    if (opened && !run.buffers) {
+        CloseHandle(data.handle);
+        data.error = ERROR_NOT_ENOUGH_MEMORY;
+        opened = FALSE;
+    }
+    if (!opened) {
         StartLine(&line, patchFile);
         TextLineAppend(&line, "cannot read the patch data");
-        AppendError(&line, error);
+        AppendError(&line, data.error);
         Emit(&out, &line);
         return PATCH_EXIT_BAD_DATA;
     }
+    DeltaFile patchData;
+    patchData.whole = NULL;
+    patchData.size = size;
+    patchData.readAt = ReadAt;
+    patchData.context = &data;
     // Every entry is checked before the first file is touched.
     DWORD count = 0;
-    int check = PatchDataCheck(data, size, &count);
+    int check = PatchDataCheckFile(&patchData, run.buffers, DELTA_READ_BUFFERS, &count);
     if (check != PATCHDATA_OK) {
         StartLine(&line, patchFile);
-        TextLineAppend(&line, "damaged patch data: ");
-        TextLineAppend(&line, PatchDataResultText(check));
+        if (check == PATCHDATA_READ_FAILED) {
+            TextLineAppend(&line, "cannot read the patch data");
+            AppendError(&line, data.error);
+        } else {
+            TextLineAppend(&line, "damaged patch data: ");
+            TextLineAppend(&line, PatchDataResultText(check));
+        }
         Emit(&out, &line);
-        Release(data);
+        Release(run.buffers);
+        CloseHandle(data.handle);
         return PATCH_EXIT_BAD_DATA;
     }
     int exitCode = PATCH_EXIT_OK;
     DWORD offset = PATCH_HEADER_SIZE;
     PatchEntry entry;
     for (DWORD i = 0; i < count; ++i) {
-        if (PatchDataNextEntry(data, size, &offset, &entry) != PATCHDATA_OK)
-            break;  // cannot happen: PatchDataCheck read the same entries
-        if (ApplyEntry(&entry, &line) != ENTRY_DONE)
+        if (PatchDataNextEntryFile(&patchData, &offset, &entry) != PATCHDATA_OK) {
+            // Read once already: only a failing read brings us here.
+            StartLine(&line, patchFile);
+            TextLineAppend(&line, "cannot read the patch data");
+            AppendError(&line, data.error);
+            Emit(&out, &line);
+            exitCode = PATCH_EXIT_FAILED;
+            break;
+        }
+        if (ApplyEntry(&run, &entry, &patchData, &line) != ENTRY_DONE)
             exitCode = PATCH_EXIT_FAILED;
         Emit(&out, &line);
     }
-    Release(data);
+    Release(run.buffers);
+    CloseHandle(data.handle);
     return exitCode;
 }

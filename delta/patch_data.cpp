@@ -1,5 +1,6 @@
-// Reading patch.rtp. Offsets are compared with what is left of the buffer,
-// never added to a length first, so no sum can wrap.
+// Reading patch.rtp, in memory or from its file a field at a time. Offsets
+// are compared with what is left of the data, never added to a length
+// first, so no sum can wrap.
 #include "patch_data.h"
 
 #include "formats/crc32.h"
@@ -30,67 +31,124 @@ BOOL PatchNameIsValid(LPCSTR name, DWORD length)
     return TRUE;
 }
 
-int PatchDataNextEntry(const BYTE *data, DWORD size, DWORD *offset, PatchEntry *entry)
+// Reads `length` bytes at `offset` of the patch data, all of them.
+// PATCHDATA_TRUNCATED when the data ends first, PATCHDATA_READ_FAILED when
+// a read fails.
+static int ReadField(const DeltaFile *file, DWORD offset, BYTE *out, DWORD length)
 {
-    DWORD at = *offset;
-    if (size < PATCH_HEADER_SIZE || at > size || size - at < PATCH_ENTRY_FIXED_SIZE)
+    if (offset > file->size || file->size - offset < length)
         return PATCHDATA_TRUNCATED;
-    const BYTE *fixed = data + at;
+    DeltaCursor c;
+    DeltaCursorOpen(&c, file, offset, offset + length, out, length);
+    if (!file->readAt) {
+        for (DWORD i = 0; i < length; ++i)
+            out[i] = c.p[i];
+        return PATCHDATA_OK;
+    }
+    // Read straight into `out`: the cursor's buffer is `out` itself.
+    return length == 0 || DeltaCursorFill(&c) ? PATCHDATA_OK : PATCHDATA_READ_FAILED;
+}
+
+int PatchDataNextEntryFile(const DeltaFile *file, DWORD *offset, PatchEntry *entry)
+{
+    BYTE header[PATCH_HEADER_SIZE];
+    BYTE fixed[PATCH_ENTRY_FIXED_SIZE];
+    DWORD at = *offset;
+    int result = ReadField(file, 0, header, sizeof header);
+    if (result == PATCHDATA_OK)
+        result = ReadField(file, at, fixed, sizeof fixed);
+    if (result != PATCHDATA_OK)
+        return result;
     DWORD nameLength = ReadLe16(fixed + PATCH_ENTRY_NAME_LENGTH);
     DWORD deltaSize = ReadLe32(fixed + PATCH_ENTRY_DELTA_SIZE);
     // Version 1's reserved field is version 2's kind, and zero is VCDIFF
     // in both: only version 2 may name another kind.
     DWORD kind = ReadLe16(fixed + PATCH_ENTRY_KIND);
-    DWORD kinds = ReadLe16(data + PATCH_HEADER_VERSION) == PATCH_DATA_VERSION ? PATCH_DELTA_KINDS : 1;
+    DWORD kinds = ReadLe16(header + PATCH_HEADER_VERSION) == PATCH_DATA_VERSION ? PATCH_DELTA_KINDS : 1;
     if (kind >= kinds)
         return PATCHDATA_BAD_ENTRY;
     at += PATCH_ENTRY_FIXED_SIZE;
-    if (size - at < nameLength)
-        return PATCHDATA_TRUNCATED;
-    if (!PatchNameIsValid((LPCSTR)(data + at), nameLength))
+    if (nameLength > PATCH_NAME_MAX) {
+        // Too long for a name, and for the buffer: refused unread, unless
+        // the data ends first.
+        return file->size - at < nameLength ? PATCHDATA_TRUNCATED : PATCHDATA_BAD_NAME;
+    }
+    result = ReadField(file, at, (BYTE *)entry->name, nameLength);
+    if (result != PATCHDATA_OK)
+        return result;
+    if (!PatchNameIsValid(entry->name, nameLength))
         return PATCHDATA_BAD_NAME;
-    for (DWORD i = 0; i < nameLength; ++i)
-        entry->name[i] = (CHAR)data[at + i];
     entry->name[nameLength] = 0;
     at += nameLength;
-    if (size - at < deltaSize)
+    if (file->size - at < deltaSize)
         return PATCHDATA_TRUNCATED;
     entry->oldSize = ReadLe32(fixed + PATCH_ENTRY_OLD_SIZE);
     entry->oldCrc = ReadLe32(fixed + PATCH_ENTRY_OLD_CRC);
     entry->newSize = ReadLe32(fixed + PATCH_ENTRY_NEW_SIZE);
     entry->newCrc = ReadLe32(fixed + PATCH_ENTRY_NEW_CRC);
     entry->kind = kind;
-    entry->delta = data + at;
+    entry->deltaOffset = at;
+    entry->delta = file->readAt ? 0 : file->whole + at;
     entry->deltaSize = deltaSize;
     *offset = at + deltaSize;
     return PATCHDATA_OK;
 }
 
-int PatchDataCheck(const BYTE *data, DWORD size, DWORD *count)
+int PatchDataCheckFile(const DeltaFile *file, BYTE *buffer, DWORD capacity, DWORD *count)
 {
     *count = 0;
-    if (size < PATCH_HEADER_SIZE)
+    BYTE header[PATCH_HEADER_SIZE];
+    if (file->size < PATCH_HEADER_SIZE)
         return PATCHDATA_TOO_SHORT;
-    if (data[0] != PATCH_DATA_SIGNATURE_0 || data[1] != PATCH_DATA_SIGNATURE_1 ||
-        data[2] != PATCH_DATA_SIGNATURE_2 || data[3] != PATCH_DATA_SIGNATURE_3)
+    int result = ReadField(file, 0, header, sizeof header);
+    if (result != PATCHDATA_OK)
+        return result;
+    if (header[0] != PATCH_DATA_SIGNATURE_0 || header[1] != PATCH_DATA_SIGNATURE_1 ||
+        header[2] != PATCH_DATA_SIGNATURE_2 || header[3] != PATCH_DATA_SIGNATURE_3)
         return PATCHDATA_BAD_SIGNATURE;
-    DWORD version = ReadLe16(data + PATCH_HEADER_VERSION);
+    DWORD version = ReadLe16(header + PATCH_HEADER_VERSION);
     if (version != PATCH_DATA_VERSION_VCDIFF && version != PATCH_DATA_VERSION)
         return PATCHDATA_BAD_VERSION;
-    if (Crc32(data + PATCH_HEADER_SIZE, size - PATCH_HEADER_SIZE) != ReadLe32(data + PATCH_HEADER_CRC))
+    // The CRC-32 of the rest, through the buffer.
+    DeltaCursor c;
+    DeltaCursorOpen(&c, file, PATCH_HEADER_SIZE, file->size, buffer, capacity);
+    DWORD running = CRC32_START;
+    while (DeltaCursorFill(&c)) {
+        running = Crc32Update(running, c.p, (DWORD)(c.limit - c.p));
+        c.p = c.limit;
+    }
+    if (c.failed)
+        return PATCHDATA_READ_FAILED;
+    if (DeltaCursorPos(&c) != file->size)
+        return PATCHDATA_READ_FAILED;  // no buffer to read through
+    if (Crc32Finish(running) != ReadLe32(header + PATCH_HEADER_CRC))
         return PATCHDATA_BAD_CRC;
-    DWORD entries = ReadLe16(data + PATCH_HEADER_COUNT);
+    DWORD entries = ReadLe16(header + PATCH_HEADER_COUNT);
     DWORD offset = PATCH_HEADER_SIZE;
     PatchEntry scratch;
     for (DWORD i = 0; i < entries; ++i) {
-        int result = PatchDataNextEntry(data, size, &offset, &scratch);
+        result = PatchDataNextEntryFile(file, &offset, &scratch);
         if (result != PATCHDATA_OK)
             return result;
     }
-    if (offset != size)
+    if (offset != file->size)
         return PATCHDATA_TRAILING_BYTES;
     *count = entries;
     return PATCHDATA_OK;
+}
+
+int PatchDataNextEntry(const BYTE *data, DWORD size, DWORD *offset, PatchEntry *entry)
+{
+    DeltaFile file;
+    DeltaFileInMemory(&file, data, size);
+    return PatchDataNextEntryFile(&file, offset, entry);
+}
+
+int PatchDataCheck(const BYTE *data, DWORD size, DWORD *count)
+{
+    DeltaFile file;
+    DeltaFileInMemory(&file, data, size);
+    return PatchDataCheckFile(&file, 0, 0, count);
 }
 
 LPCSTR PatchDataResultText(int result)
@@ -105,6 +163,7 @@ LPCSTR PatchDataResultText(int result)
     case PATCHDATA_BAD_NAME: return "an entry's file name is not valid";
     case PATCHDATA_BAD_ENTRY: return "an entry's kind of delta is unknown";
     case PATCHDATA_TRAILING_BYTES: return "bytes after the last entry";
+    case PATCHDATA_READ_FAILED: return "it could not be read";
     }
     return "unknown fault";
 }

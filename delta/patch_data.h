@@ -3,11 +3,13 @@
 // builder (tools/patchbuild/patch_data_writer.cpp) writes it from the same
 // constants.
 //
-// The reader takes the whole file as one buffer and never reads outside it:
-// every length is checked against what is left of the buffer before use.
+// The reader takes the whole file as one buffer, or reads it from its file a
+// field at a time, and never reads outside it: every length is checked
+// against what is left of the data before use.
 #ifndef WF_DELTA_PATCH_DATA_H
 #define WF_DELTA_PATCH_DATA_H
 
+#include "delta_io.h"
 #include "platform/win32.h"
 
 // Header: signature, format version, entry count, CRC-32 of the rest.
@@ -58,11 +60,12 @@ enum PatchDataResult {
     PATCHDATA_TRUNCATED,       // an entry runs past the end of the data
     PATCHDATA_BAD_NAME,        // empty, too long, not a bare ASCII name, or ends in '~'
     PATCHDATA_BAD_ENTRY,       // an entry's kind of delta is unknown (version 1: not zero)
-    PATCHDATA_TRAILING_BYTES   // bytes left after the last entry
+    PATCHDATA_TRAILING_BYTES,  // bytes left after the last entry
+    PATCHDATA_READ_FAILED      // reading the file failed
 };
 
-// One entry as read. `name` is terminated; `delta` points into the buffer
-// the entry was read from.
+// One entry as read. `name` is terminated; the delta is `deltaSize` bytes at
+// `deltaOffset`, and `delta` points to them when the data is in memory.
 struct PatchEntry {
     CHAR name[PATCH_NAME_MAX + 1];
     DWORD oldSize;
@@ -71,6 +74,7 @@ struct PatchEntry {
     DWORD newCrc;
     DWORD kind;  // a PatchDeltaKind
     const BYTE *delta;
+    DWORD deltaOffset;
     DWORD deltaSize;
 };
 
@@ -82,6 +86,11 @@ int PatchDataCheck(const BYTE *data, DWORD size, DWORD *count);
 // *offset past it. Returns PATCHDATA_OK or why the entry is unusable.
 // The format version comes from the header, which PatchDataCheck checked.
 int PatchDataNextEntry(const BYTE *data, DWORD size, DWORD *offset, PatchEntry *entry);
+
+// The same for patch data read from its file: the CRC-32 is taken through
+// `buffer` (capacity bytes), the entries a field at a time.
+int PatchDataCheckFile(const DeltaFile *file, BYTE *buffer, DWORD capacity, DWORD *count);
+int PatchDataNextEntryFile(const DeltaFile *file, DWORD *offset, PatchEntry *entry);
 
 // Whether `name` may be a file name in patch data (see PATCHDATA_BAD_NAME).
 BOOL PatchNameIsValid(LPCSTR name, DWORD length);

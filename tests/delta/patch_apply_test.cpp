@@ -312,9 +312,10 @@ TEST_F(PatchApplyTest, MissingPatchData) {
     EXPECT_EQ(std::vector<std::string>{"patch.rtp: cannot read the patch data (error 2)"}, lines_);
 }
 
-// An entry whose delta or new CRC-32 is wrong, in data that is otherwise
-// sound: the decoded file is checked before anything is written.
-TEST_F(PatchApplyTest, AWrongNewFileIsNeverWritten) {
+// An entry whose new CRC-32 is wrong, in data that is otherwise sound: the
+// new file is decoded to its temporary name, found wrong and removed, and
+// the old file is never touched.
+TEST_F(PatchApplyTest, AWrongNewFileIsRemovedAndTheOldOneKept) {
     Prepare(ThreeFiles());
     std::string data = Get("patch.rtp");
     data[PATCH_HEADER_SIZE + PATCH_ENTRY_NEW_CRC] ^= 1;
@@ -323,8 +324,9 @@ TEST_F(PatchApplyTest, AWrongNewFileIsNeverWritten) {
     EXPECT_EQ(PATCH_EXIT_FAILED, Run()) << Join(lines_);
     EXPECT_EQ(0u, LineOf("wfcore.dll").find("wfcore.dll: the patched file does not check ("))
         << LineOf("wfcore.dll");
-    EXPECT_EQ(-1, winsim::FindCall("CreateFileA", "wfcore.dl~"));
+    EXPECT_EQ(-1, winsim::FindCall("DeleteFileA", "wfcore.dll"));
     ExpectOld(files_[0]);
+    EXPECT_EQ(ExpectedListing(), Listing()) << "the temporary file was left";
 }
 
 // Every single-byte change of a delta of either kind, in sealed data: the
