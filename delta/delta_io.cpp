@@ -48,11 +48,20 @@ void DeltaCursorOpen(DeltaCursor *c, const DeltaFile *file, DWORD pos, DWORD end
     }
 }
 
+void DeltaCursorNarrow(DeltaCursor *c, DWORD end)
+{
+    if (c->next > end) {
+        c->limit -= c->next - end;
+        c->next = end;
+    }
+    c->end = end;
+}
+
 BOOL DeltaCursorFill(DeltaCursor *c)
 {
     if (c->p != c->limit)
         return TRUE;
-    if (c->next >= c->end || !c->file->readAt || c->capacity == 0)
+    if (c->next >= c->end || !c->file->readAt || c->capacity == 0 || c->failed)
         return FALSE;
     DWORD length = c->end - c->next;
     if (length > c->capacity)

@@ -78,6 +78,9 @@ struct DeltaCursor {
 
 void DeltaCursorOpen(DeltaCursor *c, const DeltaFile *file, DWORD pos, DWORD end, BYTE *buffer,
                      DWORD capacity);
+// Ends the cursor at `end`, which is not before its position: bytes at hand
+// beyond it are given up.
+void DeltaCursorNarrow(DeltaCursor *c, DWORD end);
 // Brings more bytes to hand. FALSE at `end` or when a read fails.
 BOOL DeltaCursorFill(DeltaCursor *c);
 // The file offset of the next byte.

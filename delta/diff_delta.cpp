@@ -125,8 +125,8 @@ struct Output {
     BYTE *buffer;
     DWORD capacity;
     DWORD start;   // the new file's offset of buffer[0]
-    DWORD fill;    // bytes in the buffer
-    BYTE last;     // the byte before buffer[0], once one was written out
+    DWORD fill;    // bytes in the buffer: none only at the start, since
+                   // every step that makes room then puts a byte in it
     int failure;   // DIFFDELTA_OK, or why the output stopped
 };
 
@@ -143,7 +143,6 @@ BOOL Slide(Output *o) {
         o->failure = DIFFDELTA_WRITE_FAILED;
         return FALSE;
     }
-    o->last = o->buffer[o->fill - 1 - keep];
     for (DWORD i = 0; i < keep; ++i) o->buffer[i] = o->buffer[out + i];
     o->start += out;
     o->fill = keep;
@@ -157,10 +156,7 @@ inline BOOL Put(Output *o, BYTE b) {
 }
 
 // The byte before the next one, 0 at the start.
-BYTE Before(const Output *o) {
-    if (o->fill > 0) return o->buffer[o->fill - 1];
-    return o->start > 0 ? o->last : 0;
-}
+BYTE Before(const Output *o) { return o->fill > 0 ? o->buffer[o->fill - 1] : 0; }
 
 // Room in the window for up to `want` bytes: at least one, unless sliding failed.
 DWORD Room(Output *o, DWORD want) {
@@ -262,7 +258,6 @@ int DecodeAll(const DeltaFile *source, const DeltaFile *delta, const DeltaTarget
     o.capacity = DeltaTargetIsMemory(target) ? target->capacity : target->windowSize;
     o.start = 0;
     o.fill = 0;
-    o.last = 0;
     o.failure = DIFFDELTA_OK;
 
     DiffDeltaModels *m = &g_models;

@@ -313,7 +313,7 @@ int DecodeWindow(Decode *d, DeltaCursor *header, DWORD *next) {
     const DWORD end = p + encodingLength;
 
     // From here on the fields must fit the encoding length the window gave.
-    header->end = end;
+    DeltaCursorNarrow(header, end);
     DWORD lengths[4];  // target, data, instructions, addresses
     BYTE deltaIndicator = 0;
     for (int i = 0; i < 4; ++i) {

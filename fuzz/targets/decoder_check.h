@@ -4,7 +4,8 @@
 // names every result, writes nothing on a failure, and does not depend on
 // the room it is given beyond the size it reports: with exactly that room
 // it decodes the same bytes, and with one byte less it reports that the
-// result is too large.
+// result is too large. Through files, with a small window and read buffers
+// of a few bytes, it comes to the same result and bytes.
 #ifndef WF_FUZZ_DECODER_CHECK_H
 #define WF_FUZZ_DECODER_CHECK_H
 
@@ -13,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "file_route.h"
 #include "fuzz_check.h"
 #include "platform/win32.h"
 
@@ -22,6 +24,8 @@ struct Decoder {
     LPCSTR (*resultText)(int result);
     int ok;
     int tooLarge;
+    FileDecoder throughFiles;
+    DWORD window;  // 0: a window of the whole room, as VCDIFF's windows need
 };
 
 // The input as the source's length (two bytes, little-endian, cut to what
@@ -50,6 +54,13 @@ inline int DecodeInto(const Decoder &decoder, const std::vector<BYTE> &source, c
                                  delta.empty() ? nullptr : delta.data(), (DWORD)delta.size(), target.get(),
                                  capacity, &written);
     FUZZ_CHECK(decoder.resultText(r) != nullptr, "no text for %d", r);
+    FileRoute route;
+    route.window = decoder.window ? decoder.window : capacity;
+    route.buffers = 4 * 3;
+    const RouteResult files = DecodeThroughFiles(decoder.throughFiles, source, delta, capacity, route);
+    FUZZ_CHECK(files.result == r && !files.outOfBounds, "through files: result %d, in memory %d", files.result, r);
+    FUZZ_CHECK(r != decoder.ok || (files.size == written && files.written == std::vector<BYTE>(target.get(), target.get() + written)),
+               "through files: other bytes");
     if (r != decoder.ok) {
         FUZZ_CHECK(written == 0, "result %d with %u bytes written", r, written);
         return r;

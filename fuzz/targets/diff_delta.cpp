@@ -5,7 +5,8 @@
 // The rest, as a delta: the decoder must never read or write outside its
 // buffers, and must not depend on the room it is given beyond the size it
 // reports: with exactly that room it decodes the same bytes, and with one
-// byte less it reports DIFFDELTA_TOO_LARGE.
+// byte less it reports DIFFDELTA_TOO_LARGE. Through files, with a window of
+// five bytes, it comes to the same.
 // The rest, as a new file (when it and the old file are 4 KB at most, to
 // keep the runs quick): the builder's encoder makes a delta that decodes to
 // exactly it.
@@ -18,7 +19,8 @@
 
 namespace {
 
-const Decoder kDiffDelta{DiffDeltaDecode, DiffDeltaResultText, DIFFDELTA_OK, DIFFDELTA_TOO_LARGE};
+const Decoder kDiffDelta{DiffDeltaDecode, DiffDeltaResultText, DIFFDELTA_OK, DIFFDELTA_TOO_LARGE,
+                         DiffDeltaDecodeFiles, 5};
 const DWORD kCapacity = 1u << 16;  // a random size field rarely asks for less
 const size_t kLargestEncoded = 1u << 12;
 

@@ -2,7 +2,9 @@
 // against the patcher's decoder (diff_delta.h), on the shapes that stress a
 // coder and on random edits from a fixed seed; and the decoder on damaged
 // deltas, which it must refuse without reading or writing outside its
-// buffers (ASan watches heap blocks of exactly the sizes given).
+// buffers (ASan watches heap blocks of exactly the sizes given). Every
+// decode is made twice: in memory, and through files with a window of a
+// few bytes and tiny read buffers, which must come to the same result.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -10,6 +12,8 @@
 
 #include "diff_delta.h"
 #include "diff_delta_encode.h"
+#include "vcdiff.h"
+#include "file_route.h"
 #include "random_bytes.h"
 #include "vcdiff_encode.h"
 
@@ -29,7 +33,12 @@ struct Decoded {
     Bytes out;
 };
 
-Decoded Decode(const Bytes &source, const Bytes &delta, size_t capacity) {
+// A window of 13 bytes keeps 6 after each write: most repeats read the
+// new file back. One of a single byte keeps none.
+const std::vector<FileRoute> kSmallFiles = {{13, 4 * 5}, {1, 4}};
+
+Decoded Decode(const Bytes &source, const Bytes &delta, size_t capacity,
+               const std::vector<FileRoute> &routes = kSmallFiles) {
     std::unique_ptr<BYTE[]> src(new BYTE[source.size()]), del(new BYTE[delta.size()]);
     std::unique_ptr<BYTE[]> out(new BYTE[capacity]);
     std::copy(source.begin(), source.end(), src.get());
@@ -38,6 +47,15 @@ Decoded Decode(const Bytes &source, const Bytes &delta, size_t capacity) {
     const int r = DiffDeltaDecode(src.get(), static_cast<DWORD>(source.size()), del.get(),
                                   static_cast<DWORD>(delta.size()), out.get(), static_cast<DWORD>(capacity), &size);
     EXPECT_NE(nullptr, DiffDeltaResultText(r));
+    for (const FileRoute &route : routes) {
+        const RouteResult files = DecodeThroughFiles(DiffDeltaDecodeFiles, source, delta, static_cast<DWORD>(capacity), route);
+        EXPECT_EQ(r, files.result) << "window " << route.window << ": " << DiffDeltaResultText(files.result);
+        EXPECT_FALSE(files.outOfBounds);
+        if (r == DIFFDELTA_OK) {
+            EXPECT_TRUE(files.written == Bytes(out.get(), out.get() + size)) << "window " << route.window << ": other bytes";
+            EXPECT_EQ(size, files.size);
+        }
+    }
     if (r != DIFFDELTA_OK) {
         EXPECT_EQ(0u, size) << "result " << r << " with bytes decoded";
         return {r, {}};
@@ -233,13 +251,56 @@ TEST(DiffDelta, DamagedDeltasAreRefused) {
     const Bytes randomNew = Cat({Random(14, 3000), Bytes(old.begin(), old.begin() + 3000)});
     const Bytes raw = Encode(old, randomNew);
     ASSERT_NE(0, raw[4]) << "literals coded";
+    const std::vector<FileRoute> routes = {{1000, 4 * 64}};  // larger, for speed, but short of the file
     for (const Bytes *d : {&good, &raw}) {
         for (size_t at = 4; at < d->size(); ++at) {
             for (int bit = 0; bit < 8; ++bit) {
                 Bytes flipped = *d;
                 flipped[at] ^= static_cast<std::uint8_t>(1 << bit);
-                Decode(old, flipped, randomNew.size() + target.size());
+                Decode(old, flipped, randomNew.size() + target.size(), routes);
             }
+        }
+    }
+}
+
+// ---- Through files: reads and writes that fail -----------------------------------
+
+// Whichever read or write fails, either decoder stops with that failure,
+// never with a verdict on the delta, and asks for nothing out of bounds.
+TEST(DeltaFiles, AFailedReadOrWriteStopsEitherDecoder) {
+    const Bytes old = Program(15, false), target = Cat({Program(15, true), Random(16, 700), Random(16, 700)});
+    Bytes vcdiffDelta;
+    std::string error;
+    ASSERT_TRUE(vcdiff::Encode(old, target, &vcdiffDelta, &error)) << error;
+    struct Case {
+        const char *what;
+        FileDecoder decode;
+        Bytes delta;
+        int readFailed, writeFailed;
+    } cases[] = {
+        {"difference delta", DiffDeltaDecodeFiles, Encode(old, target), DIFFDELTA_READ_FAILED, DIFFDELTA_WRITE_FAILED},
+        {"VCDIFF", VcdiffDecodeFiles, vcdiffDelta, VCDIFF_READ_FAILED, VCDIFF_WRITE_FAILED},
+    };
+    for (const Case &c : cases) {
+        FileRoute route{64, 4 * 16};
+        const DWORD capacity = static_cast<DWORD>(target.size());
+        if (c.decode == VcdiffDecodeFiles) route.window = capacity;
+        const RouteResult whole = DecodeThroughFiles(c.decode, old, c.delta, capacity, route);
+        ASSERT_EQ(0, whole.result) << c.what;
+        ASSERT_TRUE(whole.written == target) << c.what;
+        for (long n = 0; n < whole.reads; ++n) {
+            FileRoute failing = route;
+            failing.failRead = n;
+            const RouteResult r = DecodeThroughFiles(c.decode, old, c.delta, capacity, failing);
+            EXPECT_EQ(c.readFailed, r.result) << c.what << ": read " << n << " of " << whole.reads << " failed";
+            EXPECT_FALSE(r.outOfBounds) << c.what;
+        }
+        for (long n = 0; n < whole.writes; ++n) {
+            FileRoute failing = route;
+            failing.failWrite = n;
+            const RouteResult r = DecodeThroughFiles(c.decode, old, c.delta, capacity, failing);
+            EXPECT_EQ(c.writeFailed, r.result) << c.what << ": write " << n << " of " << whole.writes << " failed";
+            EXPECT_EQ(n, r.writes - 1) << c.what << ": wrote on after a failed write";
         }
     }
 }

@@ -2,7 +2,9 @@
 // deltas for each instruction and address mode, and damaged deltas, which
 // must be refused without touching memory outside the buffers (every buffer
 // handed to the decoder is a heap block of exactly its size, so that
-// AddressSanitizer sees the first byte past it).
+// AddressSanitizer sees the first byte past it). Every decode is made
+// twice: in memory, and through files with read buffers of a few bytes,
+// which must come to the same result.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "file_route.h"
 #include "vcdiff.h"
 #include "random_bytes.h"
 #include "scratch_dir.h"
@@ -27,8 +30,9 @@ namespace fs = std::filesystem;
 
 const char *ResultName(int r) {
     static const char *const names[] = {"OK", "TRUNCATED", "BAD_HEADER", "UNSUPPORTED", "BAD_WINDOW",
-                                        "BAD_INSTRUCTION", "BAD_ADDRESS", "TOO_LARGE", "BAD_CHECKSUM"};
-    return r >= 0 && r <= VCDIFF_BAD_CHECKSUM ? names[r] : "(not a result)";
+                                        "BAD_INSTRUCTION", "BAD_ADDRESS", "TOO_LARGE", "BAD_CHECKSUM",
+                                        "WINDOW_TOO_LARGE", "READ_FAILED", "WRITE_FAILED"};
+    return r >= 0 && r <= VCDIFF_WRITE_FAILED ? names[r] : "(not a result)";
 }
 
 struct Decoded {
@@ -48,7 +52,18 @@ Decoded Decode(const Bytes &source, const Bytes &delta, size_t capacity) {
     DWORD size = 0xDEADBEEF;
     int r = VcdiffDecode(src.get(), (DWORD)source.size(), del.get(), (DWORD)delta.size(), out.get(),
                          (DWORD)capacity, &size);
-    EXPECT_TRUE(r >= VCDIFF_OK && r <= VCDIFF_BAD_CHECKSUM) << r;
+    EXPECT_TRUE(r >= VCDIFF_OK && r <= VCDIFF_WINDOW_TOO_LARGE) << r;
+    // The window as the patcher gives it: no larger than the new file.
+    FileRoute route;
+    route.window = static_cast<DWORD>(std::min<size_t>(capacity, DELTA_WINDOW_MAX));
+    route.buffers = 4 * 5;
+    const RouteResult files = DecodeThroughFiles(VcdiffDecodeFiles, source, delta, static_cast<DWORD>(capacity), route);
+    EXPECT_STREQ(ResultName(r), ResultName(files.result)) << "through files";
+    EXPECT_FALSE(files.outOfBounds);
+    if (r == VCDIFF_OK) {
+        EXPECT_TRUE(files.written == Bytes(out.get(), out.get() + size)) << "through files: other bytes";
+        EXPECT_EQ(size, files.size);
+    }
     if (r != VCDIFF_OK) {
         EXPECT_EQ(0u, size) << "size not cleared after " << ResultName(r);
         return {r, {}};
@@ -564,6 +579,8 @@ TEST(VcdiffHand, DamagedHeadersAndWindows) {
         {"encoding length past its fields", {}, with([](Win &w) { w.encodingSlack = 1; }) + Bytes{0},
          VCDIFF_BAD_WINDOW, {}},
         {"encoding length past the end", {}, with([](Win &w) { w.encodingSlack = 1; }), VCDIFF_TRUNCATED, {}},
+        // One byte: the target length; the delta indicator after it lies outside.
+        {"encoding length inside its fields", {}, Header() + Bytes{0x00, 1, 0x00, 0x01, 0, 0, 0}, VCDIFF_BAD_WINDOW, {}},
         {"encoding length short of its sections", {}, with([](Win &w) { w.encodingSlack = -1; }) + Bytes{0},
          VCDIFF_BAD_WINDOW, {}},
         {"target length 2^32 - 1", {}, tooBig, VCDIFF_TOO_LARGE, {}},
