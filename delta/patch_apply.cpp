@@ -335,9 +335,11 @@ static int ReplaceWithNew(const Run *run, const PatchEntry *entry, const DeltaFi
         return ENTRY_FAILED;
     }
     if (result == VCDIFF_READ_FAILED || result == DIFFDELTA_READ_FAILED) {
+        // The old file, the patch data or the new file read back: whichever failed.
+        DWORD error = old->error ? old->error : ((OpenedFile *)patchData->context)->error;
         DeleteFileA(temporary);
         TextLineAppend(line, "cannot read");
-        AppendError(line, old->error ? old->error : out.file.error);
+        AppendError(line, error ? error : out.file.error);
         return ENTRY_FAILED;
     }
     if (result != 0) {
