@@ -22,11 +22,11 @@ void DeltaTargetInMemory(DeltaTarget *target, BYTE *data, DWORD capacity)
     target->buffersSize = 0;
 }
 
-void DeltaReadBuffer(const DeltaTarget *target, DWORD slot, BYTE **buffer, DWORD *size)
+// One of the target's read buffers, `slot` of DELTA_READ_SLOTS.
+static BYTE *ReadBuffer(const DeltaTarget *target, DWORD slot, DWORD *size)
 {
-    DWORD each = target->buffersSize / DELTA_READ_SLOTS;
-    *buffer = target->buffers ? target->buffers + slot * each : 0;
-    *size = target->buffers ? each : 0;
+    *size = target->buffers ? target->buffersSize / DELTA_READ_SLOTS : 0;
+    return target->buffers ? target->buffers + slot * *size : 0;
 }
 
 void DeltaCursorOpen(DeltaCursor *c, const DeltaFile *file, DWORD pos, DWORD end, BYTE *buffer,
@@ -55,6 +55,14 @@ void DeltaCursorNarrow(DeltaCursor *c, DWORD end)
         c->next = end;
     }
     c->end = end;
+}
+
+void DeltaCursorOpenIn(DeltaCursor *c, const DeltaFile *file, DWORD pos, DWORD end,
+                       const DeltaTarget *target, DWORD slot)
+{
+    DWORD capacity;
+    BYTE *buffer = ReadBuffer(target, slot, &capacity);
+    DeltaCursorOpen(c, file, pos, end, buffer, capacity);
 }
 
 BOOL DeltaCursorFill(DeltaCursor *c)
@@ -101,11 +109,10 @@ BOOL DeltaCursorCopy(DeltaCursor *c, BYTE *out, DWORD length)
     return TRUE;
 }
 
-void DeltaViewOpen(DeltaView *v, const DeltaFile *file, BYTE *buffer, DWORD capacity)
+void DeltaViewOpen(DeltaView *v, const DeltaFile *file, const DeltaTarget *target, DWORD slot)
 {
     v->file = file;
-    v->buffer = buffer;
-    v->capacity = capacity;
+    v->buffer = ReadBuffer(target, slot, &v->capacity);
     v->at = 0;
     v->held = 0;
     v->failed = FALSE;
@@ -138,3 +145,11 @@ const BYTE *DeltaViewAt(DeltaView *v, DWORD offset, DWORD want, DWORD *got)
     *got = want < in ? want : in;
     return v->buffer + (offset - v->at);
 }
+
+const char kDeltaTextApplied[] = "applied";
+const char kDeltaTextCutShort[] = "it is cut short";
+const char kDeltaTextTooLarge[] = "the file it makes is larger than expected";
+const char kDeltaTextOutside[] = "it copies from outside the file";
+const char kDeltaTextReadFailed[] = "a file could not be read";
+const char kDeltaTextWriteFailed[] = "the new file could not be written";
+const char kDeltaTextUnknown[] = "unknown fault";

@@ -60,8 +60,6 @@ void DeltaTargetInMemory(DeltaTarget *target, BYTE *data, DWORD capacity);
 
 inline BOOL DeltaTargetIsMemory(const DeltaTarget *target) { return target->write == 0; }
 
-// One of the target's read buffers, `slot` of DELTA_READ_SLOTS.
-void DeltaReadBuffer(const DeltaTarget *target, DWORD slot, BYTE **buffer, DWORD *size);
 
 // A sequential reader over [pos, end) of a file: bytes at hand in p..limit,
 // refilled through its buffer; in memory, all of them at once.
@@ -78,6 +76,9 @@ struct DeltaCursor {
 
 void DeltaCursorOpen(DeltaCursor *c, const DeltaFile *file, DWORD pos, DWORD end, BYTE *buffer,
                      DWORD capacity);
+// The same through one of the target's read buffers, `slot` of DELTA_READ_SLOTS.
+void DeltaCursorOpenIn(DeltaCursor *c, const DeltaFile *file, DWORD pos, DWORD end,
+                       const DeltaTarget *target, DWORD slot);
 // Ends the cursor at `end`, which is not before its position: bytes at hand
 // beyond it are given up.
 void DeltaCursorNarrow(DeltaCursor *c, DWORD end);
@@ -99,9 +100,20 @@ struct DeltaView {
     BOOL failed;
 };
 
-void DeltaViewOpen(DeltaView *v, const DeltaFile *file, BYTE *buffer, DWORD capacity);
+// Through one of the target's read buffers, `slot` of DELTA_READ_SLOTS.
+void DeltaViewOpen(DeltaView *v, const DeltaFile *file, const DeltaTarget *target, DWORD slot);
 // Up to `want` bytes at `offset` (inside the file): at least one, unless
 // `want` is 0 or a read fails (NULL). Valid until the next call.
 const BYTE *DeltaViewAt(DeltaView *v, DWORD offset, DWORD want, DWORD *got);
+
+// Texts for the results both decoders have, phrased to follow "the patch
+// data does not apply: ".
+extern const char kDeltaTextApplied[];
+extern const char kDeltaTextCutShort[];
+extern const char kDeltaTextTooLarge[];
+extern const char kDeltaTextOutside[];
+extern const char kDeltaTextReadFailed[];
+extern const char kDeltaTextWriteFailed[];
+extern const char kDeltaTextUnknown[];
 
 #endif

@@ -149,11 +149,6 @@ BOOL Slide(Output *o) {
     return TRUE;
 }
 
-inline BOOL Put(Output *o, BYTE b) {
-    if (o->fill == o->capacity && !Slide(o)) return FALSE;
-    o->buffer[o->fill++] = b;
-    return TRUE;
-}
 
 // The byte before the next one, 0 at the start.
 BYTE Before(const Output *o) { return o->fill > 0 ? o->buffer[o->fill - 1] : 0; }
@@ -163,6 +158,12 @@ DWORD Room(Output *o, DWORD want) {
     if (!Slide(o)) return 0;
     DWORD room = o->capacity - o->fill;
     return want < room ? want : room;
+}
+
+BOOL Put(Output *o, BYTE b) {
+    if (!Slide(o)) return FALSE;
+    o->buffer[o->fill++] = b;
+    return TRUE;
 }
 
 // `length` bytes of the old file from `from`, unchanged.
@@ -210,16 +211,16 @@ BOOL Repeat(Output *o, DWORD distance, DWORD length) {
     return TRUE;
 }
 
+// Why the coded stream ran out: a failed read, or a delta cut short.
+int Overrun(const RangeDecoder *rc) { return rc->in.failed ? DIFFDELTA_READ_FAILED : DIFFDELTA_TRUNCATED; }
+
 // Why the decode stopped where an output or old-file step failed.
 int Stopped(const Output *o) { return o->failure != DIFFDELTA_OK ? o->failure : DIFFDELTA_READ_FAILED; }
 
 int DecodeAll(const DeltaFile *source, const DeltaFile *delta, const DeltaTarget *target,
               DWORD *written) {
-    BYTE *buffer;
-    DWORD capacity;
-    DeltaReadBuffer(target, 0, &buffer, &capacity);
     DeltaCursor head;
-    DeltaCursorOpen(&head, delta, 0, delta->size, buffer, capacity);
+    DeltaCursorOpenIn(&head, delta, 0, delta->size, target, 0);
     BYTE sizeField[kSizeField];
     if (!DeltaCursorCopy(&head, sizeField, kSizeField))
         return head.failed ? DIFFDELTA_READ_FAILED : DIFFDELTA_TRUNCATED;
@@ -234,13 +235,12 @@ int DecodeAll(const DeltaFile *source, const DeltaFile *delta, const DeltaTarget
     // The literals stored as they are (none: the literals are coded), and
     // the coded stream after them.
     DeltaCursor raw;
-    DeltaCursorOpen(&raw, delta, at, at + rawCount, buffer, capacity);
+    DeltaCursorOpenIn(&raw, delta, at, at + rawCount, target, 0);
     at += rawCount;
     if (delta->size - at < kCodeBytes) return DIFFDELTA_TRUNCATED;
 
     RangeDecoder rc;
-    DeltaReadBuffer(target, 1, &buffer, &capacity);
-    DeltaCursorOpen(&rc.in, delta, at, delta->size, buffer, capacity);
+    DeltaCursorOpenIn(&rc.in, delta, at, delta->size, target, 1);
     rc.range = 0xFFFFFFFF;
     rc.code = 0;
     rc.overrun = FALSE;
@@ -250,8 +250,7 @@ int DecodeAll(const DeltaFile *source, const DeltaFile *delta, const DeltaTarget
     if (rc.code == 0xFFFFFFFF) return DIFFDELTA_BAD_LENGTH;
 
     DeltaView old;
-    DeltaReadBuffer(target, 2, &buffer, &capacity);
-    DeltaViewOpen(&old, source, buffer, capacity);
+    DeltaViewOpen(&old, source, target, 2);
     Output o;
     o.target = target;
     o.buffer = DeltaTargetIsMemory(target) ? target->whole : target->window;
@@ -285,7 +284,7 @@ int DecodeAll(const DeltaFile *source, const DeltaFile *delta, const DeltaTarget
             if (!from) return DIFFDELTA_READ_FAILED;
             if (!Put(&o, (BYTE)(*from + DecodeTree(&rc, m->difference[context], 8)))) return Stopped(&o);
             ++done;
-            if (rc.overrun) return rc.in.failed ? DIFFDELTA_READ_FAILED : DIFFDELTA_TRUNCATED;
+            if (rc.overrun) return Overrun(&rc);
         }
         newPos += stretch;
         oldPos += stretch;
@@ -326,7 +325,7 @@ int DecodeAll(const DeltaFile *source, const DeltaFile *delta, const DeltaTarget
                 newPos += length;
                 afterRepeat = 1;
             }
-            if (rc.overrun) return rc.in.failed ? DIFFDELTA_READ_FAILED : DIFFDELTA_TRUNCATED;
+            if (rc.overrun) return Overrun(&rc);
         }
         if (newPos == size) break;
 
@@ -336,9 +335,9 @@ int DecodeAll(const DeltaFile *source, const DeltaFile *delta, const DeltaTarget
         if (!DecodeNumber(&rc, &m->number[DIFFDELTA_NUM_SEEK], &seek)) return DIFFDELTA_BAD_LENGTH;
         if (back ? seek > oldPos : seek > source->size - oldPos) return DIFFDELTA_BAD_SOURCE;
         oldPos = back ? oldPos - seek : oldPos + seek;
-        if (rc.overrun) return rc.in.failed ? DIFFDELTA_READ_FAILED : DIFFDELTA_TRUNCATED;
+        if (rc.overrun) return Overrun(&rc);
     }
-    if (rc.overrun) return rc.in.failed ? DIFFDELTA_READ_FAILED : DIFFDELTA_TRUNCATED;
+    if (rc.overrun) return Overrun(&rc);
     if (DeltaCursorPos(&rc.in) != delta->size || DeltaCursorPos(&raw) != raw.end) return DIFFDELTA_TRAILING;
     if (!DeltaTargetIsMemory(target) && o.fill > 0 && !target->write(target->context, o.buffer, o.fill))
         return DIFFDELTA_WRITE_FAILED;
@@ -373,15 +372,16 @@ int DiffDeltaDecode(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWO
 }
 
 LPCSTR DiffDeltaResultText(int result) {
-    switch (result) {
-    case DIFFDELTA_OK: return "The patch data was applied.";
-    case DIFFDELTA_TRUNCATED: return "The patch data is cut short.";
-    case DIFFDELTA_TOO_LARGE: return "The patched file is larger than expected.";
-    case DIFFDELTA_BAD_LENGTH: return "The patch data has a stretch that runs past the patched file.";
-    case DIFFDELTA_BAD_SOURCE: return "The patch data copies from outside the file.";
-    case DIFFDELTA_TRAILING: return "The patch data goes on after the patched file is complete.";
-    case DIFFDELTA_READ_FAILED: return "A file could not be read.";
-    case DIFFDELTA_WRITE_FAILED: return "The patched file could not be written.";
-    default: return "Unknown patch data error.";
-    }
+    static const LPCSTR kTexts[] = {
+        kDeltaTextApplied,                            // DIFFDELTA_OK
+        kDeltaTextCutShort,                           // DIFFDELTA_TRUNCATED
+        kDeltaTextTooLarge,                           // DIFFDELTA_TOO_LARGE
+        "a stretch runs past the new file",           // DIFFDELTA_BAD_LENGTH
+        kDeltaTextOutside,                            // DIFFDELTA_BAD_SOURCE
+        "it goes on after the new file is complete",  // DIFFDELTA_TRAILING
+        kDeltaTextReadFailed,                         // DIFFDELTA_READ_FAILED
+        kDeltaTextWriteFailed,                        // DIFFDELTA_WRITE_FAILED
+    };
+    static_assert(sizeof kTexts / sizeof *kTexts == DIFFDELTA_WRITE_FAILED + 1, "a text for every result");
+    return result >= 0 && result <= DIFFDELTA_WRITE_FAILED ? kTexts[result] : kDeltaTextUnknown;
 }

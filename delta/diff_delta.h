@@ -93,7 +93,7 @@ int DiffDeltaDecode(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWO
 int DiffDeltaDecodeFiles(const DeltaFile *source, const DeltaFile *delta, const DeltaTarget *target,
                          DWORD *targetSize);
 
-// A short English text for a result, for the patcher's messages.
+// A short English text for a result, to follow "the patch data does not apply: ".
 LPCSTR DiffDeltaResultText(int result);
 
 #endif

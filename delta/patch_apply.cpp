@@ -50,6 +50,19 @@ static void AppendSizeAndCrc(TextLine *line, DWORD size, DWORD crc)
     TextLineAppendHex8(line, crc);
 }
 
+// Ends an entry's line with `what`, then `name` when there is one and
+// the error unless it is NO_ERROR_TEXT, and fails the entry.
+#define NO_ERROR_TEXT 0xFFFFFFFF
+static int Fail(TextLine *line, LPCSTR what, LPCSTR name, DWORD error)
+{
+    TextLineAppend(line, what);
+    if (name)
+        TextLineAppend(line, name);
+    if (error != NO_ERROR_TEXT)
+        AppendError(line, error);
+    return ENTRY_FAILED;
+}
+
 static BYTE *Allocate(DWORD size)
 {
     // HeapAlloc of 0 bytes is allowed but some heaps return NULL for it.
@@ -222,19 +235,14 @@ static int FinishInterruptedReplace(const Run *run, const PatchEntry *entry, LPC
     DWORD size = 0, crc = 0, error = 0;
     if (FileSizeAndCrc(temporary, run->buffers, DELTA_READ_BUFFERS, &size, &crc, &error)) {
         if (size == entry->newSize && crc == entry->newCrc) {
-            if (!MoveFileA(temporary, entry->name)) {
-                TextLineAppend(line, "cannot rename ");
-                TextLineAppend(line, temporary);
-                AppendError(line, GetLastError());
-                return ENTRY_FAILED;
-            }
+            if (!MoveFileA(temporary, entry->name))
+                return Fail(line, "cannot rename ", temporary, GetLastError());
             TextLineAppend(line, "patched (finished an interrupted replacement)");
             return ENTRY_DONE;
         }
         DeleteFileA(temporary);
     }
-    TextLineAppend(line, "not found");
-    return ENTRY_FAILED;
+    return Fail(line, "not found", NULL, NO_ERROR_TEXT);
 }
 
 // Part of a file from `base` on, as a file of its own: an entry's delta.
@@ -268,7 +276,7 @@ static int DecodeToFile(const Run *run, const PatchEntry *entry, const DeltaFile
     delta.readAt = ReadSlice;
     delta.context = &slice;
     DeltaTarget target;
-    DeltaTargetInMemory(&target, NULL, 0);
+    target.whole = NULL;
     target.capacity = entry->newSize;
     target.write = AppendNew;
     target.readBack = ReadBackNew;
@@ -300,8 +308,7 @@ static int ReplaceWithNew(const Run *run, const PatchEntry *entry, const DeltaFi
     BYTE *window = Allocate(windowSize);
     if (!window) {
         CloseHandle(old->handle);
-        TextLineAppend(line, "not enough memory");
-        return ENTRY_FAILED;
+        return Fail(line, "not enough memory", NULL, NO_ERROR_TEXT);
     }
     NewFile out;
     out.written = 0;
@@ -309,81 +316,65 @@ static int ReplaceWithNew(const Run *run, const PatchEntry *entry, const DeltaFi
     out.file.error = 0;
     out.file.handle = CreateFileA(temporary, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, NULL);
-    if (out.file.handle == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        Release(window);
-        CloseHandle(old->handle);
-        TextLineAppend(line, "cannot write ");
-        TextLineAppend(line, temporary);
-        AppendError(line, error);
-        return ENTRY_FAILED;
-    }
     LPCSTR why = NULL;
-    int result = DecodeToFile(run, entry, patchData, old, &out, window, windowSize, &why);
+    int result = out.file.handle == INVALID_HANDLE_VALUE
+                     ? -1
+                     : DecodeToFile(run, entry, patchData, old, &out, window, windowSize, &why);
+    DWORD error = GetLastError();
     Release(window);
     CloseHandle(old->handle);
+    if (result == -1)
+        return Fail(line, "cannot write ", temporary, error);
     // Closing flushes; a failure here loses data as surely as a failed write.
-    BOOL closed = CloseHandle(out.file.handle);
-    DWORD closeError = closed ? 0 : GetLastError();
-    DWORD crc = Crc32Finish(out.running);
-    // Both decoders' success is 0, and a failed write is a write, whichever decoder saw it.
-    if (result == VCDIFF_WRITE_FAILED || result == DIFFDELTA_WRITE_FAILED || (result == 0 && !closed)) {
-        DeleteFileA(temporary);
-        TextLineAppend(line, "cannot write ");
-        TextLineAppend(line, temporary);
-        AppendError(line, result == 0 ? closeError : out.file.error);
-        return ENTRY_FAILED;
+    if (!CloseHandle(out.file.handle) && result == 0) {
+        result = VCDIFF_WRITE_FAILED;
+        out.file.error = GetLastError();
     }
-    if (result == VCDIFF_READ_FAILED || result == DIFFDELTA_READ_FAILED) {
+    DWORD crc = Crc32Finish(out.running), size = 0;
+    LPCSTR what;
+    error = NO_ERROR_TEXT;
+    // Both decoders' success is 0, and a failed read or write is one, whichever decoder saw it.
+    if (result == VCDIFF_WRITE_FAILED || result == DIFFDELTA_WRITE_FAILED) {
+        what = "cannot write ";
+        why = temporary;
+        error = out.file.error;
+    } else if (result == VCDIFF_READ_FAILED || result == DIFFDELTA_READ_FAILED) {
         // The old file, the patch data or the new file read back: whichever failed.
-        DWORD error = old->error ? old->error : ((OpenedFile *)patchData->context)->error;
-        DeleteFileA(temporary);
-        TextLineAppend(line, "cannot read");
-        AppendError(line, error ? error : out.file.error);
-        return ENTRY_FAILED;
-    }
-    if (result != 0) {
-        DeleteFileA(temporary);
-        TextLineAppend(line, "the patch data does not apply: ");
-        TextLineAppend(line, why);
-        return ENTRY_FAILED;
-    }
-    if (out.written != entry->newSize || crc != entry->newCrc) {
+        what = "cannot read";
+        why = NULL;
+        error = old->error ? old->error : ((OpenedFile *)patchData->context)->error;
+        if (!error)
+            error = out.file.error;
+    } else if (result != 0) {
+        what = "the patch data does not apply: ";
+    } else if (out.written != entry->newSize || crc != entry->newCrc) {
         DeleteFileA(temporary);
         TextLineAppend(line, "the patched file does not check (");
         AppendSizeAndCrc(line, out.written, crc);
-        TextLineAppend(line, ")");
-        return ENTRY_FAILED;
-    }
-    // Read it back: what counts is what the disk holds.
-    DWORD size = 0, error = 0;
-    if (!FileSizeAndCrc(temporary, run->buffers, DELTA_READ_BUFFERS, &size, &crc, &error) ||
-        size != entry->newSize || crc != entry->newCrc) {
+        return Fail(line, ")", NULL, NO_ERROR_TEXT);
+    } else if (!FileSizeAndCrc(temporary, run->buffers, DELTA_READ_BUFFERS, &size, &crc, &error) ||
+               size != entry->newSize || crc != entry->newCrc) {
+        // Read back: what counts is what the disk holds.
         DeleteFileA(temporary);
         TextLineAppend(line, "the written file ");
         TextLineAppend(line, temporary);
-        TextLineAppend(line, " does not check");
-        return ENTRY_FAILED;
-    }
-    // Windows 95 has no MoveFileExA, and MoveFileA does not replace an
-    // existing file: delete, then rename. A stop in between is finished by
-    // the next run (FinishInterruptedReplace).
-    if (!DeleteFileA(entry->name)) {
+        return Fail(line, " does not check", NULL, NO_ERROR_TEXT);
+    } else if (!DeleteFileA(entry->name)) {
+        // Windows 95 has no MoveFileExA, and MoveFileA does not replace an
+        // existing file: delete, then rename. A stop in between is finished
+        // by the next run (FinishInterruptedReplace).
+        what = "cannot replace the old file";
+        why = NULL;
         error = GetLastError();
-        DeleteFileA(temporary);
-        TextLineAppend(line, "cannot replace the old file");
-        AppendError(line, error);
-        return ENTRY_FAILED;
-    }
-    if (!MoveFileA(temporary, entry->name)) {
+    } else if (!MoveFileA(temporary, entry->name)) {
         // The checked new file stays under its temporary name for a rerun.
-        TextLineAppend(line, "cannot rename ");
-        TextLineAppend(line, temporary);
-        AppendError(line, GetLastError());
-        return ENTRY_FAILED;
+        return Fail(line, "cannot rename ", temporary, GetLastError());
+    } else {
+        TextLineAppend(line, "patched");
+        return ENTRY_DONE;
     }
-    TextLineAppend(line, "patched");
-    return ENTRY_DONE;
+    DeleteFileA(temporary);
+    return Fail(line, what, why, error);
 }
 
 static int ApplyEntry(const Run *run, const PatchEntry *entry, const DeltaFile *patchData,
@@ -391,25 +382,19 @@ static int ApplyEntry(const Run *run, const PatchEntry *entry, const DeltaFile *
 {
     StartLine(line, entry->name);
     CHAR temporary[MAX_PATH];
-    if (!PatchTemporaryName(entry->name, temporary, sizeof temporary)) {
-        TextLineAppend(line, "the name is too long");
-        return ENTRY_FAILED;
-    }
+    if (!PatchTemporaryName(entry->name, temporary, sizeof temporary))
+        return Fail(line, "the name is too long", NULL, NO_ERROR_TEXT);
     // Held open, others may read but not change it, until it is replaced.
     OpenedFile old;
     DWORD oldSize = 0, crc = 0;
     if (!OpenToRead(entry->name, &old)) {
         if (old.error == ERROR_FILE_NOT_FOUND)
             return FinishInterruptedReplace(run, entry, temporary, line);
-        TextLineAppend(line, "cannot read");
-        AppendError(line, old.error);
-        return ENTRY_FAILED;
+        return Fail(line, "cannot read", NULL, old.error);
     }
     if (!SizeAndCrc(&old, run->buffers, DELTA_READ_BUFFERS, &oldSize, &crc)) {
         CloseHandle(old.handle);
-        TextLineAppend(line, "cannot read");
-        AppendError(line, old.error);
-        return ENTRY_FAILED;
+        return Fail(line, "cannot read", NULL, old.error);
     }
     if (oldSize == entry->newSize && crc == entry->newCrc) {
         // Already the new version: a leftover temporary file is all there is to do.
@@ -425,8 +410,7 @@ static int ApplyEntry(const Run *run, const PatchEntry *entry, const DeltaFile *
         AppendSizeAndCrc(line, oldSize, crc);
         TextLineAppend(line, "; expected ");
         AppendSizeAndCrc(line, entry->oldSize, entry->oldCrc);
-        TextLineAppend(line, ")");
-        return ENTRY_FAILED;
+        return Fail(line, ")", NULL, NO_ERROR_TEXT);
     }
     return ReplaceWithNew(run, entry, patchData, &old, temporary, line);
 }
@@ -436,71 +420,52 @@ int ApplyPatchData(LPCSTR patchFile, PatchOutput output, void *context)
     Output out = {output, context};
     TextLine line;
     OpenedFile data;
-    DWORD high = 0, size = 0;
-    BOOL opened = OpenToRead(patchFile, &data);
-    if (opened) {
+    DeltaFile patchData;
+    Run run;
+    run.buffers = NULL;
+    int check = PATCHDATA_READ_FAILED;
+    DWORD count = 0;
+    if (OpenToRead(patchFile, &data)) {
+        DWORD high = 0;
         SetLastError(ERROR_SUCCESS);
-        size = GetFileSize(data.handle, &high);
-        if ((size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) || high != 0) {
-            data.error = high != 0 ? ERROR_FILE_TOO_LARGE : GetLastError();
-            CloseHandle(data.handle);
-            opened = FALSE;
+        patchData.whole = NULL;
+        patchData.size = GetFileSize(data.handle, &high);
+        patchData.readAt = ReadAt;
+        patchData.context = &data;
+        run.buffers = Allocate(DELTA_READ_BUFFERS);
+        if (high != 0)
+            data.error = ERROR_FILE_TOO_LARGE;
+        else if (patchData.size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS)
+            data.error = GetLastError();
+        else if (!run.buffers)
+            data.error = ERROR_NOT_ENOUGH_MEMORY;
+        else  // every entry is checked before the first file is touched
+            check = PatchDataCheckFile(&patchData, run.buffers, DELTA_READ_BUFFERS, &count);
+    }
+    int exitCode = PATCH_EXIT_BAD_DATA;
+    if (check == PATCHDATA_OK) {
+        exitCode = PATCH_EXIT_OK;
+        DWORD offset = PATCH_HEADER_SIZE;
+        PatchEntry entry;
+        for (DWORD i = 0; i < count && check == PATCHDATA_OK; ++i) {
+            // Read once already: only a failing read stops this.
+            check = PatchDataNextEntryFile(&patchData, &offset, &entry);
+            if (check != PATCHDATA_OK || ApplyEntry(&run, &entry, &patchData, &line) != ENTRY_DONE)
+                exitCode = PATCH_EXIT_FAILED;
+            if (check == PATCHDATA_OK)
+                Emit(&out, &line);
         }
     }
-    Run run;
-    run.buffers = opened ? Allocate(DELTA_READ_BUFFERS) : NULL;
-    if (opened && !run.buffers) {
-        CloseHandle(data.handle);
-        data.error = ERROR_NOT_ENOUGH_MEMORY;
-        opened = FALSE;
-    }
-    if (!opened) {
-        StartLine(&line, patchFile);
-        TextLineAppend(&line, "cannot read the patch data");
-        AppendError(&line, data.error);
-        Emit(&out, &line);
-        return PATCH_EXIT_BAD_DATA;
-    }
-    DeltaFile patchData;
-    patchData.whole = NULL;
-    patchData.size = size;
-    patchData.readAt = ReadAt;
-    patchData.context = &data;
-    // Every entry is checked before the first file is touched.
-    DWORD count = 0;
-    int check = PatchDataCheckFile(&patchData, run.buffers, DELTA_READ_BUFFERS, &count);
     if (check != PATCHDATA_OK) {
         StartLine(&line, patchFile);
-        if (check == PATCHDATA_READ_FAILED) {
-            TextLineAppend(&line, "cannot read the patch data");
-            AppendError(&line, data.error);
-        } else {
-            TextLineAppend(&line, "damaged patch data: ");
-            TextLineAppend(&line, PatchDataResultText(check));
-        }
-        Emit(&out, &line);
-        Release(run.buffers);
-        CloseHandle(data.handle);
-        return PATCH_EXIT_BAD_DATA;
-    }
-    int exitCode = PATCH_EXIT_OK;
-    DWORD offset = PATCH_HEADER_SIZE;
-    PatchEntry entry;
-    for (DWORD i = 0; i < count; ++i) {
-        if (PatchDataNextEntryFile(&patchData, &offset, &entry) != PATCHDATA_OK) {
-            // Read once already: only a failing read brings us here.
-            StartLine(&line, patchFile);
-            TextLineAppend(&line, "cannot read the patch data");
-            AppendError(&line, data.error);
-            Emit(&out, &line);
-            exitCode = PATCH_EXIT_FAILED;
-            break;
-        }
-        if (ApplyEntry(&run, &entry, &patchData, &line) != ENTRY_DONE)
-            exitCode = PATCH_EXIT_FAILED;
+        if (check == PATCHDATA_READ_FAILED)
+            Fail(&line, "cannot read the patch data", NULL, data.error);
+        else
+            Fail(&line, "damaged patch data: ", PatchDataResultText(check), NO_ERROR_TEXT);
         Emit(&out, &line);
     }
     Release(run.buffers);
-    CloseHandle(data.handle);
+    if (data.handle != INVALID_HANDLE_VALUE)
+        CloseHandle(data.handle);
     return exitCode;
 }

@@ -29,23 +29,22 @@ enum { INST_NOOP, INST_ADD, INST_RUN, INST_COPY };
 const DWORD kNearSlots = 4;
 const DWORD kSameSlots = 3 * 256;
 
-enum { VARINT_OK, VARINT_SHORT, VARINT_BAD, VARINT_READ };
-
-// Reads a base-128 big-endian integer from the cursor. Refuses more than
-// five bytes or a value above 32 bits.
-int ReadVarint(DeltaCursor *c, DWORD *value) {
+// Reads a base-128 big-endian integer from the cursor: VCDIFF_OK, or
+// `shortResult` when the cursor runs out, `badResult` for more than five
+// bytes or a value above 32 bits, VCDIFF_READ_FAILED.
+int ReadVarint(DeltaCursor *c, DWORD *value, int shortResult, int badResult) {
     QWORD v = 0;
     for (int i = 0; i < 5; ++i) {
         BYTE b;
-        if (!DeltaCursorByte(c, &b)) return c->failed ? VARINT_READ : VARINT_SHORT;
+        if (!DeltaCursorByte(c, &b)) return c->failed ? VCDIFF_READ_FAILED : shortResult;
         v = (v << 7) | (QWORD)(b & 0x7F);
-        if (v > 0xFFFFFFFFull) return VARINT_BAD;
+        if (v > 0xFFFFFFFFull) return badResult;
         if ((b & 0x80) == 0) {
             *value = (DWORD)v;
-            return VARINT_OK;
+            return VCDIFF_OK;
         }
     }
-    return VARINT_BAD;
+    return badResult;
 }
 
 // What a cursor that ran out means: a failed read, or `shortResult`.
@@ -132,10 +131,8 @@ int DecodeAddress(DeltaCursor *addrs, AddressCache *cache, BYTE mode, QWORD here
         a = cache->sameAddr[(mode - (2 + kNearSlots)) * 256 + b];
     } else {
         DWORD v;
-        int r = ReadVarint(addrs, &v);
-        if (r == VARINT_READ) return VCDIFF_READ_FAILED;
-        if (r == VARINT_SHORT) return VCDIFF_BAD_INSTRUCTION;
-        if (r != VARINT_OK) return VCDIFF_BAD_ADDRESS;
+        int r = ReadVarint(addrs, &v, VCDIFF_BAD_INSTRUCTION, VCDIFF_BAD_ADDRESS);
+        if (r != VCDIFF_OK) return r;
         if (mode == 0) {
             a = v;
         } else if (mode == 1) {
@@ -151,44 +148,24 @@ int DecodeAddress(DeltaCursor *addrs, AddressCache *cache, BYTE mode, QWORD here
     return VCDIFF_OK;
 }
 
-// Adler-32, sixteen bytes a step. Lane i adds up bytes i, i + 16, i + 32 ...
-// (sums[i]) and, after every step, its running sum (runs[i]). Over a stretch
-// of n bytes, the byte at lane i of step j counts n - 16 j - i times in b,
-// which over the lanes is 16 runs[i] - i sums[i]. The lanes do not wait on
-// one another as a, then b, do byte after byte, so they run side by side.
+// Adler-32, its sums reduced every 5552 bytes: the most after which b
+// still fits 32 bits.
 const DWORD kAdlerBase = 65521;
-const DWORD kAdlerLanes = 16;
-// Bytes between reductions. Over 4096 (256 steps) a lane's runs stay at most
-// 255 * 256 * 257 / 2, so b + n a + the weighted sum stays below 2^32.
-const DWORD kAdlerStretch = 4096;
+const DWORD kAdlerStretch = 5552;
 
 DWORD Adler32(const BYTE *p, DWORD n) {
     DWORD a = 1, b = 0;
-    while (n >= kAdlerLanes) {
-        const DWORD steps = (n < kAdlerStretch ? n : kAdlerStretch) / kAdlerLanes;
-        DWORD sums[kAdlerLanes], runs[kAdlerLanes];
-        for (DWORD i = 0; i < kAdlerLanes; ++i) sums[i] = runs[i] = 0;
-        for (DWORD k = steps; k > 0; --k, p += kAdlerLanes) {
-            for (DWORD i = 0; i < kAdlerLanes; ++i) {
-                sums[i] += p[i];
-                runs[i] += sums[i];
-            }
+    while (n > 0) {
+        DWORD k = n < kAdlerStretch ? n : kAdlerStretch;
+        n -= k;
+        while (k-- > 0) {
+            a += *p++;
+            b += a;
         }
-        const DWORD length = steps * kAdlerLanes;
-        DWORD total = 0, weighted = 0;
-        for (DWORD i = 0; i < kAdlerLanes; ++i) {
-            total += sums[i];
-            weighted += kAdlerLanes * runs[i] - i * sums[i];
-        }
-        b = (b + length * a + weighted) % kAdlerBase;
-        a = (a + total) % kAdlerBase;
-        n -= length;
+        a %= kAdlerBase;
+        b %= kAdlerBase;
     }
-    while (n-- > 0) {
-        a += *p++;
-        b += a;
-    }
-    return (b % kAdlerBase) << 16 | a % kAdlerBase;
+    return b << 16 | a;
 }
 
 // The window being decoded: its segment, its target and the sections.
@@ -210,9 +187,8 @@ DWORD Left(const DeltaCursor *c) { return c->end - DeltaCursorPos(c); }
 int RunHalf(Window *w, AddressCache *cache, const Half *half) {
     DWORD size = half->size;
     if (size == 0) {
-        int r = ReadVarint(&w->inst, &size);
-        if (r == VARINT_READ) return VCDIFF_READ_FAILED;
-        if (r != VARINT_OK) return VCDIFF_BAD_INSTRUCTION;
+        int r = ReadVarint(&w->inst, &size, VCDIFF_BAD_INSTRUCTION, VCDIFF_BAD_INSTRUCTION);
+        if (r != VCDIFF_OK) return r;
     }
     if (size > w->outLength - w->done) return VCDIFF_BAD_INSTRUCTION;
     BYTE *dst = w->out + w->done;
@@ -254,11 +230,7 @@ int RunHalf(Window *w, AddressCache *cache, const Half *half) {
 // Reads a window's varint field before its encoding length is known: the
 // delta running out means it was cut short.
 int ReadHeaderField(DeltaCursor *c, DWORD *value, int badResult) {
-    int r = ReadVarint(c, value);
-    if (r == VARINT_READ) return VCDIFF_READ_FAILED;
-    if (r == VARINT_SHORT) return VCDIFF_TRUNCATED;
-    if (r != VARINT_OK) return badResult;
-    return VCDIFF_OK;
+    return ReadVarint(c, value, VCDIFF_TRUNCATED, badResult);
 }
 
 // The decode as a whole: the files, and how far the target has come.
@@ -282,19 +254,13 @@ int DecodeWindow(Decode *d, DeltaCursor *header, DWORD *next) {
     Window w;
     // The target so far, for a segment taken from it: in memory, or on
     // disk behind the last window written.
+    // (readBack is null for a target in memory.)
     DeltaFile earlier;
-    if (DeltaTargetIsMemory(target))
-        DeltaFileInMemory(&earlier, target->whole, d->written);
-    else {
-        earlier.whole = 0;
-        earlier.size = d->written;
-        earlier.readAt = target->readBack;
-        earlier.context = target->context;
-    }
-    BYTE *segBuffer;
-    DWORD segCapacity;
-    DeltaReadBuffer(target, 3, &segBuffer, &segCapacity);
-    DeltaViewOpen(&w.segment, (indicator & kWindowTarget) ? &earlier : d->source, segBuffer, segCapacity);
+    earlier.whole = target->whole;
+    earlier.size = d->written;
+    earlier.readAt = target->readBack;
+    earlier.context = target->context;
+    DeltaViewOpen(&w.segment, (indicator & kWindowTarget) ? &earlier : d->source, target, 3);
     w.segStart = 0;
     w.segLength = 0;
     if (indicator & (kWindowSource | kWindowTarget)) {
@@ -317,9 +283,8 @@ int DecodeWindow(Decode *d, DeltaCursor *header, DWORD *next) {
     DWORD lengths[4];  // target, data, instructions, addresses
     BYTE deltaIndicator = 0;
     for (int i = 0; i < 4; ++i) {
-        int v = ReadVarint(header, &lengths[i]);
-        if (v == VARINT_READ) return VCDIFF_READ_FAILED;
-        if (v != VARINT_OK) return VCDIFF_BAD_WINDOW;
+        int v = ReadVarint(header, &lengths[i], VCDIFF_BAD_WINDOW, VCDIFF_BAD_WINDOW);
+        if (v != VCDIFF_OK) return v;
         if (i == 0 && !DeltaCursorByte(header, &deltaIndicator)) return RanOut(header, VCDIFF_BAD_WINDOW);
     }
     if (deltaIndicator & ~kDeltaCompressed) return VCDIFF_BAD_WINDOW;
@@ -333,8 +298,11 @@ int DecodeWindow(Decode *d, DeltaCursor *header, DWORD *next) {
             expectedAdler = (expectedAdler << 8) | b;
         }
     }
-    p = DeltaCursorPos(header);
-    if ((QWORD)p + lengths[1] + lengths[2] + lengths[3] != end) return VCDIFF_BAD_WINDOW;
+    // The three sections fill the rest of the encoding exactly.
+    DWORD rest = end - DeltaCursorPos(header);
+    if (lengths[1] > rest || lengths[2] > rest - lengths[1] || lengths[3] != rest - lengths[1] - lengths[2])
+        return VCDIFF_BAD_WINDOW;
+    p = end - rest;
 
     w.outLength = lengths[0];
     // COPY addresses span segment and target together; keep them in 32 bits.
@@ -345,16 +313,11 @@ int DecodeWindow(Decode *d, DeltaCursor *header, DWORD *next) {
     w.out = DeltaTargetIsMemory(target) ? target->whole + d->written : target->window;
     w.done = 0;
     // The header's buffer is free now: the data section takes it over.
-    BYTE *buffer;
-    DWORD capacity;
-    DeltaReadBuffer(target, 0, &buffer, &capacity);
-    DeltaCursorOpen(&w.data, d->delta, p, p + lengths[1], buffer, capacity);
+    DeltaCursorOpenIn(&w.data, d->delta, p, p + lengths[1], target, 0);
     p += lengths[1];
-    DeltaReadBuffer(target, 1, &buffer, &capacity);
-    DeltaCursorOpen(&w.inst, d->delta, p, p + lengths[2], buffer, capacity);
+    DeltaCursorOpenIn(&w.inst, d->delta, p, p + lengths[2], target, 1);
     p += lengths[2];
-    DeltaReadBuffer(target, 2, &buffer, &capacity);
-    DeltaCursorOpen(&w.addrs, d->delta, p, end, buffer, capacity);
+    DeltaCursorOpenIn(&w.addrs, d->delta, p, end, target, 2);
 
     AddressCache cache;
     ResetCache(&cache);
@@ -384,11 +347,8 @@ int DecodeWindow(Decode *d, DeltaCursor *header, DWORD *next) {
 int DecodeAll(Decode *d) {
     static const BYTE kMagic[4] = {0xD6, 0xC3, 0xC4, 0x00};
     const DWORD deltaSize = d->delta->size;
-    BYTE *buffer;
-    DWORD capacity;
-    DeltaReadBuffer(d->target, 0, &buffer, &capacity);
     DeltaCursor header;
-    DeltaCursorOpen(&header, d->delta, 0, deltaSize, buffer, capacity);
+    DeltaCursorOpenIn(&header, d->delta, 0, deltaSize, d->target, 0);
     for (int i = 0; i < 4; ++i) {
         BYTE b;
         if (!DeltaCursorByte(&header, &b)) return RanOut(&header, VCDIFF_TRUNCATED);
@@ -415,7 +375,7 @@ int DecodeAll(Decode *d) {
     // target; a delta that stops after its header was cut short.
     if (p >= deltaSize) return VCDIFF_TRUNCATED;
     while (p < deltaSize) {
-        DeltaCursorOpen(&header, d->delta, p, deltaSize, buffer, capacity);
+        DeltaCursorOpenIn(&header, d->delta, p, deltaSize, d->target, 0);
         int r = DecodeWindow(d, &header, &p);
         if (r != VCDIFF_OK) return r;
     }
@@ -447,20 +407,20 @@ int VcdiffDecode(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD 
 }
 
 LPCSTR VcdiffResultText(int result) {
-    switch (result) {
-    case VCDIFF_OK: return "The patch data was applied.";
-    case VCDIFF_TRUNCATED: return "The patch data is cut short.";
-    case VCDIFF_BAD_HEADER: return "The patch data is not in the expected format.";
-    case VCDIFF_UNSUPPORTED:
-        return "The patch data uses compression or a code table this patcher does not support.";
-    case VCDIFF_BAD_WINDOW: return "The patch data has an inconsistent window.";
-    case VCDIFF_BAD_INSTRUCTION: return "The patch data has an instruction that runs past its data.";
-    case VCDIFF_BAD_ADDRESS: return "The patch data copies from outside the file.";
-    case VCDIFF_TOO_LARGE: return "The patched file is larger than expected.";
-    case VCDIFF_BAD_CHECKSUM: return "The patched data does not match its checksum.";
-    case VCDIFF_WINDOW_TOO_LARGE: return "The patch data has a window larger than this patcher takes.";
-    case VCDIFF_READ_FAILED: return "A file could not be read.";
-    case VCDIFF_WRITE_FAILED: return "The patched file could not be written.";
-    default: return "Unknown patch data error.";
-    }
+    static const LPCSTR kTexts[] = {
+        kDeltaTextApplied,                                         // VCDIFF_OK
+        kDeltaTextCutShort,                                        // VCDIFF_TRUNCATED
+        "it is not VCDIFF",                                        // VCDIFF_BAD_HEADER
+        "it uses compression or a code table this patcher lacks", // VCDIFF_UNSUPPORTED
+        "a window is inconsistent",                                // VCDIFF_BAD_WINDOW
+        "an instruction runs past its data",                       // VCDIFF_BAD_INSTRUCTION
+        kDeltaTextOutside,                                         // VCDIFF_BAD_ADDRESS
+        kDeltaTextTooLarge,                                        // VCDIFF_TOO_LARGE
+        "a window's checksum does not match",                      // VCDIFF_BAD_CHECKSUM
+        "a window is larger than this patcher takes",              // VCDIFF_WINDOW_TOO_LARGE
+        kDeltaTextReadFailed,                                      // VCDIFF_READ_FAILED
+        kDeltaTextWriteFailed,                                     // VCDIFF_WRITE_FAILED
+    };
+    static_assert(sizeof kTexts / sizeof *kTexts == VCDIFF_WRITE_FAILED + 1, "a text for every result");
+    return result >= 0 && result <= VCDIFF_WRITE_FAILED ? kTexts[result] : kDeltaTextUnknown;
 }

@@ -49,7 +49,7 @@ int VcdiffDecode(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD 
 int VcdiffDecodeFiles(const DeltaFile *source, const DeltaFile *delta, const DeltaTarget *target,
                       DWORD *targetSize);
 
-// A short English text for a result, for the patcher's messages.
+// A short English text for a result, to follow "the patch data does not apply: ".
 LPCSTR VcdiffResultText(int result);
 
 #endif

@@ -622,7 +622,7 @@ TEST(VcdiffHand, DamagedInstructionsAndAddresses) {
 
 TEST(VcdiffResultText, EveryResultHasItsOwnText) {
     std::vector<std::string> seen;
-    for (int r = VCDIFF_OK; r <= VCDIFF_BAD_CHECKSUM + 1; ++r) {
+    for (int r = VCDIFF_OK; r <= VCDIFF_WRITE_FAILED + 1; ++r) {
         std::string text = VcdiffResultText(r);
         EXPECT_FALSE(text.empty()) << r;
         EXPECT_EQ(seen.end(), std::find(seen.begin(), seen.end(), text)) << r << ": " << text;
