@@ -61,3 +61,12 @@ row "  of it: imports (.idata)" "$imports" - - - -
 row "  of it: resources without payload (.rsrc)" "$resources" - - - -
 row "  of it: headers, relocations, section alignment" "$padding" - - - -
 row "whole installer with payload, bytes" "$whole_bytes" - - "(information)" -
+patcher=$build/dist/patch.exe
+patcher_bytes=$(stat -c %s "$patcher")
+if [ "$patcher_bytes" -lt 16384 ]; then
+  verdict="met ($((16384 - patcher_bytes)) bytes to spare)"
+else
+  verdict="missed by $((patcher_bytes - 16383)) bytes"
+fi
+row "patch.exe, bytes (code $(section "$patcher" .text), constant data $(section "$patcher" .rdata))" \
+    "$patcher_bytes" - - "< 16384 bytes" "$verdict"

@@ -5,6 +5,8 @@
 #
 #   check_pe.sh <exe> [gui|console [allowed DLL...]]
 #
+# PE_MAX_BYTES in the environment, when set, is the most the file may hold.
+#
 # Defaults: the installer's, a GUI program importing at most kernel32,
 # user32, advapi32, shell32, version and lz32. kernel32 is always required,
 # and user32 too for a GUI program.
@@ -16,6 +18,10 @@ allowed=${*:-kernel32.dll user32.dll advapi32.dll shell32.dll version.dll lz32.d
 fail() { echo "FAIL: $*"; exit 1; }
 [ -f "$exe" ] || fail "$exe does not exist"
 dump=$(i686-w64-mingw32-objdump -p "$exe") || fail "objdump cannot read $exe"
+if [ -n "${PE_MAX_BYTES:-}" ]; then
+  bytes=$(stat -c %s "$exe")
+  [ "$bytes" -le "$PE_MAX_BYTES" ] || fail "$bytes bytes, more than $PE_MAX_BYTES"
+fi
 
 case "$kind" in
   gui) subsystem=00000002; required="kernel32.dll user32.dll" ;;
