@@ -11,10 +11,13 @@
 //       smaller of VCDIFF and the difference delta, each checked with the
 //       patcher's decoder); prints its kind, "vcdiff" or "difference".
 //   decode_bench decode OLD DELTA OUT
-//       What `xdelta3 -d -s OLD DELTA OUT` does, with our decoder: maps the
-//       source and the delta, decodes into memory, writes the target. Exit 1
-//       with a message when the delta does not decode. A delta that is not
-//       VCDIFF is taken for a difference delta.
+//       What `xdelta3 -d -s OLD DELTA OUT` does, with our decoder, the way
+//       the patcher runs it: the source and the delta read at offsets, the
+//       target written as it is decoded, through one window and the read
+//       buffers the patcher has (delta_io.h), and read back for repeats
+//       that reach further. Exit 1 with a message
+//       when the delta does not decode. A delta that is not VCDIFF is taken
+//       for a difference delta.
 //   decode_bench difference OLD NEW OUT
 //       The difference delta of the pair, whatever its size beside VCDIFF.
 #include <algorithm>
@@ -218,29 +221,71 @@ int Difference(const char *oldPath, const char *newPath, const char *outPath) {
     return 0;
 }
 
-// VCDIFF records no total size; room for what the windows say is checked
-// by the decoder, so a generous buffer is enough: only the pages written
-// are ever touched.
+// The decoders' files on POSIX descriptors: reads at offsets, the target
+// appended and read back.
+BOOL ReadAtFd(void *context, DWORD offset, BYTE *buffer, DWORD length) {
+    const int fd = *static_cast<const int *>(context);
+    for (DWORD done = 0; done < length;) {
+        const ssize_t got = pread(fd, buffer + done, length - done, static_cast<off_t>(offset) + done);
+        if (got <= 0) return FALSE;
+        done += static_cast<DWORD>(got);
+    }
+    return TRUE;
+}
+
+BOOL AppendFd(void *context, const BYTE *data, DWORD length) {
+    const int fd = *static_cast<const int *>(context);
+    for (DWORD done = 0; done < length;) {
+        const ssize_t put = write(fd, data + done, length - done);
+        if (put <= 0) return FALSE;
+        done += static_cast<DWORD>(put);
+    }
+    return TRUE;
+}
+
+// A descriptor closed on the way out.
+struct Fd {
+    int fd;
+    explicit Fd(int value) : fd(value) {}
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    ~Fd() {
+        if (fd >= 0) close(fd);
+    }
+    DWORD Size() const {
+        struct stat info;
+        return fstat(fd, &info) == 0 ? static_cast<DWORD>(info.st_size) : 0;
+    }
+};
+
 int Decode(const char *oldPath, const char *deltaPath, const char *outPath) {
-    MappedFile source, delta;
-    if (!source.Open(oldPath) || !delta.Open(deltaPath)) {
-        std::fprintf(stderr, "decode_bench: cannot read %s or %s\n", oldPath, deltaPath);
+    Fd source(open(oldPath, O_RDONLY)), delta(open(deltaPath, O_RDONLY));
+    Fd out(open(outPath, O_RDWR | O_CREAT | O_TRUNC, 0644));
+    if (source.fd < 0 || delta.fd < 0 || out.fd < 0) {
+        std::fprintf(stderr, "decode_bench: cannot open %s, %s or %s\n", oldPath, deltaPath, outPath);
         return 1;
     }
-    const std::size_t capacity = std::min<std::size_t>(2 * source.size + 64 * delta.size + (1u << 20), 0xFFFFFFFFu);
-    std::unique_ptr<std::uint8_t[]> target(new std::uint8_t[capacity]);
+    BYTE magic[3] = {0, 0, 0};
+    const bool vcdiff = delta.Size() >= 3 && ReadAtFd(&delta.fd, 0, magic, 3) && magic[0] == 0xD6 &&
+                        magic[1] == 0xC3 && magic[2] == 0xC4;
+    const DeltaFile sourceFile{nullptr, source.Size(), ReadAtFd, &source.fd};
+    const DeltaFile deltaFile{nullptr, delta.Size(), ReadAtFd, &delta.fd};
+    std::unique_ptr<BYTE[]> window(new BYTE[DELTA_WINDOW_MAX]), buffers(new BYTE[DELTA_READ_BUFFERS]);
+    DeltaTarget target;
+    DeltaTargetInMemory(&target, nullptr, 0);
+    target.capacity = 0xFFFFFFFF;  // VCDIFF records no total size
+    target.write = AppendFd;
+    target.readBack = ReadAtFd;
+    target.context = &out.fd;
+    target.window = window.get();
+    target.windowSize = DELTA_WINDOW_MAX;
+    target.buffers = buffers.get();
+    target.buffersSize = DELTA_READ_BUFFERS;
     DWORD size = 0;
-    const bool vcdiff = delta.size >= 3 && delta.data[0] == 0xD6 && delta.data[1] == 0xC3 && delta.data[2] == 0xC4;
-    const int r = vcdiff ? VcdiffDecode(source.data, static_cast<DWORD>(source.size), delta.data,
-                                        static_cast<DWORD>(delta.size), target.get(), static_cast<DWORD>(capacity), &size)
-                         : DiffDeltaDecode(source.data, static_cast<DWORD>(source.size), delta.data,
-                                           static_cast<DWORD>(delta.size), target.get(), static_cast<DWORD>(capacity), &size);
+    const int r = vcdiff ? VcdiffDecodeFiles(&sourceFile, &deltaFile, &target, &size)
+                         : DiffDeltaDecodeFiles(&sourceFile, &deltaFile, &target, &size);
     if (r != 0) {  // VCDIFF_OK and DIFFDELTA_OK alike
         std::fprintf(stderr, "decode_bench: %s\n", vcdiff ? VcdiffResultText(r) : DiffDeltaResultText(r));
-        return 1;
-    }
-    if (!WriteFileBytes(outPath, target.get(), size)) {
-        std::fprintf(stderr, "decode_bench: cannot write %s\n", outPath);
         return 1;
     }
     return 0;

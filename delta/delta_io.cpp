@@ -84,14 +84,6 @@ BOOL DeltaCursorFill(DeltaCursor *c)
     return TRUE;
 }
 
-BOOL DeltaCursorByte(DeltaCursor *c, BYTE *b)
-{
-    if (c->p == c->limit && !DeltaCursorFill(c))
-        return FALSE;
-    *b = *c->p++;
-    return TRUE;
-}
-
 BOOL DeltaCursorCopy(DeltaCursor *c, BYTE *out, DWORD length)
 {
     while (length > 0) {

@@ -86,7 +86,13 @@ void DeltaCursorNarrow(DeltaCursor *c, DWORD end);
 BOOL DeltaCursorFill(DeltaCursor *c);
 // The file offset of the next byte.
 inline DWORD DeltaCursorPos(const DeltaCursor *c) { return c->next - (DWORD)(c->limit - c->p); }
-BOOL DeltaCursorByte(DeltaCursor *c, BYTE *b);
+inline BOOL DeltaCursorByte(DeltaCursor *c, BYTE *b)
+{
+    if (c->p == c->limit && !DeltaCursorFill(c))
+        return FALSE;
+    *b = *c->p++;
+    return TRUE;
+}
 // Copies `length` bytes to `out`; FALSE when the cursor runs out first.
 BOOL DeltaCursorCopy(DeltaCursor *c, BYTE *out, DWORD length);
 
@@ -105,6 +111,14 @@ void DeltaViewOpen(DeltaView *v, const DeltaFile *file, const DeltaTarget *targe
 // Up to `want` bytes at `offset` (inside the file): at least one, unless
 // `want` is 0 or a read fails (NULL). Valid until the next call.
 const BYTE *DeltaViewAt(DeltaView *v, DWORD offset, DWORD want, DWORD *got);
+// The byte at `offset`, most often already held.
+inline const BYTE *DeltaViewByte(DeltaView *v, DWORD offset)
+{
+    if (v->file->readAt && offset - v->at < v->held)
+        return v->buffer + (offset - v->at);
+    DWORD got;
+    return DeltaViewAt(v, offset, 1, &got);
+}
 
 // Texts for the results both decoders have, phrased to follow "the patch
 // data does not apply: ".

@@ -160,8 +160,8 @@ DWORD Room(Output *o, DWORD want) {
     return want < room ? want : room;
 }
 
-BOOL Put(Output *o, BYTE b) {
-    if (!Slide(o)) return FALSE;
+inline BOOL Put(Output *o, BYTE b) {
+    if (o->fill == o->capacity && !Slide(o)) return FALSE;
     o->buffer[o->fill++] = b;
     return TRUE;
 }
@@ -279,8 +279,7 @@ int DecodeAll(const DeltaFile *source, const DeltaFile *delta, const DeltaTarget
             if (done == stretch) break;
             // Differences right after one another are told apart from lone ones.
             DWORD context = zeros == 0 ? 1 : 0;
-            DWORD got;
-            const BYTE *from = DeltaViewAt(&old, oldPos + done, 1, &got);
+            const BYTE *from = DeltaViewByte(&old, oldPos + done);
             if (!from) return DIFFDELTA_READ_FAILED;
             if (!Put(&o, (BYTE)(*from + DecodeTree(&rc, m->difference[context], 8)))) return Stopped(&o);
             ++done;

@@ -114,8 +114,9 @@ static BOOL ReadAt(void *context, DWORD offset, BYTE *buffer, DWORD length)
     return TRUE;
 }
 
-// Opens a file to read, letting others read it but nobody change it.
-static BOOL OpenToRead(LPCSTR name, OpenedFile *file)
+// Opens a file to read, letting others read it but nobody change it, as
+// a DeltaFile of its size read through ReadAt.
+static BOOL OpenToRead(LPCSTR name, OpenedFile *file, DeltaFile *view)
 {
     file->error = 0;
     file->handle = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
@@ -124,48 +125,36 @@ static BOOL OpenToRead(LPCSTR name, OpenedFile *file)
         file->error = GetLastError();
         return FALSE;
     }
-    return TRUE;
-}
-
-// Size and CRC-32 of an open file, read from its start through `buffer`.
-static BOOL SizeAndCrc(OpenedFile *file, BYTE *buffer, DWORD capacity, DWORD *size, DWORD *crc)
-{
-    if (!SeekTo(file, 0))
-        return FALSE;
-    DWORD total = 0;
-    DWORD running = CRC32_START;
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file->handle, buffer, capacity, &got, NULL)) {
-            file->error = GetLastError();
-            return FALSE;
-        }
-        if (got == 0)
-            break;
-        if (got > 0xFFFFFFFF - total) {
-            file->error = ERROR_FILE_TOO_LARGE;  // 4 GB or more: no entry has that size
-            return FALSE;
-        }
-        running = Crc32Update(running, buffer, got);
-        total += got;
-    }
-    *size = total;
-    *crc = Crc32Finish(running);
-    return TRUE;
+    DWORD high = 0;
+    SetLastError(ERROR_SUCCESS);
+    view->whole = NULL;
+    view->size = GetFileSize(file->handle, &high);
+    view->readAt = ReadAt;
+    view->context = file;
+    if (high != 0)
+        file->error = ERROR_FILE_TOO_LARGE;  // 4 GB or more: no entry has that size
+    else if (view->size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS)
+        file->error = GetLastError();
+    else
+        return TRUE;
+    CloseHandle(file->handle);
+    file->handle = INVALID_HANDLE_VALUE;
+    return FALSE;
 }
 
 // Size and CRC-32 of a file by name. FALSE with *error set when it cannot
 // be opened or read.
-static BOOL FileSizeAndCrc(LPCSTR name, BYTE *buffer, DWORD capacity, DWORD *size, DWORD *crc,
-                           DWORD *error)
+static BOOL FileSizeAndCrc(LPCSTR name, BYTE *buffer, DWORD *size, DWORD *crc, DWORD *error)
 {
     OpenedFile file;
-    if (!OpenToRead(name, &file)) {
+    DeltaFile view;
+    if (!OpenToRead(name, &file, &view)) {
         *error = file.error;
         return FALSE;
     }
-    BOOL ok = SizeAndCrc(&file, buffer, capacity, size, crc);
+    BOOL ok = DeltaFileCrc32(&view, 0, buffer, DELTA_READ_BUFFERS, crc);
     CloseHandle(file.handle);
+    *size = view.size;
     *error = file.error;
     return ok;
 }
@@ -233,7 +222,7 @@ static int FinishInterruptedReplace(const Run *run, const PatchEntry *entry, LPC
                                     TextLine *line)
 {
     DWORD size = 0, crc = 0, error = 0;
-    if (FileSizeAndCrc(temporary, run->buffers, DELTA_READ_BUFFERS, &size, &crc, &error)) {
+    if (FileSizeAndCrc(temporary, run->buffers, &size, &crc, &error)) {
         if (size == entry->newSize && crc == entry->newCrc) {
             if (!MoveFileA(temporary, entry->name))
                 return Fail(line, "cannot rename ", temporary, GetLastError());
@@ -261,13 +250,8 @@ static BOOL ReadSlice(void *context, DWORD offset, BYTE *buffer, DWORD length)
 // through one window of the new file. Returns the decoder's result (0 when
 // it succeeded) and its text.
 static int DecodeToFile(const Run *run, const PatchEntry *entry, const DeltaFile *patchData,
-                        OpenedFile *old, NewFile *out, BYTE *window, DWORD windowSize, LPCSTR *why)
+                        const DeltaFile *source, NewFile *out, BYTE *window, DWORD windowSize, LPCSTR *why)
 {
-    DeltaFile source;
-    source.whole = NULL;
-    source.size = entry->oldSize;
-    source.readAt = ReadAt;
-    source.context = old;
     // The delta is read where it lies in the patch data.
     Slice slice = {patchData, entry->deltaOffset};
     DeltaFile delta;
@@ -288,10 +272,10 @@ static int DecodeToFile(const Run *run, const PatchEntry *entry, const DeltaFile
     DWORD decoded = 0;
     int result;
     if (entry->kind == PATCH_DELTA_DIFFERENCE) {
-        result = DiffDeltaDecodeFiles(&source, &delta, &target, &decoded);
+        result = DiffDeltaDecodeFiles(source, &delta, &target, &decoded);
         *why = DiffDeltaResultText(result);
     } else {
-        result = VcdiffDecodeFiles(&source, &delta, &target, &decoded);
+        result = VcdiffDecodeFiles(source, &delta, &target, &decoded);
         *why = VcdiffResultText(result);
     }
     return result;
@@ -301,7 +285,7 @@ static int DecodeToFile(const Run *run, const PatchEntry *entry, const DeltaFile
 // old file, which `old` holds open, already checked against the entry.
 // Closes `old`.
 static int ReplaceWithNew(const Run *run, const PatchEntry *entry, const DeltaFile *patchData,
-                          OpenedFile *old, LPCSTR temporary, TextLine *line)
+                          OpenedFile *old, const DeltaFile *oldFile, LPCSTR temporary, TextLine *line)
 {
     // One window of the new file, no more than the file itself.
     DWORD windowSize = entry->newSize < DELTA_WINDOW_MAX ? entry->newSize : DELTA_WINDOW_MAX;
@@ -319,7 +303,7 @@ static int ReplaceWithNew(const Run *run, const PatchEntry *entry, const DeltaFi
     LPCSTR why = NULL;
     int result = out.file.handle == INVALID_HANDLE_VALUE
                      ? -1
-                     : DecodeToFile(run, entry, patchData, old, &out, window, windowSize, &why);
+                     : DecodeToFile(run, entry, patchData, oldFile, &out, window, windowSize, &why);
     DWORD error = GetLastError();
     Release(window);
     CloseHandle(old->handle);
@@ -352,7 +336,7 @@ static int ReplaceWithNew(const Run *run, const PatchEntry *entry, const DeltaFi
         TextLineAppend(line, "the patched file does not check (");
         AppendSizeAndCrc(line, out.written, crc);
         return Fail(line, ")", NULL, NO_ERROR_TEXT);
-    } else if (!FileSizeAndCrc(temporary, run->buffers, DELTA_READ_BUFFERS, &size, &crc, &error) ||
+    } else if (!FileSizeAndCrc(temporary, run->buffers, &size, &crc, &error) ||
                size != entry->newSize || crc != entry->newCrc) {
         // Read back: what counts is what the disk holds.
         DeleteFileA(temporary);
@@ -386,16 +370,18 @@ static int ApplyEntry(const Run *run, const PatchEntry *entry, const DeltaFile *
         return Fail(line, "the name is too long", NULL, NO_ERROR_TEXT);
     // Held open, others may read but not change it, until it is replaced.
     OpenedFile old;
-    DWORD oldSize = 0, crc = 0;
-    if (!OpenToRead(entry->name, &old)) {
+    DeltaFile oldFile;
+    DWORD crc = 0;
+    if (!OpenToRead(entry->name, &old, &oldFile)) {
         if (old.error == ERROR_FILE_NOT_FOUND)
             return FinishInterruptedReplace(run, entry, temporary, line);
         return Fail(line, "cannot read", NULL, old.error);
     }
-    if (!SizeAndCrc(&old, run->buffers, DELTA_READ_BUFFERS, &oldSize, &crc)) {
+    if (!DeltaFileCrc32(&oldFile, 0, run->buffers, DELTA_READ_BUFFERS, &crc)) {
         CloseHandle(old.handle);
         return Fail(line, "cannot read", NULL, old.error);
     }
+    const DWORD oldSize = oldFile.size;
     if (oldSize == entry->newSize && crc == entry->newCrc) {
         // Already the new version: a leftover temporary file is all there is to do.
         CloseHandle(old.handle);
@@ -412,7 +398,7 @@ static int ApplyEntry(const Run *run, const PatchEntry *entry, const DeltaFile *
         AppendSizeAndCrc(line, entry->oldSize, entry->oldCrc);
         return Fail(line, ")", NULL, NO_ERROR_TEXT);
     }
-    return ReplaceWithNew(run, entry, patchData, &old, temporary, line);
+    return ReplaceWithNew(run, entry, patchData, &old, &oldFile, temporary, line);
 }
 
 int ApplyPatchData(LPCSTR patchFile, PatchOutput output, void *context)
@@ -425,19 +411,9 @@ int ApplyPatchData(LPCSTR patchFile, PatchOutput output, void *context)
     run.buffers = NULL;
     int check = PATCHDATA_READ_FAILED;
     DWORD count = 0;
-    if (OpenToRead(patchFile, &data)) {
-        DWORD high = 0;
-        SetLastError(ERROR_SUCCESS);
-        patchData.whole = NULL;
-        patchData.size = GetFileSize(data.handle, &high);
-        patchData.readAt = ReadAt;
-        patchData.context = &data;
+    if (OpenToRead(patchFile, &data, &patchData)) {
         run.buffers = Allocate(DELTA_READ_BUFFERS);
-        if (high != 0)
-            data.error = ERROR_FILE_TOO_LARGE;
-        else if (patchData.size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS)
-            data.error = GetLastError();
-        else if (!run.buffers)
+        if (!run.buffers)
             data.error = ERROR_NOT_ENOUGH_MEMORY;
         else  // every entry is checked before the first file is touched
             check = PatchDataCheckFile(&patchData, run.buffers, DELTA_READ_BUFFERS, &count);

@@ -38,15 +38,10 @@ static int ReadField(const DeltaFile *file, DWORD offset, BYTE *out, DWORD lengt
 {
     if (offset > file->size || file->size - offset < length)
         return PATCHDATA_TRUNCATED;
+    // Read straight into `out`: the cursor's buffer is `out` itself.
     DeltaCursor c;
     DeltaCursorOpen(&c, file, offset, offset + length, out, length);
-    if (!file->readAt) {
-        for (DWORD i = 0; i < length; ++i)
-            out[i] = c.p[i];
-        return PATCHDATA_OK;
-    }
-    // Read straight into `out`: the cursor's buffer is `out` itself.
-    return length == 0 || DeltaCursorFill(&c) ? PATCHDATA_OK : PATCHDATA_READ_FAILED;
+    return DeltaCursorCopy(&c, out, length) ? PATCHDATA_OK : PATCHDATA_READ_FAILED;
 }
 
 int PatchDataNextEntryFile(const DeltaFile *file, DWORD *offset, PatchEntry *entry)
@@ -94,6 +89,20 @@ int PatchDataNextEntryFile(const DeltaFile *file, DWORD *offset, PatchEntry *ent
     return PATCHDATA_OK;
 }
 
+BOOL DeltaFileCrc32(const DeltaFile *file, DWORD offset, BYTE *buffer, DWORD capacity, DWORD *crc)
+{
+    DeltaCursor c;
+    DeltaCursorOpen(&c, file, offset, file->size, buffer, capacity);
+    DWORD running = CRC32_START;
+    while (DeltaCursorFill(&c)) {
+        running = Crc32Update(running, c.p, (DWORD)(c.limit - c.p));
+        c.p = c.limit;
+    }
+    *crc = Crc32Finish(running);
+    // A failed read, or no buffer to read through, leaves bytes unread.
+    return DeltaCursorPos(&c) == file->size;
+}
+
 int PatchDataCheckFile(const DeltaFile *file, BYTE *buffer, DWORD capacity, DWORD *count)
 {
     *count = 0;
@@ -109,19 +118,10 @@ int PatchDataCheckFile(const DeltaFile *file, BYTE *buffer, DWORD capacity, DWOR
     DWORD version = ReadLe16(header + PATCH_HEADER_VERSION);
     if (version != PATCH_DATA_VERSION_VCDIFF && version != PATCH_DATA_VERSION)
         return PATCHDATA_BAD_VERSION;
-    // The CRC-32 of the rest, through the buffer.
-    DeltaCursor c;
-    DeltaCursorOpen(&c, file, PATCH_HEADER_SIZE, file->size, buffer, capacity);
-    DWORD running = CRC32_START;
-    while (DeltaCursorFill(&c)) {
-        running = Crc32Update(running, c.p, (DWORD)(c.limit - c.p));
-        c.p = c.limit;
-    }
-    if (c.failed)
+    DWORD crc;
+    if (!DeltaFileCrc32(file, PATCH_HEADER_SIZE, buffer, capacity, &crc))
         return PATCHDATA_READ_FAILED;
-    if (DeltaCursorPos(&c) != file->size)
-        return PATCHDATA_READ_FAILED;  // no buffer to read through
-    if (Crc32Finish(running) != ReadLe32(header + PATCH_HEADER_CRC))
+    if (crc != ReadLe32(header + PATCH_HEADER_CRC))
         return PATCHDATA_BAD_CRC;
     DWORD entries = ReadLe16(header + PATCH_HEADER_COUNT);
     DWORD offset = PATCH_HEADER_SIZE;

@@ -92,6 +92,10 @@ int PatchDataNextEntry(const BYTE *data, DWORD size, DWORD *offset, PatchEntry *
 int PatchDataCheckFile(const DeltaFile *file, BYTE *buffer, DWORD capacity, DWORD *count);
 int PatchDataNextEntryFile(const DeltaFile *file, DWORD *offset, PatchEntry *entry);
 
+// The CRC-32 of `file` from `offset` to its end, read through `buffer`
+// (capacity bytes). FALSE when a read fails.
+BOOL DeltaFileCrc32(const DeltaFile *file, DWORD offset, BYTE *buffer, DWORD capacity, DWORD *crc);
+
 // Whether `name` may be a file name in patch data (see PATCHDATA_BAD_NAME).
 BOOL PatchNameIsValid(LPCSTR name, DWORD length);
 

@@ -7,12 +7,12 @@
 // the part of this window's target decoded so far.
 //
 // Every offset into the delta and the buffers is checked against its end
-// before use; sums that could pass 32 bits are done in 64 bits.
+// before use, and lengths are compared with what is left rather than added
+// first, so no sum can pass 32 bits.
 #include "vcdiff.h"
 
 namespace {
 
-typedef unsigned long long QWORD;
 
 // Header and window indicator bits.
 const BYTE kHeaderSecondary = 0x01;   // a secondary compressor id follows
@@ -29,27 +29,28 @@ enum { INST_NOOP, INST_ADD, INST_RUN, INST_COPY };
 const DWORD kNearSlots = 4;
 const DWORD kSameSlots = 3 * 256;
 
+// What a cursor that ran out means: a failed read, or `shortResult`. Out of
+// line: its many callers are the rarest paths, and the patcher's size counts.
+__attribute__((noinline)) int RanOut(const DeltaCursor *c, int shortResult) {
+    return c->failed ? VCDIFF_READ_FAILED : shortResult;
+}
+
 // Reads a base-128 big-endian integer from the cursor: VCDIFF_OK, or
 // `shortResult` when the cursor runs out, `badResult` for more than five
 // bytes or a value above 32 bits, VCDIFF_READ_FAILED.
 int ReadVarint(DeltaCursor *c, DWORD *value, int shortResult, int badResult) {
-    QWORD v = 0;
+    DWORD v = 0;
     for (int i = 0; i < 5; ++i) {
         BYTE b;
-        if (!DeltaCursorByte(c, &b)) return c->failed ? VCDIFF_READ_FAILED : shortResult;
-        v = (v << 7) | (QWORD)(b & 0x7F);
-        if (v > 0xFFFFFFFFull) return badResult;
+        if (!DeltaCursorByte(c, &b)) return RanOut(c, shortResult);
+        if (v > 0xFFFFFFFFu >> 7) return badResult;  // seven more bits would pass 32
+        v = (v << 7) | (DWORD)(b & 0x7F);
         if ((b & 0x80) == 0) {
-            *value = (DWORD)v;
+            *value = v;
             return VCDIFF_OK;
         }
     }
     return badResult;
-}
-
-// What a cursor that ran out means: a failed read, or `shortResult`.
-int RanOut(const DeltaCursor *c, int shortResult) {
-    return c->failed ? VCDIFF_READ_FAILED : shortResult;
 }
 
 struct Half {
@@ -123,8 +124,8 @@ void UpdateCache(AddressCache *cache, DWORD addr) {
 // Decodes one COPY address in `mode` from the address section. `here` is
 // the length of source segment plus target decoded so far; the address must
 // fall below it.
-int DecodeAddress(DeltaCursor *addrs, AddressCache *cache, BYTE mode, QWORD here, DWORD *addr) {
-    QWORD a;
+int DecodeAddress(DeltaCursor *addrs, AddressCache *cache, BYTE mode, DWORD here, DWORD *addr) {
+    DWORD a;
     if (mode >= 2 + kNearSlots) {
         BYTE b;
         if (!DeltaCursorByte(addrs, &b)) return RanOut(addrs, VCDIFF_BAD_INSTRUCTION);
@@ -139,34 +140,58 @@ int DecodeAddress(DeltaCursor *addrs, AddressCache *cache, BYTE mode, QWORD here
             if (v > here) return VCDIFF_BAD_ADDRESS;
             a = here - v;
         } else {
-            a = (QWORD)cache->nearAddr[mode - 2] + v;
+            // Cached addresses lie below `here`, which only grows.
+            DWORD nearAddr = cache->nearAddr[mode - 2];
+            if (v >= here - nearAddr) return VCDIFF_BAD_ADDRESS;
+            a = nearAddr + v;
         }
     }
     if (a >= here) return VCDIFF_BAD_ADDRESS;
-    *addr = (DWORD)a;
-    UpdateCache(cache, *addr);
+    *addr = a;
+    UpdateCache(cache, a);
     return VCDIFF_OK;
 }
 
-// Adler-32, its sums reduced every 5552 bytes: the most after which b
-// still fits 32 bits.
+// Adler-32, sixteen bytes a step. Lane i adds up bytes i, i + 16, i + 32 ...
+// (sums[i]) and, after every step, its running sum (runs[i]). Over a stretch
+// of n bytes, the byte at lane i of step j counts n - 16 j - i times in b,
+// which over the lanes is 16 runs[i] - i sums[i]. The lanes do not wait on
+// one another as a, then b, do byte after byte, so they run side by side.
 const DWORD kAdlerBase = 65521;
-const DWORD kAdlerStretch = 5552;
+const DWORD kAdlerLanes = 16;
+// Bytes between reductions. Over 4096 (256 steps) a lane's runs stay at most
+// 255 * 256 * 257 / 2, so b + n a + the weighted sum stays below 2^32.
+const DWORD kAdlerStretch = 4096;
 
 DWORD Adler32(const BYTE *p, DWORD n) {
     DWORD a = 1, b = 0;
-    while (n > 0) {
-        DWORD k = n < kAdlerStretch ? n : kAdlerStretch;
-        n -= k;
-        while (k-- > 0) {
-            a += *p++;
-            b += a;
+    while (n >= kAdlerLanes) {
+        const DWORD steps = (n < kAdlerStretch ? n : kAdlerStretch) / kAdlerLanes;
+        DWORD sums[kAdlerLanes], runs[kAdlerLanes];
+        for (DWORD i = 0; i < kAdlerLanes; ++i) sums[i] = runs[i] = 0;
+        for (DWORD k = steps; k > 0; --k, p += kAdlerLanes) {
+            for (DWORD i = 0; i < kAdlerLanes; ++i) {
+                sums[i] += p[i];
+                runs[i] += sums[i];
+            }
         }
-        a %= kAdlerBase;
-        b %= kAdlerBase;
+        const DWORD length = steps * kAdlerLanes;
+        DWORD total = 0, weighted = 0;
+        for (DWORD i = 0; i < kAdlerLanes; ++i) {
+            total += sums[i];
+            weighted += kAdlerLanes * runs[i] - i * sums[i];
+        }
+        b = (b + length * a + weighted) % kAdlerBase;
+        a = (a + total) % kAdlerBase;
+        n -= length;
     }
-    return b << 16 | a;
+    while (n-- > 0) {
+        a += *p++;
+        b += a;
+    }
+    return (b % kAdlerBase) << 16 | a % kAdlerBase;
 }
+
 
 // The window being decoded: its segment, its target and the sections.
 struct Window {
@@ -201,8 +226,8 @@ int RunHalf(Window *w, AddressCache *cache, const Half *half) {
         if (!DeltaCursorByte(&w->data, &b)) return RanOut(&w->data, VCDIFF_BAD_INSTRUCTION);
         for (DWORD i = 0; i < size; ++i) dst[i] = b;
     } else {
-        DWORD addr;
-        int r = DecodeAddress(&w->addrs, cache, half->mode, (QWORD)w->segLength + w->done, &addr);
+        DWORD addr = 0;
+        int r = DecodeAddress(&w->addrs, cache, half->mode, w->segLength + w->done, &addr);
         if (r != VCDIFF_OK) return r;
         DWORD n = size;
         while (addr < w->segLength && n > 0) {
@@ -268,7 +293,8 @@ int DecodeWindow(Decode *d, DeltaCursor *header, DWORD *next) {
         if (r != VCDIFF_OK) return r;
         r = ReadHeaderField(header, &w.segStart, VCDIFF_BAD_WINDOW);
         if (r != VCDIFF_OK) return r;
-        if ((QWORD)w.segStart + w.segLength > w.segment.file->size) return VCDIFF_BAD_WINDOW;
+        if (w.segLength > w.segment.file->size || w.segStart > w.segment.file->size - w.segLength)
+            return VCDIFF_BAD_WINDOW;
     }
 
     DWORD encodingLength;
@@ -306,8 +332,8 @@ int DecodeWindow(Decode *d, DeltaCursor *header, DWORD *next) {
 
     w.outLength = lengths[0];
     // COPY addresses span segment and target together; keep them in 32 bits.
-    if ((QWORD)w.segLength + w.outLength > 0xFFFFFFFFull) return VCDIFF_BAD_WINDOW;
-    if ((QWORD)d->written + w.outLength > target->capacity) return VCDIFF_TOO_LARGE;
+    if (w.outLength > 0xFFFFFFFF - w.segLength) return VCDIFF_BAD_WINDOW;
+    if (w.outLength > target->capacity - d->written) return VCDIFF_TOO_LARGE;
     if (w.outLength > DELTA_WINDOW_MAX || (!DeltaTargetIsMemory(target) && w.outLength > target->windowSize))
         return VCDIFF_WINDOW_TOO_LARGE;
     w.out = DeltaTargetIsMemory(target) ? target->whole + d->written : target->window;

@@ -202,9 +202,8 @@ TEST_F(PatchApplyTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
         {"old file cannot go", {"DeleteFileA", "wfcore.dll", 0, -1, ERROR_SHARING_VIOLATION},
          "wfcore.dll: cannot replace the old file (error 32)"},
         {"no memory for the new file", {"HeapAlloc", "", 0, -1, 0}, "wfcore.dll: not enough memory"},
-        // The first two reads take its CRC-32 (the last finds the end);
-        // the decoder's come after.
-        {"old file unreadable while decoding", {"ReadFile", "wfcore.dll", 3, -1, ERROR_READ_FAULT},
+        // The first two reads take its CRC-32; the decoder's come after.
+        {"old file unreadable while decoding", {"ReadFile", "wfcore.dll", 2, -1, ERROR_READ_FAULT},
          "wfcore.dll: cannot read (error 30)"},
         {"delta unreadable", {"ReadFile", "patch.rtp", 0, 1, ERROR_READ_FAULT},
          "wfcore.dll: cannot read (error 30)"},
