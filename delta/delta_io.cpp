@@ -92,8 +92,7 @@ BOOL DeltaCursorCopy(DeltaCursor *c, BYTE *out, DWORD length)
         DWORD n = (DWORD)(c->limit - c->p);
         if (n > length)
             n = length;
-        for (DWORD i = 0; i < n; ++i)
-            out[i] = c->p[i];
+        DeltaCopyBytes(out, c->p, n);
         c->p += n;
         out += n;
         length -= n;

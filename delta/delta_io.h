@@ -61,6 +61,14 @@ void DeltaTargetInMemory(DeltaTarget *target, BYTE *data, DWORD capacity);
 inline BOOL DeltaTargetIsMemory(const DeltaTarget *target) { return target->write == 0; }
 
 
+// Copies `n` bytes that do not overlap. (A count of its own, which no
+// store through `to` can change, lets the compiler copy in wide steps.)
+inline void DeltaCopyBytes(BYTE *to, const BYTE *from, DWORD n)
+{
+    for (DWORD i = 0; i < n; ++i)
+        to[i] = from[i];
+}
+
 // A sequential reader over [pos, end) of a file: bytes at hand in p..limit,
 // refilled through its buffer; in memory, all of them at once.
 struct DeltaCursor {

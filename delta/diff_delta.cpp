@@ -176,8 +176,7 @@ BOOL CopyOld(Output *o, DeltaView *old, DWORD from, DWORD length) {
             o->failure = DIFFDELTA_READ_FAILED;
             return FALSE;
         }
-        BYTE *dst = o->buffer + o->fill;
-        for (DWORD i = 0; i < got; ++i) dst[i] = src[i];
+        DeltaCopyBytes(o->buffer + o->fill, src, got);
         o->fill += got;
         from += got;
         length -= got;

@@ -236,7 +236,7 @@ int RunHalf(Window *w, AddressCache *cache, const Half *half) {
             DWORD got;
             const BYTE *src = DeltaViewAt(&w->segment, w->segStart + addr, want, &got);
             if (!src) return VCDIFF_READ_FAILED;
-            for (DWORD i = 0; i < got; ++i) dst[i] = src[i];
+            DeltaCopyBytes(dst, src, got);
             dst += got;
             n -= got;
             addr += got;
