@@ -26,7 +26,8 @@ void DeltaTargetInMemory(DeltaTarget *target, BYTE *data, DWORD capacity)
 static BYTE *ReadBuffer(const DeltaTarget *target, DWORD slot, DWORD *size)
 {
     *size = target->buffers ? target->buffersSize / DELTA_READ_SLOTS : 0;
-    return target->buffers ? target->buffers + slot * *size : 0;
+    DWORD offset = slot * *size;  // within buffersSize
+    return target->buffers ? target->buffers + offset : 0;
 }
 
 void DeltaCursorOpen(DeltaCursor *c, const DeltaFile *file, DWORD pos, DWORD end, BYTE *buffer,

@@ -130,6 +130,8 @@ inline const BYTE *DeltaViewByte(DeltaView *v, DWORD offset)
 
 // Texts for the results both decoders have, phrased to follow "the patch
 // data does not apply: ".
+// NOLINTBEGIN(bugprone-dynamic-static-initializers): declarations only; the
+// definitions in delta_io.cpp are string literals, constant from the start.
 extern const char kDeltaTextApplied[];
 extern const char kDeltaTextCutShort[];
 extern const char kDeltaTextTooLarge[];
@@ -137,5 +139,6 @@ extern const char kDeltaTextOutside[];
 extern const char kDeltaTextReadFailed[];
 extern const char kDeltaTextWriteFailed[];
 extern const char kDeltaTextUnknown[];
+// NOLINTEND(bugprone-dynamic-static-initializers)
 
 #endif

@@ -6,14 +6,15 @@
 //   - a file that already has the new size and CRC-32 is left alone;
 //   - otherwise the file must have the old size and CRC-32, or nothing is
 //     written;
-//   - the new file is decoded into memory, checked, written beside the old
-//     one as the temporary name (the name with its last character replaced
-//     by '~'), read back and checked again; only then is the old file
+//   - the new file is decoded beside the old one into the temporary name
+//     (the name with its last character replaced by '~'), checked as it is
+//     written, read back and checked again; only then is the old file
 //     deleted and the temporary file renamed to its name;
 //   - a run stopped between that delete and the rename leaves the name
 //     missing and a checked temporary file: the next run finishes the rename.
 // A failure removes the temporary file unless it is the checked new file
-// waiting for its rename.
+// waiting for its rename. The patcher's memory is one window of the new
+// file and its read buffers, whatever the size of the files (delta_io.h).
 #ifndef WF_DELTA_PATCH_APPLY_H
 #define WF_DELTA_PATCH_APPLY_H
 

@@ -20,7 +20,12 @@ cmake --build "$build" -j"$(nproc)" >"$build.log" 2>&1 || { tail -40 "$build.log
 
 sections=("$@")
 if [ ${#sections[@]} -eq 0 ]; then
-  for f in bench/*.sh; do sections+=("$(basename "$f" .sh)"); done
+  for f in bench/*.sh; do
+    case $(basename "$f" .sh) in
+      lib | pe_debug_cc) ;;  # helpers of the sections, not sections
+      *) sections+=("$(basename "$f" .sh)") ;;
+    esac
+  done
 fi
 
 rows=$(mktemp)

@@ -9,6 +9,7 @@
 #include "delta_io.h"
 #include "patch_apply.h"
 #include "patch_data.h"
+#include "patch_data_writer.h"
 #include "patch_fixture.h"
 #include "test_machine.h"
 
@@ -127,6 +128,56 @@ TEST_F(PatchApplyTest, TheHeapHoldsOneWindowWhateverTheFileSize) {
     ExpectNew(files_[0]);
     const std::uint64_t peak = winsim::GetHeapStats().peakBytes - before.liveBytes;
     EXPECT_LE(peak, DELTA_WINDOW_MAX + DELTA_READ_BUFFERS + 4096u);
+}
+
+// A VCDIFF window may copy from the new file's earlier windows, which the
+// patcher no longer holds: it reads them back from the temporary file
+// through the handle it writes with. Hand-made: "abcd", then a window over
+// those four bytes that copies eight, overlapping its own output.
+TEST_F(PatchApplyTest, AWindowFromEarlierWindowsReadsTheNewFileBack) {
+    const std::vector<std::uint8_t> delta = {
+        0xD6, 0xC3, 0xC4, 0x00, 0x00,                                  // header
+        0x00, 10, 4, 0x00, 4, 1, 0, 'a', 'b', 'c', 'd', 5,              // ADD "abcd"
+        0x02, 4, 0, 8, 8, 0x00, 0, 2, 1, 19, 8, 0,                      // COPY 8 from 0
+    };
+    patchbuild::PatchDataFile file;
+    file.name = "wfcore.dll";
+    file.oldBytes = {'o', 'l', 'd'};
+    const std::string newBytes = "abcdabcdabcd";
+    file.newBytes.assign(newBytes.begin(), newBytes.end());
+    file.delta = delta;
+    std::string data, error;
+    ASSERT_TRUE(patchbuild::EncodePatchData({file}, &data, &error)) << error;
+    files_ = {{"wfcore.dll", "old", newBytes}};
+    Put("patch.rtp", data);
+    Put("wfcore.dll", "old");
+    struct Case {
+        const char *what;
+        int readBackFails;  // -1: none
+        int exitCode;
+        const char *line;
+    } cases[] = {
+        {"read back", -1, PATCH_EXIT_OK, "wfcore.dll: patched"},
+        {"the read back fails", 0, PATCH_EXIT_FAILED, "wfcore.dll: cannot read (error 30)"},
+    };
+    for (const Case &c : cases) {
+        Put("wfcore.dll", "old");
+        winsim::ClearFaults();
+        if (c.readBackFails >= 0) winsim::InjectFault({"ReadFile", "wfcore.dl~", c.readBackFails, 1, ERROR_READ_FAULT});
+        const size_t mark = winsim::Calls().size();
+        EXPECT_EQ(c.exitCode, Run()) << c.what << "\n" << Join(lines_);
+        EXPECT_EQ(c.line, LineOf("wfcore.dll")) << c.what;
+        EXPECT_EQ(c.exitCode == PATCH_EXIT_OK ? newBytes : "old", Get("wfcore.dll")) << c.what;
+        EXPECT_EQ(ExpectedListing(), Listing()) << c.what;
+        // The read back during the decode, and the check after it.
+        if (c.exitCode == PATCH_EXIT_OK) {
+            EXPECT_EQ(2, static_cast<int>(std::count_if(winsim::Calls().begin() + static_cast<long>(mark), winsim::Calls().end(),
+                                                        [](const winsim::Call &call) {
+                                                            return call.function == "ReadFile" && call.arg.find("wfcore.dl~") != std::string::npos;
+                                                        })))
+                << c.what;
+        }
+    }
 }
 
 TEST_F(PatchApplyTest, ARerunLeavesPatchedFilesAlone) {

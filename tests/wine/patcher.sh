@@ -90,4 +90,34 @@ grep -q '^wfview.dll: not the version this patch is for' "$work/changed.out" ||
     fail "changed file: no refusal line for wfview.dll"
 expect_only_the_given_files "changed file"
 
-wf_finish "patch.exe turns the 95.0.b files into the 95.0.C builds, once, and refuses a changed file"
+echo "== a file three windows long"
+# 24 MiB with three stretches changed: xdelta3 writes 8 MiB windows, and the
+# patcher holds one at a time, writing each to the temporary file as it
+# goes. The patch data is laid out here byte by byte (delta/patch_data.md);
+# gzip's trailer gives the CRC-32s.
+dir=$prefix/drive_c/wfbig
+mkdir -p "$dir"
+head -c $((24 << 20)) /dev/urandom >"$dir/wfatlas.dat"
+cp "$dir/wfatlas.dat" "$work/atlas.new"
+for at in 1 9 17; do
+    head -c 65536 /dev/urandom | dd of="$work/atlas.new" bs=1M seek=$at conv=notrunc status=none
+done
+xdelta3 -e -S none -f -s "$dir/wfatlas.dat" "$work/atlas.new" "$work/atlas.vcdiff"
+le32() { printf '%b' "$(printf '\\x%02x' $(($1 & 255)) $((($1 >> 8) & 255)) $((($1 >> 16) & 255)) $((($1 >> 24) & 255)))"; }
+crc32() { gzip -c <"$1" | tail -c8 | od -An -tu4 -N4 | tr -d ' '; }
+{
+    le32 "$(stat -c %s "$dir/wfatlas.dat")"; le32 "$(crc32 "$dir/wfatlas.dat")"
+    le32 "$(stat -c %s "$work/atlas.new")"; le32 "$(crc32 "$work/atlas.new")"
+    le32 "$(stat -c %s "$work/atlas.vcdiff")"; printf '\x0b\x00\x00\x00wfatlas.dat'
+    cat "$work/atlas.vcdiff"
+} >"$work/atlas.entry"
+{ printf 'RTP\x1a\x01\x00\x01\x00'; le32 "$(crc32 "$work/atlas.entry")"; cat "$work/atlas.entry"; } >"$dir/patch.rtp"
+cp "$patcher" "$dir/"
+run_patcher "$work/big.out"
+[[ $rc -eq 0 ]] || fail "large file: exit $rc, want 0"
+[[ "$(cat "$work/big.out")" == "wfatlas.dat: patched" ]] || fail "large file: not one 'patched' line"
+cmp -s "$dir/wfatlas.dat" "$work/atlas.new" || fail "large file: wfatlas.dat is not its new version"
+[[ $(find "$dir" -type f | wc -l) -eq 3 ]] || fail "large file: files left beside it: $(ls "$dir")"
+rm -f "$dir/wfatlas.dat" "$work/atlas.new" "$work/atlas.vcdiff" "$work/atlas.entry"
+
+wf_finish "patch.exe turns the 95.0.b files into the 95.0.C builds, once, refuses a changed file, and patches a file three windows long"
