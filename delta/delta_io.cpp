@@ -107,7 +107,6 @@ void DeltaViewOpen(DeltaView *v, const DeltaFile *file, const DeltaTarget *targe
     v->buffer = ReadBuffer(target, slot, &v->capacity);
     v->at = 0;
     v->held = 0;
-    v->failed = FALSE;
 }
 
 const BYTE *DeltaViewAt(DeltaView *v, DWORD offset, DWORD want, DWORD *got)
@@ -126,7 +125,6 @@ const BYTE *DeltaViewAt(DeltaView *v, DWORD offset, DWORD want, DWORD *got)
         // Not held: read a buffer's worth from here on.
         DWORD length = left < v->capacity ? left : v->capacity;
         if (length == 0 || !v->file->readAt(v->file->context, offset, v->buffer, length)) {
-            v->failed = TRUE;
             v->held = 0;
             return 0;
         }

@@ -60,7 +60,6 @@ void DeltaTargetInMemory(DeltaTarget *target, BYTE *data, DWORD capacity);
 
 inline BOOL DeltaTargetIsMemory(const DeltaTarget *target) { return target->write == 0; }
 
-
 // Copies `n` bytes that do not overlap. (A count of its own, which no
 // store through `to` can change, lets the compiler copy in wide steps.)
 inline void DeltaCopyBytes(BYTE *to, const BYTE *from, DWORD n)
@@ -111,7 +110,6 @@ struct DeltaView {
     DWORD capacity;
     DWORD at;      // the file offset of buffer[0]
     DWORD held;    // bytes of the file in buffer
-    BOOL failed;
 };
 
 // Through one of the target's read buffers, `slot` of DELTA_READ_SLOTS.

@@ -149,7 +149,6 @@ BOOL Slide(Output *o) {
     return TRUE;
 }
 
-
 // The byte before the next one, 0 at the start.
 BYTE Before(const Output *o) { return o->fill > 0 ? o->buffer[o->fill - 1] : 0; }
 
