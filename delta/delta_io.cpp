@@ -22,6 +22,18 @@ void DeltaTargetInMemory(DeltaTarget *target, BYTE *data, DWORD capacity)
     target->buffersSize = 0;
 }
 
+int DeltaDecodeInMemory(DeltaDecodeFiles decode, const BYTE *source, DWORD sourceSize,
+                        const BYTE *delta, DWORD deltaSize, BYTE *target, DWORD capacity,
+                        DWORD *targetSize)
+{
+    DeltaFile sourceFile, deltaFile;
+    DeltaFileInMemory(&sourceFile, source, sourceSize);
+    DeltaFileInMemory(&deltaFile, delta, deltaSize);
+    DeltaTarget out;
+    DeltaTargetInMemory(&out, target, capacity);
+    return decode(&sourceFile, &deltaFile, &out, targetSize);
+}
+
 // One of the target's read buffers, `slot` of DELTA_READ_SLOTS.
 static BYTE *ReadBuffer(const DeltaTarget *target, DWORD slot, DWORD *size)
 {

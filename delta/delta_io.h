@@ -58,6 +58,15 @@ struct DeltaTarget {
 void DeltaFileInMemory(DeltaFile *file, const BYTE *data, DWORD size);
 void DeltaTargetInMemory(DeltaTarget *target, BYTE *data, DWORD capacity);
 
+// A decoder's route through files: VcdiffDecodeFiles, DiffDeltaDecodeFiles.
+typedef int (*DeltaDecodeFiles)(const DeltaFile *source, const DeltaFile *delta,
+                                const DeltaTarget *target, DWORD *targetSize);
+// Runs `decode` on blocks in memory: the decoders' VcdiffDecode and
+// DiffDeltaDecode.
+int DeltaDecodeInMemory(DeltaDecodeFiles decode, const BYTE *source, DWORD sourceSize,
+                        const BYTE *delta, DWORD deltaSize, BYTE *target, DWORD capacity,
+                        DWORD *targetSize);
+
 inline BOOL DeltaTargetIsMemory(const DeltaTarget *target) { return target->write == 0; }
 
 // Copies `n` bytes that do not overlap. (A count of its own, which no

@@ -360,12 +360,7 @@ int DiffDeltaDecodeFiles(const DeltaFile *source, const DeltaFile *delta, const 
 
 int DiffDeltaDecode(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD deltaSize,
                     BYTE *target, DWORD capacity, DWORD *targetSize) {
-    DeltaFile sourceFile, deltaFile;
-    DeltaFileInMemory(&sourceFile, source, sourceSize);
-    DeltaFileInMemory(&deltaFile, delta, deltaSize);
-    DeltaTarget out;
-    DeltaTargetInMemory(&out, target, capacity);
-    return DiffDeltaDecodeFiles(&sourceFile, &deltaFile, &out, targetSize);
+    return DeltaDecodeInMemory(DiffDeltaDecodeFiles, source, sourceSize, delta, deltaSize, target, capacity, targetSize);
 }
 
 LPCSTR DiffDeltaResultText(int result) {

@@ -424,12 +424,7 @@ int VcdiffDecodeFiles(const DeltaFile *source, const DeltaFile *delta, const Del
 
 int VcdiffDecode(const BYTE *source, DWORD sourceSize, const BYTE *delta, DWORD deltaSize,
                  BYTE *target, DWORD capacity, DWORD *targetSize) {
-    DeltaFile sourceFile, deltaFile;
-    DeltaFileInMemory(&sourceFile, source, sourceSize);
-    DeltaFileInMemory(&deltaFile, delta, deltaSize);
-    DeltaTarget out;
-    DeltaTargetInMemory(&out, target, capacity);
-    return VcdiffDecodeFiles(&sourceFile, &deltaFile, &out, targetSize);
+    return DeltaDecodeInMemory(VcdiffDecodeFiles, source, sourceSize, delta, deltaSize, target, capacity, targetSize);
 }
 
 LPCSTR VcdiffResultText(int result) {

@@ -24,7 +24,7 @@ struct Decoder {
     LPCSTR (*resultText)(int result);
     int ok;
     int tooLarge;
-    FileDecoder throughFiles;
+    DeltaDecodeFiles throughFiles;
     DWORD window;  // 0: a window of the whole room, as VCDIFF's windows need
 };
 

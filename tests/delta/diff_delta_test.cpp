@@ -274,7 +274,7 @@ TEST(DeltaFiles, AFailedReadOrWriteStopsEitherDecoder) {
     ASSERT_TRUE(vcdiff::Encode(old, target, &vcdiffDelta, &error)) << error;
     struct Case {
         const char *what;
-        FileDecoder decode;
+        DeltaDecodeFiles decode;
         Bytes delta;
         int readFailed, writeFailed;
     } cases[] = {

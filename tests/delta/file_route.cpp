@@ -53,7 +53,7 @@ std::unique_ptr<BYTE[]> Block(size_t size) { return std::unique_ptr<BYTE[]>(size
 
 }  // namespace
 
-RouteResult DecodeThroughFiles(FileDecoder decode, const std::vector<BYTE> &source,
+RouteResult DecodeThroughFiles(DeltaDecodeFiles decode, const std::vector<BYTE> &source,
                                const std::vector<BYTE> &delta, DWORD capacity, const FileRoute &route) {
     RouteResult result;
     Files files{&route, &result, &source, &delta, capacity};

@@ -28,10 +28,7 @@ struct RouteResult {
     bool outOfBounds = false;       // a call the decoder should never make
 };
 
-typedef int (*FileDecoder)(const DeltaFile *source, const DeltaFile *delta, const DeltaTarget *target,
-                           DWORD *targetSize);
-
-RouteResult DecodeThroughFiles(FileDecoder decode, const std::vector<BYTE> &source,
+RouteResult DecodeThroughFiles(DeltaDecodeFiles decode, const std::vector<BYTE> &source,
                                const std::vector<BYTE> &delta, DWORD capacity, const FileRoute &route = {});
 
 #endif

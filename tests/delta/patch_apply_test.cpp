@@ -132,8 +132,10 @@ TEST_F(PatchApplyTest, TheHeapHoldsOneWindowWhateverTheFileSize) {
 
 // A VCDIFF window may copy from the new file's earlier windows, which the
 // patcher no longer holds: it reads them back from the temporary file
-// through the handle it writes with. Hand-made: "abcd", then a window over
-// those four bytes that copies eight, overlapping its own output.
+// through the handle it writes with (a failure of that first read of the
+// temporary file is the decoder's, not the final check's). Hand-made:
+// "abcd", then a window over those four bytes that copies eight,
+// overlapping its own output.
 TEST_F(PatchApplyTest, AWindowFromEarlierWindowsReadsTheNewFileBack) {
     const std::vector<std::uint8_t> delta = {
         0xD6, 0xC3, 0xC4, 0x00, 0x00,                                  // header
@@ -150,7 +152,6 @@ TEST_F(PatchApplyTest, AWindowFromEarlierWindowsReadsTheNewFileBack) {
     ASSERT_TRUE(patchbuild::EncodePatchData({file}, &data, &error)) << error;
     files_ = {{"wfcore.dll", "old", newBytes}};
     Put("patch.rtp", data);
-    Put("wfcore.dll", "old");
     struct Case {
         const char *what;
         int readBackFails;  // -1: none
@@ -164,19 +165,10 @@ TEST_F(PatchApplyTest, AWindowFromEarlierWindowsReadsTheNewFileBack) {
         Put("wfcore.dll", "old");
         winsim::ClearFaults();
         if (c.readBackFails >= 0) winsim::InjectFault({"ReadFile", "wfcore.dl~", c.readBackFails, 1, ERROR_READ_FAULT});
-        const size_t mark = winsim::Calls().size();
         EXPECT_EQ(c.exitCode, Run()) << c.what << "\n" << Join(lines_);
         EXPECT_EQ(c.line, LineOf("wfcore.dll")) << c.what;
         EXPECT_EQ(c.exitCode == PATCH_EXIT_OK ? newBytes : "old", Get("wfcore.dll")) << c.what;
         EXPECT_EQ(ExpectedListing(), Listing()) << c.what;
-        // The read back during the decode, and the check after it.
-        if (c.exitCode == PATCH_EXIT_OK) {
-            EXPECT_EQ(2, static_cast<int>(std::count_if(winsim::Calls().begin() + static_cast<long>(mark), winsim::Calls().end(),
-                                                        [](const winsim::Call &call) {
-                                                            return call.function == "ReadFile" && call.arg.find("wfcore.dl~") != std::string::npos;
-                                                        })))
-                << c.what;
-        }
     }
 }
 
