@@ -14,11 +14,7 @@ export WF_INSTALLER=$1 WF_BOXANSWER=$2 WF_WFSTATE=$6
 work=$4 sample=$5 platform=$7 order=$8 quayside=$9
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-case "$platform" in
-nt) version=nt40 ;;
-95) version=win95 ;;
-*) echo "usage: $0 ... nt|95 wq|qw qspatch.exe"; exit 2 ;;
-esac
+version=$(wf_wine_version "$platform")
 wayfront_step="installer=$WF_INSTALLER|Tolvane Wayfront Patch"
 quayside_step="installer=$quayside|Tolvane Quayside Patch"
 case "$order" in

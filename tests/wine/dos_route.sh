@@ -22,11 +22,7 @@ export WF_INSTALLER=$8
 twin=$9
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-case "$platform" in
-nt) version=nt40 ;;
-95) version=win95 ;;
-*) echo "usage: $0 ... nt|95 wfpatch-dos.exe twin"; exit 2 ;;
-esac
+version=$(wf_wine_version "$platform")
 command -v dosbox >/dev/null || { echo "FAIL: dosbox is not installed (scripts/deps.sh installs it)"; exit 1; }
 dos_log='C:\DOSPATCH.LOG'
 # The start-up directory is the patch directory's short form: Wine makes

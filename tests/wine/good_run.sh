@@ -16,11 +16,7 @@ export WF_INSTALLER=$1 WF_BOXANSWER=$2 WF_WFSTATE=$6
 work=$4 sample=$5 platform=$7
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-case "$platform" in
-nt) version=nt40 ;;
-95) version=win95 ;;
-*) echo "usage: $0 ... nt|95"; exit 2 ;;
-esac
+version=$(wf_wine_version "$platform")
 install_dir="Program Files/Quenmark/Wayfront"
 confirm="Are you sure you want to upgrade Tolvane Wayfront to version 95.0.C?"
 restart_question="Patch successful.  Windows must be restarted to complete the changes.  Would you like to restart Windows now?"

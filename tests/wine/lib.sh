@@ -39,6 +39,16 @@ BOX_TIMEOUT=60
 failures=()
 fail() { failures+=("$1"); }
 
+# wf_wine_version nt|95: the Wine version a platform's runs use. Anything
+# else is a usage error: the caller's script exits with 2.
+wf_wine_version() {
+    case "$1" in
+    nt) echo nt40 ;;
+    95) echo win95 ;;
+    *) echo "usage: the platform is nt or 95, not '$1'" >&2; return 2 ;;
+    esac
+}
+
 wf_scenario_start() {
     local template=$1
     wf_release_readonly
